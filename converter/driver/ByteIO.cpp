@@ -1,0 +1,127 @@
+#include "ByteIO.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace korvalin {
+
+bool ByteReader::need(std::size_t n) {
+    if (n <= remaining()) return true;
+    pos_ = data_.size();
+    failed_ = true;
+    return false;
+}
+
+std::uint8_t ByteReader::readU8() {
+    if (!need(1)) return 0;
+    return data_[pos_++];
+}
+
+std::uint16_t ByteReader::readU16BE() {
+    if (!need(2)) return 0;
+    const auto v = static_cast<std::uint16_t>((data_[pos_] << 8) | data_[pos_ + 1]);
+    pos_ += 2;
+    return v;
+}
+
+std::uint32_t ByteReader::readU32BE() {
+    if (!need(4)) return 0;
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v = (v << 8) | data_[pos_++];
+    return v;
+}
+
+std::uint16_t ByteReader::readU16LE() {
+    if (!need(2)) return 0;
+    const auto v = static_cast<std::uint16_t>(data_[pos_] | (data_[pos_ + 1] << 8));
+    pos_ += 2;
+    return v;
+}
+
+std::uint32_t ByteReader::readU32LE() {
+    if (!need(4)) return 0;
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | data_[pos_ + static_cast<std::size_t>(i)];
+    pos_ += 4;
+    return v;
+}
+
+bool ByteReader::readBytes(void* out, std::size_t n) {
+    const std::size_t have = std::min(n, remaining());
+    if (have > 0) std::memcpy(out, data_.data() + pos_, have);
+    if (have < n) std::memset(static_cast<std::uint8_t*>(out) + have, 0, n - have);
+    pos_ += have;
+    if (have < n) failed_ = true;
+    return have == n;
+}
+
+bool ByteReader::skip(std::size_t n) {
+    if (!need(n)) return false;
+    pos_ += n;
+    return true;
+}
+
+bool ByteReader::seek(std::size_t position) {
+    if (position > data_.size()) {
+        pos_ = data_.size();
+        failed_ = true;
+        return false;
+    }
+    pos_ = position;
+    return true;
+}
+
+std::span<const std::uint8_t> ByteReader::peek(std::size_t n) const {
+    if (n > remaining()) return {};
+    return data_.subspan(pos_, n);
+}
+
+bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, int& errorNumber) {
+    out.clear();
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        errorNumber = errno;
+        return false;
+    }
+    std::uint8_t buffer[65536];
+    for (;;) {
+        const std::size_t n = std::fread(buffer, 1, sizeof buffer, f);
+        out.insert(out.end(), buffer, buffer + n);
+        if (n < sizeof buffer) break;
+    }
+    const bool failed = std::ferror(f) != 0;
+    errorNumber = failed ? (errno ? errno : EIO) : 0;
+    std::fclose(f);
+    return !failed;
+}
+
+bool ByteSink::write(const void* data, std::size_t n) {
+    if (error_ != 0) return false;
+    if (n == 0) return true;
+    int err = 0;
+    if (!doWrite(data, n, err)) {
+        error_ = err ? err : EIO;
+        return false;
+    }
+    written_ += n;
+    return true;
+}
+
+bool FileSink::doWrite(const void* data, std::size_t n, int& errorNumber) {
+    errno = 0;
+    if (std::fwrite(data, 1, n, file_) == n) return true;
+    errorNumber = errno ? errno : EIO;
+    return false;
+}
+
+bool MemorySink::doWrite(const void* data, std::size_t n, int& errorNumber) {
+    if (bytes.size() + n > limit) {
+        errorNumber = limitError;
+        return false;
+    }
+    putBytes(bytes, data, n);
+    return true;
+}
+
+}  // namespace korvalin

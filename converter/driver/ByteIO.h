@@ -1,0 +1,109 @@
+// Bounds-checked reading of untrusted bytes and checked writing of output.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace korvalin {
+
+// A cursor over a block of bytes. A read past the end returns 0, moves the
+// cursor to the end and sets a sticky failure flag, so a caller may run a
+// whole record of reads and check ok() once.
+class ByteReader {
+public:
+    ByteReader() = default;
+    explicit ByteReader(std::span<const std::uint8_t> data) : data_(data) {}
+
+    bool ok() const { return !failed_; }
+    bool atEnd() const { return pos_ >= data_.size(); }
+    std::size_t position() const { return pos_; }
+    std::size_t size() const { return data_.size(); }
+    std::size_t remaining() const { return data_.size() - pos_; }
+
+    std::uint8_t readU8();
+    std::uint16_t readU16BE();
+    std::uint32_t readU32BE();
+    std::uint16_t readU16LE();
+    std::uint32_t readU32LE();
+    // Copies n bytes into out; on a short read copies what is there, zero-fills
+    // the rest and fails.
+    bool readBytes(void* out, std::size_t n);
+    // Moves forward n bytes; past the end it stops at the end and fails.
+    bool skip(std::size_t n);
+    // Moves to an absolute position; beyond the end it stops at the end and fails.
+    bool seek(std::size_t position);
+    // The next n bytes as a view without moving, or an empty span when short.
+    std::span<const std::uint8_t> peek(std::size_t n) const;
+
+private:
+    bool need(std::size_t n);
+
+    std::span<const std::uint8_t> data_;
+    std::size_t pos_ = 0;
+    bool failed_ = false;
+};
+
+// Reads a whole file. Returns false and sets errorNumber (errno) on failure.
+bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, int& errorNumber);
+
+// Destination of the module bytes. A failed or short write sets a sticky
+// failure with its system error number; later writes are dropped.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    bool write(const void* data, std::size_t n);
+    bool write(const std::vector<std::uint8_t>& bytes) { return write(bytes.data(), bytes.size()); }
+    bool ok() const { return error_ == 0; }
+    int error() const { return error_; }
+    std::uint64_t written() const { return written_; }
+
+protected:
+    // Writes all n bytes or returns false with errorNumber set.
+    virtual bool doWrite(const void* data, std::size_t n, int& errorNumber) = 0;
+
+private:
+    int error_ = 0;
+    std::uint64_t written_ = 0;
+};
+
+class FileSink final : public ByteSink {
+public:
+    explicit FileSink(std::FILE* file) : file_(file) {}
+
+protected:
+    bool doWrite(const void* data, std::size_t n, int& errorNumber) override;
+
+private:
+    std::FILE* file_;
+};
+
+class MemorySink final : public ByteSink {
+public:
+    std::vector<std::uint8_t> bytes;
+    // Makes every write fail with this error once `limit` bytes are stored (tests of a full disk).
+    std::size_t limit = SIZE_MAX;
+    int limitError = 28;  // ENOSPC
+
+protected:
+    bool doWrite(const void* data, std::size_t n, int& errorNumber) override;
+};
+
+// Little-endian appenders for building on-disk records in memory.
+inline void putU8(std::vector<std::uint8_t>& out, std::uint8_t v) { out.push_back(v); }
+inline void putU16LE(std::vector<std::uint8_t>& out, std::uint16_t v) {
+    out.push_back(static_cast<std::uint8_t>(v));
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+inline void putU32LE(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+inline void putBytes(std::vector<std::uint8_t>& out, const void* data, std::size_t n) {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    out.insert(out.end(), p, p + n);
+}
+
+}  // namespace korvalin

@@ -1,0 +1,17 @@
+// The converter's entry: settings, patch map and the per-file run of the stages.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Console.h"
+#include "State.h"
+
+namespace korvalin {
+
+// Runs the whole converter for the given command-line words (word 0 is the
+// program name). Returns the process exit status: 0 when every named file was
+// converted, 1 when any file was skipped or a stage failed, 3 on abort.
+int runConverter(const std::vector<std::string>& args, StdConsole& console);
+
+}  // namespace korvalin

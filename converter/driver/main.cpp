@@ -1,0 +1,10 @@
+#include <string>
+#include <vector>
+
+#include "Driver.h"
+
+int main(int argc, char** argv) {
+    korvalin::StdConsole console;
+    std::vector<std::string> args(argv, argv + argc);
+    return korvalin::runConverter(args, console);
+}

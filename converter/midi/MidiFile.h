@@ -1,0 +1,64 @@
+// The in-memory event store of one Standard MIDI File.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace korvalin {
+
+inline constexpr std::uint32_t kMidiHeaderId = 0x4D546864;  // "MThd"
+inline constexpr std::uint32_t kMidiTrackId = 0x4D54726B;   // "MTrk"
+inline constexpr std::uint8_t kStatusSysex = 0xF0;
+inline constexpr std::uint8_t kStatusMeta = 0xFF;
+inline constexpr std::uint8_t kMetaEndOfTrack = 0x2F;
+inline constexpr std::uint8_t kMetaSetTempo = 0x51;
+
+struct MidiEvent {
+    std::uint32_t delta = 0;
+    std::uint32_t time = 0;     // absolute MIDI ticks from the start of the track
+    std::uint32_t pattern = 0;  // filled by preconvertTracks
+    std::uint16_t row = 0;
+    std::uint16_t tick = 0;
+    std::uint8_t status = 0;
+    // Channel messages: data1 (melodic note numbers stored plus one) and data2.
+    std::uint8_t data1 = 0;
+    std::uint8_t data2 = 0;
+    // Meta events: the type; meta and sysex: the payload (length = data.size()).
+    std::uint8_t metaType = 0;
+    std::uint32_t length = 0;
+    std::vector<std::uint8_t> data;
+
+    std::uint8_t channel() const { return status & 0x0F; }
+    std::uint8_t kind() const { return status & 0xF0; }
+    bool isMeta(std::uint8_t type) const { return status == kStatusMeta && metaType == type; }
+    bool isEndOfTrack() const { return isMeta(kMetaEndOfTrack); }
+    bool isSetTempo() const { return isMeta(kMetaSetTempo); }
+    // Note-on with a velocity above 0.
+    bool isNoteOn() const { return kind() == 0x90 && data2 != 0; }
+    // Note-off, or note-on with velocity 0.
+    bool isNoteOff() const { return kind() == 0x80 || (kind() == 0x90 && data2 == 0); }
+    // Microseconds per quarter note of a set-tempo event (missing bytes count as 0).
+    std::uint32_t tempo() const {
+        std::uint32_t v = 0;
+        for (std::size_t i = 0; i < 3; ++i) v = (v << 8) | (i < data.size() ? data[i] : 0);
+        return v;
+    }
+};
+
+struct MidiTrack {
+    std::uint32_t chunkId = 0;
+    std::uint32_t chunkLength = 0;
+    std::vector<MidiEvent> events;  // eventCount = events.size()
+    bool ended = false;
+};
+
+struct MidiFileHeader {
+    std::uint32_t chunkId = 0;
+    std::uint32_t chunkLength = 0;
+    std::uint16_t format = 0;
+    std::uint16_t trackCount = 0;
+    std::uint16_t division = 0;
+    std::vector<MidiTrack> tracks;
+};
+
+}  // namespace korvalin

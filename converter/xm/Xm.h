@@ -1,0 +1,20 @@
+// XM module header and score writing.
+#pragma once
+
+#include <cstdint>
+
+#include "driver/ByteIO.h"
+#include "driver/Console.h"
+#include "driver/State.h"
+
+namespace korvalin {
+
+// Fills the module header, sizes the pattern table and runs the note-data builder.
+Status fillModuleHeader(RunState& run, FileState& file, Console& out);
+// Writes the module header and every pattern.
+Status writeScore(const RunState& run, FileState& file, ByteSink& sink, Console& out);
+// Re-packs one pattern in place keeping only channels below channelCount.
+void dropUnusedChannels(const RunState& run, FileState& file, std::size_t patternIndex,
+                        Console& out);
+
+}  // namespace korvalin
