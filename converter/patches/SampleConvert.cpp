@@ -4,4 +4,6 @@
 namespace korvalin {
 void computePitch(SampleRecord&, std::int16_t) {}
 void scaleEnvelopes(FileState&) {}
+void convertEnvelope(InstrumentRecord&, const WaveEnvelope&, std::uint32_t, std::uint32_t,
+                     std::uint32_t, std::size_t) {}
 }  // namespace korvalin
