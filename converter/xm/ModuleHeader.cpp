@@ -1,6 +1,67 @@
-// Placeholder: replaced by the real stage.
+// The module header record: filled from the timing, the instrument count and
+// the end of the music, before the note-data builder fills the patterns.
+#include <cstdint>
+#include <cstring>
+
+#include "driver/Alloc.h"
+#include "score/Score.h"
 #include "xm/Xm.h"
 
 namespace korvalin {
-Status fillModuleHeader(RunState&, FileState&, Console&) { return Status::Ok; }
+namespace {
+
+constexpr char kIdText[] = "Extended Module: ";
+constexpr char kTrackerName[] = "KORVALIN";
+constexpr std::uint16_t kFormatVersion = 0x0104;
+constexpr std::uint32_t kHeaderSize = 276;
+constexpr std::uint16_t kLinearFrequencies = 1;
+constexpr std::uint32_t kMaxPatterns = 256;  // entries of the order table
+
+}  // namespace
+
+Status fillModuleHeader(RunState& run, FileState& file, Console& out) {
+    // The end of the music: the greatest (pattern, row) of any track's last
+    // event. A track without events has no end to offer.
+    std::uint32_t lastPattern = 0;
+    std::uint32_t lastRow = 0;
+    for (const MidiTrack& track : file.midi.tracks) {
+        if (track.events.empty()) continue;
+        const MidiEvent& last = track.events.back();
+        if (last.pattern > lastPattern || (last.pattern == lastPattern && last.row > lastRow)) {
+            lastPattern = last.pattern;
+            lastRow = last.row;
+        }
+    }
+    if (lastPattern >= kMaxPatterns) {
+        // The timing stage keeps every piece within 255 patterns.
+        out.print("ERROR: The piece needs %lu patterns, more than a module holds\n",
+                  static_cast<unsigned long>(lastPattern) + 1);
+        return Status::Failed;
+    }
+
+    ModuleHeader& header = file.header;
+    header.idText = {};
+    std::memcpy(header.idText.data(), kIdText, sizeof kIdText);
+    header.trackerName = {};
+    std::memcpy(header.trackerName.data(), kTrackerName, sizeof kTrackerName - 1);
+    header.formatVersion = kFormatVersion;
+    header.headerSize = kHeaderSize;
+    header.songLength = static_cast<std::uint16_t>(lastPattern + 1);
+    header.patternCount = header.songLength;
+    header.restartPosition = 0;
+    header.frequencyFlags = kLinearFrequencies;
+    // Instruments still numbered after those without a patch were removed.
+    header.instrumentCount =
+        static_cast<std::uint16_t>(file.nextInstrument > 0 ? file.nextInstrument - 1 : 0);
+    header.defaultTempo = static_cast<std::uint16_t>(file.timing.speed);
+    header.defaultBpm = static_cast<std::uint16_t>(file.timing.bpm);
+    for (std::size_t i = 0; i < header.orderTable.size(); ++i) {
+        header.orderTable[i] = static_cast<std::uint8_t>(i);
+    }
+
+    file.patterns.clear();
+    allocOrAbort(file.patterns, lastPattern + 1, out);
+    return buildNoteData(run, file, lastPattern, lastRow, out);
+}
+
 }  // namespace korvalin
