@@ -1,0 +1,197 @@
+// Decides what ends up in a cell's single effect slot and volume column when
+// several writers want them in the same row. Effects carry a fixed priority
+// (a weaker one never replaces a stronger one); global effects such as the
+// BPM change may go on any channel and are moved aside rather than lost.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "score/NoteData.h"
+
+namespace korvalin {
+namespace {
+
+constexpr std::int32_t kEmptyPriority = -1;
+constexpr std::int32_t kHighestEffect = 0x23;
+
+std::int32_t subCommand(std::int32_t param) { return (param >> 4) & 0x0F; }
+
+// Same effect number and, for the extended effect, the same sub-command.
+bool sameKind(std::int32_t effectA, std::int32_t paramA, std::int32_t effectB,
+              std::int32_t paramB) {
+    if (effectA != effectB) return false;
+    return effectA != kEffectExtended || subCommand(paramA) == subCommand(paramB);
+}
+
+bool isSlide(std::int32_t effect, std::int32_t param) {
+    if (effect == kEffectPortaUp || effect == kEffectPortaDown) return true;
+    if (effect != kEffectExtended || param == kAbsent) return false;
+    const std::int32_t sub = subCommand(param);
+    return sub == 0x1 || sub == 0x2;
+}
+
+std::int32_t cellPriority(const NoteCell& cell) { return effectPriority(cell.effect, cell.param); }
+
+// Channel whose cell effect is weakest (empty slots first), lowest number on
+// ties; `skip` is left out of the search (pass channels.size() to skip none).
+std::size_t weakestChannel(const NoteContext& ctx, std::size_t skip) {
+    std::size_t best = ctx.cells.size();
+    std::int32_t bestPriority = 0;
+    for (std::size_t k = 0; k < ctx.cells.size(); ++k) {
+        if (k == skip) continue;
+        const std::int32_t priority = cellPriority(ctx.cells[k]);
+        if (best == ctx.cells.size() || priority < bestPriority) {
+            best = k;
+            bestPriority = priority;
+        }
+    }
+    return best;
+}
+
+// Channel for a global effect: one already holding the same kind, else an
+// empty slot, else the weakest effect.
+std::size_t globalChannel(const NoteContext& ctx, std::int32_t effect, std::int32_t param) {
+    for (std::size_t k = 0; k < ctx.cells.size(); ++k) {
+        const NoteCell& cell = ctx.cells[k];
+        if (cell.effect != kAbsent && sameKind(cell.effect, cell.param, effect, param)) return k;
+    }
+    for (std::size_t k = 0; k < ctx.cells.size(); ++k)
+        if (ctx.cells[k].effect == kAbsent) return k;
+    return weakestChannel(ctx, ctx.cells.size());
+}
+
+}  // namespace
+
+std::int32_t effectPriority(std::int32_t effect, std::int32_t param) {
+    if (effect == kAbsent) return kEmptyPriority;
+    switch (effect) {
+    case kEffectPortaUp:
+    case kEffectPortaDown:
+        return 513;
+    case kEffectPanning:
+        return 625;
+    case kEffectSetBpm:
+        return 999;
+    case kEffectKeyOff:
+        return 750;
+    case kEffectExtended:
+        if (param == kAbsent) return kEmptyPriority;
+        switch (subCommand(param)) {
+        case 0x1:
+        case 0x2:
+            return 513;
+        case 0xC:
+            return 875;
+        case 0xD:
+            return 250;
+        default:
+            return 0;
+        }
+    default:
+        return 0;
+    }
+}
+
+std::int32_t effectClass(std::int32_t effect, std::int32_t param) {
+    if (effect == kAbsent || effect < 0 || effect > kHighestEffect) return 0;
+    if (effect == kEffectExtended) {
+        if (param == kAbsent) return 0;
+        // Sub-commands 0x0 to 0xF.
+        static constexpr std::int32_t kExtendedClass[16] = {0, 3, 3, 2, 2, 2, 3, 2,
+                                                            0, 3, 2, 2, 3, 3, 1, 0};
+        return kExtendedClass[subCommand(param)];
+    }
+    // Effect numbers 0x00 to 0x23 (0x0E handled above).
+    static constexpr std::int32_t kEffectClass[kHighestEffect + 1] = {
+        1, 3, 3, 2, 2, 2, 2, 2, 3, 3, 2, 2, 2, 3, 0, 1,  // 0x00-0x0F
+        1, 1, 0, 0, 3, 3, 0, 0, 0, 2, 0, 3, 0, 2, 0, 0,  // 0x10-0x1F
+        0, 2, 0, 0,                                      // 0x20-0x23
+    };
+    return kEffectClass[effect];
+}
+
+bool placeEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t channel,
+                 std::int32_t effect, std::int32_t param) {
+    if (channel >= ctx.cells.size()) return false;
+    switch (effectClass(effect, param)) {
+    case 1:
+        channel = globalChannel(ctx, effect, param);
+        break;
+    case 2:
+        for (std::size_t k = 0; k < ctx.channels.size(); ++k) {
+            if (ctx.channels[k].midiChannel == midiChannel) {
+                channel = k;
+                break;
+            }
+        }
+        break;
+    case 3:
+        break;
+    default:
+        return false;  // effects the converter never places
+    }
+    return putEffect(ctx, channel, effect, param);
+}
+
+bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::int32_t param) {
+    if (channel >= ctx.cells.size()) return false;
+    NoteCell& cell = ctx.cells[channel];
+
+    // A global effect of the same kind is in the way: move it to the channel
+    // with the weakest effect instead of losing it.
+    if (cell.effect != kAbsent && effectClass(cell.effect, cell.param) == 1 &&
+        sameKind(cell.effect, cell.param, effect, param)) {
+        const std::size_t k = weakestChannel(ctx, channel);
+        if (k < ctx.cells.size() && cellPriority(cell) >= cellPriority(ctx.cells[k])) {
+            clearEffect(ctx, k);
+            ctx.cells[k].effect = cell.effect;
+            ctx.cells[k].param = cell.param;
+            ctx.channels[k].everUsed = 1;
+            clearEffect(ctx, channel);
+        }
+    }
+
+    if (cellPriority(cell) > effectPriority(effect, param)) return false;
+
+    // Replacing an effect of another number (or another sub-command) drops
+    // the slide that the old one would have made.
+    const bool keep = effect != kEffectExtended
+                          ? cell.effect == effect
+                          : subCommand(cell.param) == subCommand(param);
+    if (!keep) clearEffect(ctx, channel);
+    cell.effect = static_cast<std::int16_t>(effect);
+    cell.param = static_cast<std::int16_t>(param);
+    ctx.channels[channel].everUsed = 1;
+    return true;
+}
+
+void clearEffect(NoteContext& ctx, std::size_t channel) {
+    if (channel >= ctx.cells.size()) return;
+    NoteCell& cell = ctx.cells[channel];
+    if (cell.effect == kAbsent) return;
+    if (isSlide(cell.effect, cell.param)) cell.slide = 0;
+    cell.effect = kAbsent;
+    cell.param = kAbsent;
+}
+
+bool putVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel) {
+    if (channel >= ctx.cells.size()) return false;
+    NoteCell& cell = ctx.cells[channel];
+    const std::int32_t incoming = volume & 0xF0;
+    const std::int32_t present = cell.volume == kAbsent ? 0xF0 : cell.volume & 0xF0;
+    // A set-volume byte beats any command; of two commands the lower one wins.
+    if (cell.volume != kAbsent && (incoming >= 0x60 || present >= 0x60) && incoming > present)
+        return false;
+    // The vibrato speed is being overwritten: send it again on a later row.
+    if (present == kVolumeVibratoSpeed) ctx.channels[channel].vibratoSpeedSent = -1;
+    if (ctx.tweakVolume && volume >= kVolumeSet && volume <= kVolumeFull) {
+        // Exponential curve that keeps 0x10 and bends the range towards quiet;
+        // double precision keeps 0x50 at 0x4F.
+        const double curved = std::exp((volume - 16) * 0.065224801) + 15.0;
+        volume = static_cast<std::int32_t>(curved);
+    }
+    cell.volume = static_cast<std::int16_t>(volume);
+    return true;
+}
+
+}  // namespace korvalin

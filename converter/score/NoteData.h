@@ -1,0 +1,156 @@
+// Internal records of the note-data builder: the cells of the row being
+// built, the module channels that notes are allocated to, and the controller
+// state of the 16 MIDI channels. Shared by the builder, the MIDI event
+// translators and the effect / volume-column arbitration.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "driver/Console.h"
+#include "driver/State.h"
+
+namespace korvalin {
+
+inline constexpr std::int16_t kAbsent = -1;  // a cell field that is not written
+inline constexpr std::size_t kMidiChannels = 16;
+inline constexpr std::size_t kMaxModuleChannels = 32;
+inline constexpr std::size_t kPackedCellMax = 6;  // flag byte + five fields
+
+// Effects the converter writes.
+enum EffectNumber : std::int16_t {
+    kEffectPortaUp = 0x01,
+    kEffectPortaDown = 0x02,
+    kEffectPanning = 0x08,
+    kEffectExtended = 0x0E,
+    kEffectSetBpm = 0x0F,
+    kEffectKeyOff = 0x14,
+};
+
+// Parameters of the extended effect 0x0E (sub-command in the high nibble).
+inline constexpr std::int16_t kExtFinePortaUp = 0x10;
+inline constexpr std::int16_t kExtFinePortaDown = 0x20;
+inline constexpr std::int16_t kExtNoteCut = 0xC0;
+inline constexpr std::int16_t kExtNoteDelay = 0xD0;
+
+// Volume-column bytes.
+inline constexpr std::int16_t kVolumeSet = 0x10;  // 0x10..0x50: set volume 0..64
+inline constexpr std::int16_t kVolumeFull = 0x50;
+inline constexpr std::int16_t kVolumeVibratoSpeed = 0xA0;
+inline constexpr std::int16_t kVolumeVibratoDepth = 0xB0;
+
+// The cell of one module channel in the row being built.
+struct NoteCell {
+    std::int16_t note = kAbsent;  // module note 1..96
+    std::int16_t instrument = kAbsent;
+    std::int16_t volume = kAbsent;
+    std::int16_t effect = kAbsent;
+    std::int16_t param = kAbsent;
+    // Pitch change, in slide units, that the cell's portamento makes during the
+    // row; added to the channel's pitchOffset when the row is packed.
+    std::int16_t slide = 0;
+};
+
+enum class ChannelState : std::int16_t {
+    Free = 0,
+    Playing = 1,
+    Releasing = -1,
+    CutThisRow = -2,
+    KeyOffPending = -3,
+};
+
+struct ModuleChannel {
+    // Melodic: the key (data1 - transpose); percussion: the drum note.
+    std::int16_t note = -1;
+    std::int16_t instrument = -1;
+    std::int16_t velocity = 64;  // note-on velocity halved; -1 after a cut
+    std::int16_t pitchOffset = 0;  // slide units already applied to the note
+    std::int16_t panning = 128;
+    std::uint32_t startTime = 0;  // MIDI tick of the note start
+    // Module ticks since the note start, its note-off or its key-off.
+    std::uint32_t elapsed = 0;
+    ChannelState state = ChannelState::Free;
+    std::int16_t midiChannel = -1;
+    // Both hold signed 32-bit results but are compared unsigned.
+    std::uint32_t releaseTicks = 0;  // key-off to cut
+    std::uint32_t keyOffDelay = 0;   // note-off to key-off
+    std::uint32_t everUsed = 0;      // never cleared: counts towards channelCount
+    std::int16_t vibratoSpeedSent = -1;
+    std::int16_t vibratoDepth = 0;
+};
+
+struct MidiChannelState {
+    std::uint8_t program = 0;
+    std::uint8_t volume = 64;  // controller 7 halved
+    std::int16_t pitchBend = 0;  // centred: value - 8192
+    std::int16_t pan = 64;
+    std::int16_t sustain = 0;  // 16 while the pedal is held
+    std::int16_t vibratoSpeed = 7;
+    std::int16_t vibratoDepth = 0;
+    // Pitch-bend value per slide unit: 8192 / semitones / 15 (at least 1).
+    std::int16_t bendDivisor = 273;
+};
+
+// Everything the builder works on while it runs; lives only during
+// buildNoteData (tests build one directly).
+struct NoteContext {
+    NoteContext(RunState& runState, FileState& fileState, std::size_t channelCount,
+                Console& console);
+
+    RunState& run;
+    FileState& file;
+    std::vector<NoteCell> cells;
+    std::vector<ModuleChannel> channels;
+    std::array<MidiChannelState, kMidiChannels> midi{};
+    // Settings and timing, read once.
+    std::int32_t speed;
+    std::uint32_t percussionChannel;
+    bool tweakVolume;
+    bool dirtyEnd;
+    bool noPan;
+
+    bool isPercussion(std::int32_t midiChannel) const {
+        return midiChannel >= 0 && static_cast<std::uint32_t>(midiChannel) == percussionChannel;
+    }
+    // The MIDI state a module channel belongs to, or nullptr when it has none.
+    MidiChannelState* midiOf(const ModuleChannel& channel);
+    // Instrument record of a module instrument number, or nullptr when the
+    // number names no loaded instrument.
+    InstrumentRecord* instrument(std::int32_t number);
+    const InstrumentRecord* instrument(std::int32_t number) const;
+};
+
+// Puts a channel back to its idle values with the given state; everUsed and
+// vibratoSpeedSent are kept.
+void resetChannel(ModuleChannel& channel, ChannelState state);
+
+// Per-row upkeep of every module channel: ageing, key-off and cut, vibrato,
+// continued pitch bends and panning.
+void updateChannels(NoteContext& ctx);
+
+// Appends the row of cells to pattern.packedData at packedSize (the buffer
+// already has room for one full row) and empties the cells.
+void packRow(NoteContext& ctx, PatternRecord& pattern);
+
+// MIDI event translators.
+void translateNoteOn(NoteContext& ctx, const MidiEvent& event);
+void translateNoteOff(NoteContext& ctx, const MidiEvent& event);
+void translateController(NoteContext& ctx, const MidiEvent& event);
+void translatePitchBend(NoteContext& ctx, const MidiEvent& event);
+// The same with the two data bytes of a pitch-bend message given directly.
+void translatePitchBend(NoteContext& ctx, std::size_t midiChannel, std::uint8_t low,
+                        std::uint8_t high);
+void translateTempo(NoteContext& ctx, const MidiEvent& event);
+
+// Effect and volume-column arbitration.
+std::int32_t effectPriority(std::int32_t effect, std::int32_t param);
+std::int32_t effectClass(std::int32_t effect, std::int32_t param);
+bool placeEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t channel,
+                 std::int32_t effect, std::int32_t param);
+bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::int32_t param);
+void clearEffect(NoteContext& ctx, std::size_t channel);
+bool putVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel);
+
+}  // namespace korvalin

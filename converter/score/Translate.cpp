@@ -1,0 +1,328 @@
+// Turns the MIDI events of a row into cell contents: allocates module
+// channels to notes (re-using, then stealing), computes module notes and
+// volumes, and approximates pitch bends, controllers and tempo changes with
+// effects and volume-column commands. Every write goes through the
+// arbitration, which may refuse it.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include "score/NoteData.h"
+
+namespace korvalin {
+namespace {
+
+constexpr std::int32_t kBendCentre = 8192;
+constexpr std::int32_t kNoteCount = 96;
+
+// Signed 32-bit product with two's complement wrap-around.
+std::int32_t mul32(std::int32_t a, std::int32_t b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
+}
+
+bool isActive(const ModuleChannel& channel) { return channel.state != ChannelState::Free; }
+
+// Melodic key of a note: the stored note number lowered by the instrument's
+// transpose. Kept signed so that a note-off computes the same value as its
+// note-on even for keys below the transpose.
+std::int16_t melodicKey(std::uint8_t data1, const InstrumentRecord* instrument) {
+    const std::int32_t transpose = instrument ? instrument->transpose : 0;
+    return static_cast<std::int16_t>(data1 - transpose);
+}
+
+std::int32_t clampNote(std::int64_t n) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(n, 0, kNoteCount - 1));
+}
+
+// Sample a keymap entry names; an entry naming no sample falls back to sample
+// 0, and an instrument without samples gives nullptr.
+SampleRecord* keymapSample(InstrumentRecord& instrument, std::int32_t n) {
+    if (instrument.samples.empty()) return nullptr;
+    const std::int32_t index = instrument.keymap[static_cast<std::size_t>(n)];
+    if (index < 0 || static_cast<std::size_t>(index) >= instrument.samples.size())
+        return &instrument.samples[0];
+    return &instrument.samples[static_cast<std::size_t>(index)];
+}
+
+// Module note index 0..95 that a base note (module numbering from 1) plays,
+// after the sample's keyboard scaling; marks the sample played.
+std::int32_t moduleNoteIndex(InstrumentRecord& instrument, std::int64_t baseNote) {
+    std::int32_t n = clampNote(baseNote - 1);
+    if (const SampleRecord* sample = keymapSample(instrument, n)) {
+        const std::int32_t root = sample->scaleRoot;
+        const std::int32_t factor = static_cast<std::int32_t>(sample->scaleFactor);
+        // scaleFactor 1024 is one semitone per key around scaleRoot.
+        n = clampNote((mul32(n - root, factor) >> 10) + static_cast<std::int64_t>(root));
+        if (SampleRecord* played = keymapSample(instrument, n)) played->used = true;
+    }
+    return n;
+}
+
+// Does a sounding channel play the note that this event names?
+bool playsNote(const NoteContext& ctx, const ModuleChannel& channel, std::uint8_t ch,
+               std::uint8_t data1, std::int32_t percussionInstrument) {
+    if (!isActive(channel) || channel.midiChannel != ch) return false;
+    if (ctx.isPercussion(ch)) return channel.instrument == percussionInstrument;
+    return melodicKey(data1, ctx.instrument(channel.instrument)) == channel.note;
+}
+
+// Map entry that a note on MIDI channel ch with this key uses, or nullptr for
+// a percussion key outside the map.
+const PatchMapEntry* noteEntry(const NoteContext& ctx, std::uint8_t ch, std::uint8_t data1) {
+    if (ctx.isPercussion(ch)) {
+        if (data1 >= kPercussionBase) return nullptr;
+        return &ctx.run.patchMap[kPercussionBase + data1];
+    }
+    return &ctx.run.patchMap[ctx.midi[ch].program];
+}
+
+// Frees a channel for a new note when all are busy: the one closest to the end
+// of its release, else the oldest playing one.
+std::size_t stealChannel(NoteContext& ctx) {
+    const std::size_t none = ctx.channels.size();
+    std::size_t release = none, oldest = none;
+    std::uint32_t releaseLeft = 0, oldestStart = 0;
+    for (std::size_t c = 0; c < ctx.channels.size(); ++c) {
+        const ModuleChannel& channel = ctx.channels[c];
+        if (channel.state == ChannelState::Playing) {
+            if (oldest == none || channel.startTime < oldestStart) {
+                oldest = c;
+                oldestStart = channel.startTime;
+            }
+        } else if (isActive(channel)) {
+            const std::uint32_t left = channel.releaseTicks - channel.elapsed;
+            if (release == none || left < releaseLeft) {
+                release = c;
+                releaseLeft = left;
+            }
+        }
+    }
+    const std::size_t chosen = release != none ? release : oldest;
+    resetChannel(ctx.channels[chosen], ChannelState::Free);
+    return chosen;
+}
+
+// Panning a note start or a panning controller writes; noPan alternates the
+// channels hard left and right.
+void placePanning(NoteContext& ctx, std::size_t c, std::int32_t value) {
+    if (placeEffect(ctx, 0, c, kEffectPanning, value))
+        ctx.channels[c].panning = static_cast<std::int16_t>(value);
+}
+
+std::int32_t fixedPanning(std::size_t c) { return c % 2 == 0 ? 1 : 255; }
+
+}  // namespace
+
+void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
+    const std::uint8_t ch = event.channel();
+    const bool percussion = ctx.isPercussion(ch);
+    const PatchMapEntry* entry = noteEntry(ctx, ch, event.data1);
+    if (!entry || entry->instrument == 0) return;  // no patch for this sound
+    const std::int32_t number = entry->instrument;
+    InstrumentRecord* instrument = ctx.instrument(number);
+    if (!instrument) return;  // numbered beyond the loaded instruments
+
+    // The same note still sounding on this MIDI channel keeps its channel.
+    const std::size_t none = ctx.channels.size();
+    std::size_t c = none;
+    for (std::size_t k = 0; k < ctx.channels.size() && c == none; ++k)
+        if (playsNote(ctx, ctx.channels[k], ch, event.data1, number)) c = k;
+    for (std::size_t k = 0; k < ctx.channels.size() && c == none; ++k)
+        if (!isActive(ctx.channels[k])) c = k;
+    if (c == none) c = stealChannel(ctx);
+
+    // A per-note effect left in the cell belongs to the previous note; global
+    // effects stay.
+    NoteCell& cell = ctx.cells[c];
+    if (effectClass(cell.effect, cell.param) != 1) clearEffect(ctx, c);
+
+    ModuleChannel& channel = ctx.channels[c];
+    resetChannel(channel, ChannelState::Playing);
+    channel.everUsed = 1;
+    channel.midiChannel = ch;
+    channel.startTime = event.time;
+    channel.elapsed = 0;
+    channel.instrument = static_cast<std::int16_t>(number);
+    cell.instrument = static_cast<std::int16_t>(number);
+
+    const std::int64_t baseNote =
+        percussion ? static_cast<std::int64_t>(instrument->drumNote) : melodicKey(event.data1, instrument);
+    channel.note = static_cast<std::int16_t>(baseNote);
+    cell.note = static_cast<std::int16_t>(moduleNoteIndex(*instrument, baseNote) + 1);
+
+    const MidiChannelState& midi = ctx.midi[ch];
+    channel.velocity = static_cast<std::int16_t>(event.data2 / 2);
+    putVolume(ctx, kVolumeSet + (midi.volume * channel.velocity) / 64, c);
+
+    if (event.tick != 0) placeEffect(ctx, 0, c, kEffectExtended, kExtNoteDelay + (event.tick & 0x0F));
+
+    if (midi.pitchBend != 0) {
+        const std::int32_t stored = midi.pitchBend;
+        translatePitchBend(ctx, ch, static_cast<std::uint8_t>(stored & 0x7F),
+                           static_cast<std::uint8_t>((stored + kBendCentre) >> 7));
+    }
+
+    placePanning(ctx, c, ctx.noPan ? fixedPanning(c) : 2 * midi.pan);
+}
+
+void translateNoteOff(NoteContext& ctx, const MidiEvent& event) {
+    const std::uint8_t ch = event.channel();
+    const PatchMapEntry* entry = noteEntry(ctx, ch, event.data1);
+    const std::int32_t percussionInstrument = entry ? entry->instrument : -1;
+
+    // The oldest instance of the note is released first.
+    const std::size_t none = ctx.channels.size();
+    std::size_t c = none;
+    for (std::size_t k = 0; k < ctx.channels.size(); ++k) {
+        const ModuleChannel& channel = ctx.channels[k];
+        if (!playsNote(ctx, channel, ch, event.data1, percussionInstrument)) continue;
+        if (c == none || channel.startTime < ctx.channels[c].startTime) c = k;
+    }
+    if (c == none) return;
+
+    ModuleChannel& channel = ctx.channels[c];
+    const InstrumentRecord* instrument = ctx.instrument(channel.instrument);
+    const std::int32_t sustain = ctx.midi[ch].sustain;
+    auto type = static_cast<std::uint8_t>(instrument ? instrument->volumeType & (kEnvelopeOn | kEnvelopeSustain) : 0);
+    // An envelope without points has nothing to wait for.
+    if (type != 0 && instrument->volumePointCount == 0) type = 0;
+
+    if (type == 0) {
+        channel.releaseTicks = 1;
+        channel.keyOffDelay = static_cast<std::uint32_t>(sustain);
+    } else if (type == kEnvelopeOn) {
+        // Key off once the envelope has run out.
+        const std::size_t last =
+            std::min<std::size_t>(instrument->volumePointCount, instrument->volumeEnvelope.size()) - 1;
+        const std::int64_t left =
+            static_cast<std::int64_t>(instrument->volumeEnvelope[last].x) - channel.elapsed;
+        channel.keyOffDelay = static_cast<std::uint32_t>(std::max<std::int64_t>(left, 0));
+        channel.releaseTicks = 0;
+    } else {
+        const auto release = static_cast<std::int32_t>(instrument->releaseTime);
+        channel.releaseTicks = static_cast<std::uint32_t>(release);
+        channel.keyOffDelay = static_cast<std::uint32_t>(mul32(release, sustain));
+    }
+    channel.state = ChannelState::KeyOffPending;
+    channel.elapsed = 0;
+}
+
+void translatePitchBend(NoteContext& ctx, const MidiEvent& event) {
+    translatePitchBend(ctx, event.channel(), event.data1, event.data2);
+}
+
+void translatePitchBend(NoteContext& ctx, std::size_t midiChannel, std::uint8_t low,
+                        std::uint8_t high) {
+    if (midiChannel >= kMidiChannels) return;
+    MidiChannelState& midi = ctx.midi[midiChannel];
+    const auto bend = static_cast<std::int16_t>(low + high * 128 - kBendCentre);
+    const std::int32_t target = bend / std::max<std::int32_t>(midi.bendDivisor, 1);
+    const std::int32_t rowTicks = ctx.speed - 1;  // a portamento skips a row's first tick
+
+    for (std::size_t c = 0; c < ctx.channels.size(); ++c) {
+        ModuleChannel& channel = ctx.channels[c];
+        if (channel.midiChannel != static_cast<std::int32_t>(midiChannel) ||
+            channel.state != ChannelState::Playing)
+            continue;
+        std::int32_t d = static_cast<std::int16_t>(target - channel.pitchOffset);
+        if (d == 0) {
+            clearEffect(ctx, c);
+        } else if ((d <= -16 || d >= 16) && rowTicks > 0) {
+            const std::int32_t p = std::clamp(d / rowTicks, -255, 255);
+            const bool placed = p < 0 ? placeEffect(ctx, 0, c, kEffectPortaDown, -p)
+                                      : placeEffect(ctx, 0, c, kEffectPortaUp, p);
+            if (placed) ctx.cells[c].slide = static_cast<std::int16_t>(p * rowTicks);
+        } else {
+            // Fine portamento: up to 15 units in one row.
+            d = std::clamp(d, -15, 15);
+            const std::int32_t param = d < 0 ? kExtFinePortaDown - d : kExtFinePortaUp + d;
+            if (placeEffect(ctx, 0, c, kEffectExtended, param))
+                ctx.cells[c].slide = static_cast<std::int16_t>(d);
+        }
+    }
+    midi.pitchBend = bend;
+}
+
+void translateController(NoteContext& ctx, const MidiEvent& event) {
+    const std::uint8_t ch = event.channel();
+    const std::int32_t value = event.data2;
+    MidiChannelState& midi = ctx.midi[ch];
+    auto onMidiChannel = [ch](const ModuleChannel& channel) { return channel.midiChannel == ch; };
+
+    switch (event.data1) {
+    case 1: {  // modulation: vibrato depth 0..5
+        midi.vibratoDepth = static_cast<std::int16_t>(value / 24);
+        if (midi.vibratoDepth == 0) break;  // sounding notes keep their vibrato
+        for (std::size_t c = 0; c < ctx.channels.size(); ++c) {
+            if (!onMidiChannel(ctx.channels[c])) continue;
+            ctx.channels[c].vibratoDepth = midi.vibratoDepth;
+            putVolume(ctx, kVolumeVibratoDepth + midi.vibratoDepth, c);
+        }
+        break;
+    }
+    case 6:  // data entry
+        if (ctx.run.rpnNumber == 0 && ctx.run.rpnFlags == 3 && value != 0) {
+            // Pitch-bend range in semitones; a range too wide for the slide
+            // unit still keeps a divisor of 1.
+            const std::int32_t divisor = (8192 / value) / 15;
+            midi.bendDivisor = static_cast<std::int16_t>(std::max(divisor, 1));
+        }
+        ctx.run.rpnFlags = 0;
+        break;
+    case 7:  // channel volume
+        midi.volume = static_cast<std::uint8_t>(value / 2);
+        for (std::size_t c = 0; c < ctx.channels.size(); ++c) {
+            const ModuleChannel& channel = ctx.channels[c];
+            if (!isActive(channel) || !onMidiChannel(channel)) continue;
+            putVolume(ctx, kVolumeSet + (channel.velocity * midi.volume) / 64, c);
+        }
+        break;
+    case 10:  // pan
+        if (ctx.noPan) break;
+        for (std::size_t c = 0; c < ctx.channels.size(); ++c)
+            if (onMidiChannel(ctx.channels[c])) placePanning(ctx, c, 2 * value);
+        midi.pan = static_cast<std::int16_t>(value);
+        break;
+    case 64:  // sustain pedal
+        if (value < 63 && midi.sustain > 0) {
+            // Pending key-offs fire at the next row start.
+            for (ModuleChannel& channel : ctx.channels)
+                if (onMidiChannel(channel) && static_cast<std::int16_t>(channel.state) < 0)
+                    channel.keyOffDelay = 0;
+            midi.sustain = 0;
+        } else if (value > 64 && midi.sustain == 0) {
+            midi.sustain = 16;
+        }
+        break;
+    case 100:  // registered parameter, low 7 bits
+        ctx.run.rpnNumber = static_cast<std::uint16_t>((ctx.run.rpnNumber & 0x3F80) + value);
+        ctx.run.rpnFlags |= 1;
+        break;
+    case 101:  // registered parameter, high 7 bits
+        ctx.run.rpnNumber = static_cast<std::uint16_t>((ctx.run.rpnNumber & 0x7F) + value * 128);
+        ctx.run.rpnFlags |= 2;
+        break;
+    default:
+        break;
+    }
+}
+
+void translateTempo(NoteContext& ctx, const MidiEvent& event) {
+    const std::uint32_t tempo = event.tempo();
+    std::int32_t bpm = 255;  // a tempo of 0 is as fast as the format goes
+    if (tempo != 0) {
+        const auto numerator =
+            static_cast<float>(ctx.file.midi.division * 60000000.0 * ctx.speed);
+        const double denominator = ctx.file.timing.ticksPerRow * 24.0 * tempo;
+        const auto quotient = static_cast<float>(static_cast<double>(numerator) / denominator);
+        if (!(quotient >= 32.0f))
+            bpm = 32;
+        else if (quotient > 255.0f)
+            bpm = 255;
+        else
+            bpm = static_cast<std::int32_t>(quotient);
+    }
+    placeEffect(ctx, 0, 0, kEffectSetBpm, bpm);
+}
+
+}  // namespace korvalin
