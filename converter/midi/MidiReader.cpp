@@ -1,6 +1,227 @@
-// Placeholder: replaced by the real stage.
+// Reads a Standard MIDI File into the event store: the header chunk, then every
+// track chunk as an array of events with running status resolved, absolute
+// times and melodic note numbers shifted up by one; finally every track is cut
+// after the end of the music.
 #include "midi/MidiReader.h"
 
+#include <algorithm>
+#include <cstdint>
+
+#include "driver/Alloc.h"
+
 namespace korvalin {
-Status readMidiFile(const RunState&, ByteReader&, FileState&, Console&) { return Status::Ok; }
+namespace {
+
+constexpr std::uint32_t kHeaderLength = 6;
+// Sixteen quarter notes after the last note start the music is over.
+constexpr std::uint64_t kTailQuarters = 16;
+
+bool hasTwoDataBytes(std::uint8_t status) {
+    return status < 0xC0 || (status >= 0xE0 && status <= 0xEF);
+}
+
+bool isNoteMessage(std::uint8_t status) {
+    const auto kind = status & 0xF0;
+    return kind == 0x80 || kind == 0x90;
+}
+
+// A variable-length quantity: seven bits per byte, high bit set on all but the
+// last. There is no limit on the number of bytes; longer ones wrap in 32 bits.
+// At the end of the input the reader yields 0, which ends the loop.
+std::uint32_t readVarLen(ByteReader& in) {
+    std::uint8_t b = in.readU8();
+    std::uint32_t value = b & 0x7Fu;
+    while ((b & 0x80) && in.ok()) {
+        b = in.readU8();
+        value = (value << 7) | (b & 0x7Fu);
+    }
+    return value;
+}
+
+bool readMidiHeader(ByteReader& in, MidiFileHeader& header, Console& out) {
+    header.chunkId = in.readU32BE();
+    if (header.chunkId != kMidiHeaderId) {
+        out.print("ERROR: Invalid MIDI header ID\n");
+        return false;
+    }
+    header.chunkLength = in.readU32BE();
+    if (header.chunkLength != kHeaderLength) {
+        out.print("%lu\n", static_cast<unsigned long>(header.chunkLength));
+        out.print("ERROR: Incorrect MIDI header size\n");
+        return false;
+    }
+    header.format = in.readU16BE();
+    if (header.format >= 2) {
+        out.print("ERROR: MIDI file format %hu not supported\n", header.format);
+        return false;
+    }
+    header.trackCount = in.readU16BE();
+    header.division = in.readU16BE();
+    // A file cut inside the header would otherwise read as an empty song.
+    if (!in.ok()) {
+        out.print("ERROR: Unexpected end of MIDI file in the header\n");
+        return false;
+    }
+    out.print("Number of tracks = %hu\n", header.trackCount);
+    return true;
+}
+
+// A meta or sysex payload of `length` bytes. The length is checked against the
+// bytes present before anything is allocated.
+bool readPayload(ByteReader& in, std::uint32_t length, MidiEvent& event, Console& out) {
+    event.length = length;
+    if (length == 0) return true;
+    if (length > in.remaining()) {
+        in.skip(in.remaining() + 1);  // marks the input as ended
+        return false;
+    }
+    allocOrAbort(event.data, length, out);
+    return in.readBytes(event.data.data(), length);
+}
+
+enum class EventResult { Ok, Truncated, PacketSysex };
+
+EventResult readEvent(const RunState& run, ByteReader& in, MidiTrack& track,
+                      std::uint8_t& runningStatus, MidiEvent& event, Console& out) {
+    event.status = in.readU8();
+    if (event.status == kStatusSysex) {
+        if (!readPayload(in, readVarLen(in), event, out)) return EventResult::Truncated;
+        if (event.length != 0 && event.data.back() != 0xF7) return EventResult::PacketSysex;
+    } else if (event.status == kStatusMeta) {
+        event.metaType = in.readU8();
+        if (!readPayload(in, readVarLen(in), event, out)) return EventResult::Truncated;
+        if (event.metaType == kMetaEndOfTrack) track.ended = true;
+    } else {
+        // Statuses 0xF1..0xFE take this path too: one data byte, and they
+        // become the running status. A data byte at the very start of a track
+        // is stored with status 0 and two data bytes.
+        if (event.status & 0x80) {
+            event.data1 = in.readU8();
+        } else {
+            event.data1 = event.status;
+            event.status = runningStatus;
+        }
+        if (hasTwoDataBytes(event.status)) event.data2 = in.readU8();
+        // Module note numbers start at 1; percussion keys stay as they are.
+        if (isNoteMessage(event.status) && event.channel() != run.settings.percussionChannel)
+            event.data1 = static_cast<std::uint8_t>(event.data1 + 1);
+        runningStatus = event.status;
+    }
+    return in.ok() ? EventResult::Ok : EventResult::Truncated;
+}
+
+bool readTrackEvents(const RunState& run, ByteReader& in, MidiTrack& track, std::size_t trackIndex,
+                     Console& out) {
+    const std::size_t endPosition = in.position() + track.chunkLength;
+    // Every event takes at least two bytes; the declared length is not trusted
+    // beyond the bytes that are really there.
+    const std::size_t expected = std::min<std::size_t>(track.chunkLength, in.remaining()) / 2 + 1;
+    std::vector<MidiEvent>& events = track.events;
+    allocOrAbort(events, expected, out);
+    std::size_t count = 0;
+    std::uint8_t runningStatus = 0;
+
+    while (!track.ended) {
+        if (count == events.size()) reallocOrAbort(events, count + 1, out);
+        MidiEvent& event = events[count];
+        event.delta = readVarLen(in);
+        event.time = count == 0 ? event.delta : events[count - 1].time + event.delta;
+        const EventResult result = readEvent(run, in, track, runningStatus, event, out);
+        if (result == EventResult::PacketSysex) {
+            out.print("ERROR: Packet SYSEX events not supported\n");
+            return false;
+        }
+        if (result == EventResult::Truncated) {
+            out.print("ERROR: Unexpected end of MIDI file in track %lu\n",
+                      static_cast<unsigned long>(trackIndex + 1));
+            return false;
+        }
+        ++count;
+    }
+    reallocOrAbort(events, count, out);
+
+    // The end-of-track event takes the time of the event before it.
+    MidiEvent& last = events.back();
+    last.time = events.size() > 1 ? events[events.size() - 2].time : 0;
+    last.delta = 0;
+
+    track.ended = false;
+    // Bytes after the end-of-track event inside the chunk are skipped. A chunk
+    // declared longer than the file leaves the input at its end; that matters
+    // only if another chunk is expected.
+    in.seek(endPosition);
+    return true;
+}
+
+// Cuts every track after the end of the music: after the last note-off, and
+// after sixteen quarter notes past the last note start. The first event later
+// than that becomes the track's end-of-track event.
+void trimTrackEnds(MidiFileHeader& header, Console& out) {
+    std::uint32_t lastOff = 0;
+    std::uint32_t lastOn = 0;
+    for (const MidiTrack& track : header.tracks) {
+        for (const MidiEvent& event : track.events) {
+            if (event.isNoteOff()) lastOff = std::max(lastOff, event.time);
+            if (event.isNoteOn()) lastOn = std::max(lastOn, event.time);
+        }
+    }
+    // Kept in 64 bits so that a late last note does not wrap to an early cut.
+    const std::uint64_t cutTime =
+        std::min<std::uint64_t>(lastOff, lastOn + kTailQuarters * header.division);
+
+    for (MidiTrack& track : header.tracks) {
+        std::vector<MidiEvent>& events = track.events;
+        for (std::size_t i = 0; i + 1 < events.size(); ++i) {
+            MidiEvent& event = events[i];
+            if (event.time <= cutTime) continue;
+            event.status = kStatusMeta;
+            event.metaType = kMetaEndOfTrack;
+            event.length = 0;
+            event.data.clear();
+            event.data1 = 0;
+            event.data2 = 0;
+            event.time -= event.delta;
+            event.delta = 0;
+            reallocOrAbort(events, i + 1, out);
+            break;
+        }
+    }
+}
+
+bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header, Console& out) {
+    allocOrAbort(header.tracks, header.trackCount, out);
+    out.print("Reading MIDI tracks");
+    for (std::size_t i = 0; i < header.tracks.size(); ++i) {
+        MidiTrack& track = header.tracks[i];
+        track.ended = false;
+        for (;;) {
+            track.chunkId = in.readU32BE();
+            track.chunkLength = in.readU32BE();
+            if (!in.ok()) {
+                out.printError("ERROR: Unexpected end of MIDI file before track %lu of %lu\n",
+                               static_cast<unsigned long>(i + 1),
+                               static_cast<unsigned long>(header.trackCount));
+                return false;
+            }
+            if (track.chunkId == kMidiTrackId) break;
+            // Unknown chunks are passed over and do not count as tracks.
+            in.skip(track.chunkLength);
+        }
+        if (!readTrackEvents(run, in, track, i, out)) return false;
+        out.print(".");
+    }
+    out.print("\n");
+    trimTrackEnds(header, out);
+    return true;
+}
+
+}  // namespace
+
+Status readMidiFile(const RunState& run, ByteReader& in, FileState& file, Console& out) {
+    MidiFileHeader& header = file.midi;
+    if (!readMidiHeader(in, header, out)) return Status::Failed;
+    if (!readMidiTracks(run, in, header, out)) return Status::Failed;
+    return Status::Ok;
+}
+
 }  // namespace korvalin
