@@ -1,6 +1,184 @@
-// Placeholder: replaced by the real stage.
+// The "Writing patches" stage: for every instrument, the samples its notes
+// use are read from the patch again, converted and written behind the
+// patterns with the instrument and sample headers.
+#include <algorithm>
+#include <cstring>
+
+#include "driver/Alloc.h"
 #include "patches/Patches.h"
 
 namespace korvalin {
-Status writePatches(const RunState&, FileState&, ByteSink&, Console&) { return Status::Ok; }
+
+namespace {
+
+constexpr std::size_t kSampleHeaderNameSize = 22;
+// Module players keep at most this many samples per instrument.
+constexpr std::size_t kMaxWrittenSamples = 16;
+
+// Indices of the samples that are written: the used ones, at most
+// kMaxWrittenSamples. When more are used, those that the fewest keys play
+// are left out; their keys are given to a neighbouring written sample.
+std::vector<std::size_t> chooseWrittenSamples(InstrumentRecord& instrument) {
+    std::vector<std::size_t> written;
+    for (std::size_t i = 0; i < instrument.samples.size(); ++i)
+        if (instrument.samples[i].used) written.push_back(i);
+    if (written.size() <= kMaxWrittenSamples) return written;
+
+    std::vector<std::size_t> keys(instrument.samples.size(), 0);
+    for (const std::int16_t entry : instrument.keymap)
+        if (entry >= 0 && static_cast<std::size_t>(entry) < keys.size())
+            ++keys[static_cast<std::size_t>(entry)];
+    while (written.size() > kMaxWrittenSamples) {
+        // The last of those with the fewest keys goes.
+        auto leastPlayed = written.begin();
+        for (auto it = written.begin(); it != written.end(); ++it)
+            if (keys[*it] <= keys[*leastPlayed]) leastPlayed = it;
+        instrument.samples[*leastPlayed].used = false;
+        written.erase(leastPlayed);
+    }
+    return written;
+}
+
+// Renumbers the keymap to positions among the written samples. A key whose
+// sample is not written plays the next written sample, or the last one when
+// none follows, so every entry names a sample that is in the module.
+void renumberKeymap(InstrumentRecord& instrument, const std::vector<std::size_t>& written) {
+    if (written.empty()) {
+        instrument.keymap.fill(0);
+        return;
+    }
+    const std::size_t sampleCount = instrument.samples.size();
+    for (auto& entry : instrument.keymap) {
+        const auto original = static_cast<std::size_t>(
+            std::clamp<int>(entry, 0, static_cast<int>(std::max<std::size_t>(sampleCount, 1) - 1)));
+        auto next = std::lower_bound(written.begin(), written.end(), original);
+        if (next == written.end()) --next;
+        entry = static_cast<std::int16_t>(next - written.begin());
+    }
+}
+
+// Copies the data of every used sample out of the patch file's bytes.
+Status readSampleData(InstrumentRecord& instrument, std::span<const std::uint8_t> patch,
+                      const std::string& path, Console& out) {
+    for (auto& sample : instrument.samples) {
+        if (!sample.used) continue;
+        // The loader checked the data was present; the file may have changed since.
+        if (sample.dataOffset > patch.size() || sample.byteLength > patch.size() - sample.dataOffset) {
+            out.print("\n    ERROR: Sample data of patch file %s cannot be read!\n", path.c_str());
+            return Status::Abort;
+        }
+        allocOrAbort(sample.data, sample.byteLength, out);
+        std::memcpy(sample.data.data(), patch.data() + sample.dataOffset, sample.byteLength);
+    }
+    return Status::Ok;
+}
+
+void putName(std::vector<std::uint8_t>& out, const std::array<char, 22>& name) {
+    putBytes(out, name.data(), name.size());
+}
+
+void putZeros(std::vector<std::uint8_t>& out, std::size_t n) { out.insert(out.end(), n, 0); }
+
+}  // namespace
+
+void writeInstrumentHeader(InstrumentRecord& instrument, ByteSink& sink) {
+    // An envelope switched on without points would be no envelope at all.
+    std::uint8_t volumeType = instrument.volumeType;
+    if (instrument.volumePointCount == 0) volumeType = 0;
+
+    std::vector<std::uint8_t> header;
+    header.reserve(instrument.headerSize + kMaxWrittenSamples * instrument.sampleHeaderSize);
+    putU32LE(header, instrument.headerSize);
+    putName(header, instrument.name);
+    putU8(header, instrument.type);
+    putU16LE(header, instrument.writtenSampleCount);
+    putU32LE(header, instrument.sampleHeaderSize);
+    for (const std::int16_t entry : instrument.keymap) putU8(header, static_cast<std::uint8_t>(entry));
+    for (const EnvelopePoint& point : instrument.volumeEnvelope) {
+        putU16LE(header, point.x);
+        putU16LE(header, point.y);
+    }
+    putZeros(header, 48);  // panning envelope
+    putU8(header, instrument.volumePointCount);
+    putU8(header, 0);  // panning points
+    putU8(header, instrument.volumeSustainPoint);
+    putU8(header, instrument.volumeLoopStart);
+    putU8(header, instrument.volumeLoopEnd);
+    putZeros(header, 3);  // panning sustain, loop start, loop end
+    putU8(header, volumeType);
+    putU8(header, 0);  // panning type
+    putU8(header, instrument.vibratoType);
+    putU8(header, instrument.vibratoSweep);
+    putU8(header, instrument.vibratoDepth);
+    putU8(header, instrument.vibratoRate);
+    putU16LE(header, instrument.volumeFadeout);
+    putZeros(header, 22);  // reserved
+
+    for (auto& sample : instrument.samples) {
+        if (!sample.used) continue;
+        // The rate may have been lowered by the conversion.
+        computePitch(sample, instrument.transpose);
+        putU32LE(header, sample.byteLength);
+        putU32LE(header, sample.loopStart);
+        putU32LE(header, sample.loopLength);
+        putU8(header, sample.volume);
+        putU8(header, static_cast<std::uint8_t>(sample.finetune));
+        putU8(header, static_cast<std::uint8_t>(sample.type & ~kSampleUnsigned));
+        putU8(header, sample.panning);
+        putU8(header, static_cast<std::uint8_t>(sample.relativeNote));
+        putU8(header, 0);  // reserved
+        putBytes(header, sample.name.data(), kSampleHeaderNameSize);
+    }
+    sink.write(header);
+
+    for (auto& sample : instrument.samples) {
+        if (!sample.used) continue;
+        sink.write(sample.data.data(), sample.byteLength);
+        std::vector<std::uint8_t>().swap(sample.data);
+    }
+}
+
+Status writeInstrument(const RunState& run, FileState& file, std::size_t index, ByteSink& sink,
+                       Console& out) {
+    const PatchMapEntry* entry = nullptr;
+    for (const auto& candidate : run.patchMap)
+        if (candidate.instrument == index + 1) {
+            entry = &candidate;
+            break;
+        }
+    if (entry == nullptr || !entry->hasPath) return Status::Ok;
+
+    InstrumentRecord& instrument = file.instruments[index];
+    const std::vector<std::size_t> written = chooseWrittenSamples(instrument);
+    instrument.writtenSampleCount = static_cast<std::uint16_t>(written.size());
+    renumberKeymap(instrument, written);
+
+    std::vector<std::uint8_t> patch;
+    int errorNumber = 0;
+    if (!readWholeFile(entry->patchPath, patch, errorNumber)) {
+        out.systemError(entry->patchPath, errorNumber);
+        return Status::Failed;
+    }
+    const Status status = readSampleData(instrument, patch, entry->patchPath, out);
+    if (status != Status::Ok) return status;
+    convertSamples(instrument, run.settings);
+    writeInstrumentHeader(instrument, sink);
+    return Status::Ok;
+}
+
+Status writePatches(const RunState& run, FileState& file, ByteSink& sink, Console& out) {
+    out.print("Writing patches");
+    for (std::size_t index = 0; index < file.instruments.size(); ++index) {
+        const Status status = writeInstrument(run, file, index, sink, out);
+        if (status != Status::Ok) return status;
+        if (!sink.ok()) {
+            out.systemError("ERROR", sink.error());
+            return Status::Failed;
+        }
+        out.print(".");
+    }
+    out.print("\n");
+    return Status::Ok;
+}
+
 }  // namespace korvalin
