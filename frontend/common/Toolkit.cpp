@@ -1,0 +1,9 @@
+#include "common/Toolkit.h"
+
+namespace korvalinfe {
+
+RuntimeError::RuntimeError(long number, QString source, QString description)
+    : number_(number), source_(std::move(source)), description_(std::move(description)),
+      what_(description_.toStdString()) {}
+
+}  // namespace korvalinfe
