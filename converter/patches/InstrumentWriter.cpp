@@ -12,30 +12,12 @@ namespace korvalin {
 namespace {
 
 constexpr std::size_t kSampleHeaderNameSize = 22;
-// Module players keep at most this many samples per instrument.
-constexpr std::size_t kMaxWrittenSamples = 16;
 
-// Indices of the samples that are written: the used ones, at most
-// kMaxWrittenSamples. When more are used, those that the fewest keys play
-// are left out; their keys are given to a neighbouring written sample.
-std::vector<std::size_t> chooseWrittenSamples(InstrumentRecord& instrument) {
+// Indices of the samples that are written: those a note plays.
+std::vector<std::size_t> chooseWrittenSamples(const InstrumentRecord& instrument) {
     std::vector<std::size_t> written;
     for (std::size_t i = 0; i < instrument.samples.size(); ++i)
         if (instrument.samples[i].used) written.push_back(i);
-    if (written.size() <= kMaxWrittenSamples) return written;
-
-    std::vector<std::size_t> keys(instrument.samples.size(), 0);
-    for (const std::int16_t entry : instrument.keymap)
-        if (entry >= 0 && static_cast<std::size_t>(entry) < keys.size())
-            ++keys[static_cast<std::size_t>(entry)];
-    while (written.size() > kMaxWrittenSamples) {
-        // The last of those with the fewest keys goes.
-        auto leastPlayed = written.begin();
-        for (auto it = written.begin(); it != written.end(); ++it)
-            if (keys[*it] <= keys[*leastPlayed]) leastPlayed = it;
-        instrument.samples[*leastPlayed].used = false;
-        written.erase(leastPlayed);
-    }
     return written;
 }
 
@@ -87,7 +69,7 @@ void writeInstrumentHeader(InstrumentRecord& instrument, ByteSink& sink) {
     if (instrument.volumePointCount == 0) volumeType = 0;
 
     std::vector<std::uint8_t> header;
-    header.reserve(instrument.headerSize + kMaxWrittenSamples * instrument.sampleHeaderSize);
+    header.reserve(instrument.headerSize + instrument.samples.size() * instrument.sampleHeaderSize);
     putU32LE(header, instrument.headerSize);
     putName(header, instrument.name);
     putU8(header, instrument.type);
