@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "notedata_fixture.h"
+
+namespace korvalin {
+namespace {
+
+using testing::Score;
+
+TEST(EffectPriority, PriorityAndClassOfEffects) {
+    struct Case {
+        const char* name;
+        int effect, param, priority, cls;
+    };
+    const Case cases[] = {
+        {"empty slot", -1, -1, -1, 0},
+        {"portamento up", 0x01, 0x10, 513, 3},
+        {"portamento down", 0x02, 0x10, 513, 3},
+        {"set panning", 0x08, 0x80, 625, 3},
+        {"set BPM", 0x0F, 0xF0, 999, 1},
+        {"key off", 0x14, -1, 750, 3},
+        {"fine portamento up", 0x0E, 0x1F, 513, 3},
+        {"fine portamento down", 0x0E, 0x25, 513, 3},
+        {"note cut", 0x0E, 0xC0, 875, 3},
+        {"note delay", 0x0E, 0xD2, 250, 3},
+        {"extended without parameter", 0x0E, -1, -1, 0},
+        {"pattern delay is global", 0x0E, 0xE1, 0, 1},
+        {"extended 0x3 per MIDI channel", 0x0E, 0x30, 0, 2},
+        {"extended 0xF never placed", 0x0E, 0xF0, 0, 0},
+        {"arpeggio is global", 0x00, 0x37, 0, 1},
+        {"tone portamento per MIDI channel", 0x03, 0x10, 0, 2},
+        {"0x12 never placed", 0x12, 0x00, 0, 0},
+        {"0x23 never placed", 0x23, 0x00, 0, 0},
+        {"0x21 per MIDI channel", 0x21, 0x00, 0, 2},
+        {"0x1B per channel", 0x1B, 0x00, 0, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(effectPriority(c.effect, c.param), c.priority);
+        EXPECT_EQ(effectClass(c.effect, c.param), c.cls);
+    }
+}
+
+TEST(PlaceEffect, WeakerNeverReplacesStronger) {
+    struct Case {
+        const char* name;
+        int oldEffect, oldParam, newEffect, newParam;
+        bool placed;
+        int effect, param;
+    };
+    const Case cases[] = {
+        {"panning replaces note delay", 0x0E, 0xD2, 0x08, 0x80, true, 0x08, 0x80},
+        {"portamento refused by panning", 0x08, 0x80, 0x01, 0x10, false, 0x08, 0x80},
+        {"key off replaces panning", 0x08, 0x80, 0x14, -1, true, 0x14, -1},
+        {"note cut replaces key off", 0x14, -1, 0x0E, 0xC0, true, 0x0E, 0xC0},
+        {"note delay refused by fine portamento", 0x0E, 0x13, 0x0E, 0xD1, false, 0x0E, 0x13},
+        {"equal priority replaces", 0x08, 0x80, 0x08, 0x20, true, 0x08, 0x20},
+        {"fine portamento replaces portamento", 0x01, 0x20, 0x0E, 0x1F, true, 0x0E, 0x1F},
+        {"class 0 is never placed", -1, -1, 0x12, 0x00, false, -1, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Score score(3, 1);
+        NoteContext ctx = score.context();
+        ctx.cells[0].effect = static_cast<std::int16_t>(c.oldEffect);
+        ctx.cells[0].param = static_cast<std::int16_t>(c.oldParam);
+        EXPECT_EQ(placeEffect(ctx, 0, 0, c.newEffect, c.newParam), c.placed);
+        EXPECT_EQ(ctx.cells[0].effect, c.effect);
+        EXPECT_EQ(ctx.cells[0].param, c.param);
+        EXPECT_EQ(ctx.channels[0].everUsed, c.placed ? 1u : 0u);
+    }
+}
+
+TEST(PlaceEffect, ReplacedSlideNoLongerMovesThePitch) {
+    Score score(3, 1);
+    NoteContext ctx = score.context();
+    ctx.cells[0].effect = 0x01;
+    ctx.cells[0].param = 30;
+    ctx.cells[0].slide = 60;
+    ASSERT_TRUE(placeEffect(ctx, 0, 0, 0x08, 0x80));
+    EXPECT_EQ(ctx.cells[0].slide, 0);
+}
+
+TEST(PlaceEffect, GlobalEffectsMoveAsideRatherThanBeingLost) {
+    // Channel 0 holds a panning effect: the first BPM goes to the lowest
+    // empty slot, the second moves it to the next empty slot and takes over.
+    Score score(1, 4);
+    NoteContext ctx = score.context();
+    ctx.cells[0].effect = 0x08;
+    ctx.cells[0].param = 0x80;
+    ASSERT_TRUE(placeEffect(ctx, 0, 0, 0x0F, 200));
+    EXPECT_EQ(ctx.cells[1].effect, 0x0F);
+    ASSERT_TRUE(placeEffect(ctx, 0, 0, 0x0F, 150));
+    EXPECT_EQ(ctx.cells[1].param, 150);
+    EXPECT_EQ(ctx.cells[2].effect, 0x0F);
+    EXPECT_EQ(ctx.cells[2].param, 200);
+    EXPECT_EQ(ctx.channels[2].everUsed, 1u);
+    EXPECT_EQ(ctx.cells[0].effect, 0x08);
+    EXPECT_EQ(ctx.cells[3].effect, -1);
+}
+
+TEST(PlaceEffect, GlobalEffectOnFullRowTakesWeakestSlot) {
+    Score score(3, 3);
+    NoteContext ctx = score.context();
+    const int effects[3][2] = {{0x01, 0x10}, {0x0E, 0xD1}, {0x08, 0x80}};
+    for (std::size_t c = 0; c < 3; ++c) {
+        ctx.cells[c].effect = static_cast<std::int16_t>(effects[c][0]);
+        ctx.cells[c].param = static_cast<std::int16_t>(effects[c][1]);
+    }
+    ASSERT_TRUE(placeEffect(ctx, 0, 0, 0x0F, 180));
+    EXPECT_EQ(ctx.cells[1].effect, 0x0F);  // the note delay gives way
+    EXPECT_EQ(ctx.cells[0].effect, 0x01);
+    // Nothing but another BPM change replaces a BPM change.
+    EXPECT_FALSE(placeEffect(ctx, 0, 1, 0x0E, 0xC0));
+    EXPECT_EQ(ctx.cells[1].param, 180);
+}
+
+TEST(PlaceEffect, GlobalEffectOnSingleChannelIsReplaced) {
+    Score score(1, 1);
+    NoteContext ctx = score.context();
+    ASSERT_TRUE(placeEffect(ctx, 0, 0, 0x0F, 200));
+    ASSERT_TRUE(placeEffect(ctx, 0, 0, 0x0F, 150));
+    EXPECT_EQ(ctx.cells[0].param, 150);
+}
+
+TEST(PlaceEffect, PerMidiChannelEffectGoesToItsFirstChannel) {
+    Score score(1, 4);
+    NoteContext ctx = score.context();
+    ctx.channels[2].midiChannel = 5;
+    ctx.channels[3].midiChannel = 5;
+    ASSERT_TRUE(placeEffect(ctx, 5, 0, 0x0A, 0x10));
+    EXPECT_EQ(ctx.cells[2].effect, 0x0A);
+    EXPECT_EQ(ctx.cells[0].effect, -1);
+    // No module channel on that MIDI channel: the named channel takes it.
+    ASSERT_TRUE(placeEffect(ctx, 7, 1, 0x0A, 0x10));
+    EXPECT_EQ(ctx.cells[1].effect, 0x0A);
+}
+
+TEST(PutVolume, SetVolumeBeatsCommandsAndLowerCommandWins) {
+    struct Case {
+        const char* name;
+        int before, byte;
+        bool written;
+        int after;
+    };
+    const Case cases[] = {
+        {"empty column", -1, 0xB3, true, 0xB3},
+        {"volume replaces vibrato depth", 0xB3, 0x42, true, 0x42},
+        {"vibrato depth refused after volume", 0x42, 0xB3, false, 0x42},
+        {"vibrato speed replaces depth", 0xB3, 0xA7, true, 0xA7},
+        {"depth refused after speed", 0xA7, 0xB3, false, 0xA7},
+        {"later volume wins", 0x30, 0x42, true, 0x42},
+        {"later depth of same kind wins", 0xB3, 0xB1, true, 0xB1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Score score(1, 1);
+        NoteContext ctx = score.context();
+        ctx.cells[0].volume = static_cast<std::int16_t>(c.before);
+        EXPECT_EQ(putVolume(ctx, c.byte, 0), c.written);
+        EXPECT_EQ(ctx.cells[0].volume, c.after);
+    }
+}
+
+TEST(PutVolume, OverwrittenVibratoSpeedIsSentAgain) {
+    Score score(1, 1);
+    NoteContext ctx = score.context();
+    ctx.cells[0].volume = 0xA7;
+    ctx.channels[0].vibratoSpeedSent = 7;
+    ASSERT_TRUE(putVolume(ctx, 0x40, 0));
+    EXPECT_EQ(ctx.channels[0].vibratoSpeedSent, -1);
+}
+
+TEST(PutVolume, TweakCurveBendsOnlySetVolumeBytes) {
+    const int cases[][2] = {{0x10, 0x10}, {0x20, 0x11}, {0x30, 0x17}, {0x40, 0x25}, {0x48, 0x35},
+                            {0x4F, 0x4B}, {0x50, 0x4F}, {0xA7, 0xA7}, {0xB3, 0xB3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c[0]);
+        Score score(1, 1);
+        score.run.settings.optionFlags |= kTweakVolume;
+        NoteContext ctx = score.context();
+        ASSERT_TRUE(putVolume(ctx, c[0], 0));
+        EXPECT_EQ(ctx.cells[0].volume, c[1]);
+    }
+}
+
+}  // namespace
+}  // namespace korvalin
