@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <span>
 #include <string_view>
 
@@ -75,7 +76,6 @@ public:
     // Fails with a system error number where creating the output itself would
     // fail: a missing or unwritable folder, a read-only file, a folder of that name.
     bool create(const std::string& name, int& errorNumber) {
-        name_ = name;
         struct stat existing {};
         const bool exists = ::stat(name.c_str(), &existing) == 0;
         if (exists && S_ISDIR(existing.st_mode)) {
@@ -86,7 +86,23 @@ public:
             errorNumber = errno;
             return false;
         }
-        const PathParts parts = splitPath(name);
+        if (exists && !S_ISREG(existing.st_mode)) {
+            // Devices and pipes (such as /dev/null) are written directly: there
+            // is no earlier module to keep, and they must not be replaced.
+            file_ = std::fopen(name.c_str(), "wb");
+            if (!file_) errorNumber = errno;
+            return file_ != nullptr;
+        }
+        name_ = name;
+        struct stat link {};
+        if (exists && ::lstat(name.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            // A link keeps pointing at the module: the file it names is replaced.
+            if (char* resolved = ::realpath(name.c_str(), nullptr)) {
+                name_ = resolved;
+                std::free(resolved);
+            }
+        }
+        const PathParts parts = splitPath(name_);
         const std::string folder = parts.directory.empty() ? std::string("./") : parts.directory;
         static unsigned counter = 0;
         int fd = -1;
@@ -128,7 +144,7 @@ public:
             errorNumber = errno;
             ok = false;
         }
-        if (ok && std::rename(temp_.c_str(), name_.c_str()) != 0) {
+        if (ok && !temp_.empty() && std::rename(temp_.c_str(), name_.c_str()) != 0) {
             errorNumber = errno;
             ok = false;
         }
