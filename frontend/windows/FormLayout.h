@@ -1,0 +1,24 @@
+// Placement of controls given in twips (1/1440 inch) and the forms' font.
+#pragma once
+
+#include <QFont>
+#include <QWidget>
+
+#include <initializer_list>
+
+namespace korvalinfe {
+
+// Twips to device-independent pixels at 96 dots per inch (15 twips a pixel),
+// which is the scale the layouts were drawn for.
+int twips(int value);
+
+// Sets a control's geometry from left, top, width and height in twips.
+void place(QWidget* control, int left, int top, int width, int height);
+
+// Tahoma where it is installed, otherwise the nearest plain sans font.
+QFont formFont(qreal points = 8.25, bool bold = false);
+
+// Chains the keyboard focus through the controls that can take it, in order.
+void setTabOrderChain(std::initializer_list<QWidget*> controls);
+
+}  // namespace korvalinfe

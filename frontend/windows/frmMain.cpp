@@ -1,0 +1,361 @@
+#include "windows/frmMain.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QPalette>
+#include <QScrollBar>
+#include <QStringList>
+#include <QTextCursor>
+
+#include <cerrno>
+
+#include "common/Module1.h"
+#include "common/Toolkit.h"
+#include "windows/FormLayout.h"
+#include "windows/OptionLine.h"
+#include "windows/frmHelp.h"
+#include "windows/frmOption.h"
+
+namespace korvalinfe {
+
+namespace {
+
+constexpr QChar kSeparator = u'/';
+
+// The folder of the program's own files without its trailing '/', except for
+// the root: the default sample and output folder of a new option file.
+QString programFolder() {
+    QString folder = AppPath();
+    if (folder.size() > 1 && folder.endsWith(kSeparator)) folder.chop(1);
+    return folder;
+}
+
+// A free name next to sPath under which a user's own file is kept meanwhile.
+QString savedName(const QString& sPath) {
+    QString candidate = sPath + QStringLiteral(".saved");
+    for (int n = 2; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++n)
+        candidate = sPath + QStringLiteral(".saved") + QString::number(n);
+    return candidate;
+}
+
+// True when anything, even a dangling link or an unreadable file, lies at sPath.
+bool entryExists(const QString& sPath) {
+    const QFileInfo info(sPath);
+    return info.exists() || info.isSymLink();
+}
+
+void renameOrRaise(const QString& from, const QString& to) {
+    errno = 0;
+    if (!QFile::rename(from, to)) raiseFileError(errno != 0 ? errno : EACCES);
+}
+
+}  // namespace
+
+frmMain::frmMain(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Korvalin FrontEnd - Convert MIDI to XM v"));
+    setFont(formFont());
+    buildControls();
+}
+
+frmMain::~frmMain() = default;
+
+QString frmMain::ConverterName() { return QStringLiteral("korvalin"); }
+
+void frmMain::buildControls() {
+    Frame1 = new QGroupBox(QStringLiteral("Midi to convert:"), this);
+    place(Frame1, 90, 60, 7395, 4875);
+
+    txtSource = new QLineEdit(Frame1);
+    place(txtSource, 120, 270, 5925, 315);
+    txtSource->setReadOnly(true);
+
+    cmdBrowse = new QPushButton(QStringLiteral("Browse..."), Frame1);
+    place(cmdBrowse, 6150, 270, 1095, 345);
+    cmdConvert = new QPushButton(QStringLiteral("Convert!"), Frame1);
+    place(cmdConvert, 6150, 720, 1095, 345);
+    cmdOption = new QPushButton(QStringLiteral("Option..."), Frame1);
+    place(cmdOption, 6150, 1170, 1095, 345);
+
+    Text1 = new QPlainTextEdit(Frame1);
+    place(Text1, 150, 720, 5895, 3675);
+    Text1->setReadOnly(true);
+    Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QPalette output = Text1->palette();
+    output.setColor(QPalette::Base, Qt::black);
+    output.setColor(QPalette::Text, Qt::green);
+    Text1->setPalette(output);
+
+    lstFiles = new QListWidget(Frame1);
+    place(lstFiles, 6270, 2130, 975, 1425);
+
+    ReadOutput1 = new ReadOutput(Frame1);
+    ReadOutput1->hide();
+
+    lblStatus = new QLabel(QStringLiteral("Status: Idle"), Frame1);
+    place(lblStatus, 150, 4470, 5895, 255);
+
+    Label1 = new QLabel(QStringLiteral("Korvalin"), Frame1);
+    place(Label1, 6240, 4440, 1065, 375);
+    Label1->setFont(formFont(12, true));
+
+    // On the window itself, drawn over the frame.
+    cmdHelp = new QPushButton(QStringLiteral("Help"), this);
+    place(cmdHelp, 6240, 1680, 1095, 345);
+    cmdHelp->raise();
+
+    setTabOrderChain({Frame1, txtSource, cmdBrowse, cmdConvert, Text1, cmdOption, lstFiles,
+                      lblStatus, Label1, cmdHelp});
+
+    connect(cmdBrowse, &QPushButton::clicked, this, [this] { cmdBrowse_Click(); });
+    connect(cmdConvert, &QPushButton::clicked, this, [this] { cmdConvert_Click(); });
+    connect(cmdOption, &QPushButton::clicked, this, [this] { cmdOption_Click(); });
+    connect(cmdHelp, &QPushButton::clicked, this, [this] { cmdHelp_Click(); });
+    connect(ReadOutput1, &ReadOutput::Error, this,
+            [this](const QString& error, std::int32_t code) { ReadOutput1_Error(error, code); });
+    connect(ReadOutput1, &ReadOutput::GotChunk, this,
+            [this](const QString& chunk, bool last) { ReadOutput1_GotChunk(chunk, last); });
+    connect(ReadOutput1, &ReadOutput::Complete, this, [this] { ReadOutput1_Complete(); });
+
+    setFixedSize(twips(90 + 7395 + 90), twips(60 + 4875 + 90));
+}
+
+bool frmMain::Form_Load() {
+    setWindowTitle(windowTitle() + QString::number(App::Major()) + QStringLiteral(".") +
+                   QString::number(App::Minor()) + QString::number(App::Revision()));
+    oFileDialog = std::make_unique<cFileDialog>();
+
+    try {
+        const QString converter = WindowsPath() + ConverterName();
+        if (!FileExists(converter)) ExtractResource(kResConverter, converter);
+    } catch (const RuntimeError& error) {
+        // Without the converter nothing converts, but the options still work.
+        msgBox(this, QStringLiteral("Error: ") + error.Description(), MsgIcon::Error,
+               QStringLiteral("Error"));
+    }
+
+    sOptionFile = AppPath() + QStringLiteral("korvalin.cfg");
+    const QString defaultSampleOption = QStringLiteral("-sampd ") + optionFileFolder(programFolder());
+
+    if (FileExists(sOptionFile)) {
+        try {
+            TextFileReader file(sOptionFile);
+            if (!file.atEnd()) {
+                // Only the first line is looked at.
+                const QString line = file.readLine();
+                sSampleOption = line.left(6) == u"-sampd" ? line : defaultSampleOption;
+            }
+            file.close();
+        } catch (const RuntimeError& error) {
+            sSampleOption = defaultSampleOption;
+            msgBox(this, QStringLiteral("Error: ") + error.Description(), MsgIcon::Error,
+                   QStringLiteral("Error"));
+        }
+        return true;
+    }
+
+    try {
+        TextFileWriter file(sOptionFile);
+        for (const QString& line : defaultOptionLines(programFolder())) file.writeLine(line);
+        file.close();
+    } catch (const RuntimeError& error) {
+        // No option file can be kept: the converter then runs on its defaults
+        // with the program folder as sample folder.
+        sSampleOption = defaultSampleOption;
+        msgBox(this, QStringLiteral("Error: ") + error.Description(), MsgIcon::Error,
+               QStringLiteral("Error"));
+        return true;
+    }
+    msgBox(this,
+           QStringLiteral("korvalin.cfg was created, please restart program to take it effect."),
+           MsgIcon::Warning, App::Title());
+    endProgram();
+    return false;
+}
+
+void frmMain::cmdBrowse_Click() {
+    try {
+        oFileDialog->DialogTitle(QStringLiteral("Choose Midi Files"));
+        oFileDialog->CancelError(false);
+        oFileDialog->hwnd(this);
+        oFileDialog->flags(cFileDialog::kExplorer | cFileDialog::kFileMustExist |
+                           cFileDialog::kAllowMultiSelect);
+        oFileDialog->InitDir(programFolder());
+        oFileDialog->Filter(QStringLiteral("Midi Files (*.mid)|*.mid"));
+        oFileDialog->FilterIndex(1);
+        oFileDialog->ShowOpen();
+
+        lstFiles->clear();
+        // A cancelled dialog keeps the previous selection, which is then used again.
+        if (oFileDialog->Filename().isEmpty()) return;
+
+        QString sDir;
+        QStringList sFiles;
+        std::int32_t lFileCount = 0;
+        oFileDialog->ParseMultiFileName(sDir, sFiles, lFileCount);
+
+        if (sFiles.size() > 1) {
+            QString source = sDir + QStringLiteral(" ");
+            const QString prefix = sDir.endsWith(kSeparator) ? sDir : sDir + kSeparator;
+            for (const QString& name : sFiles) {
+                lstFiles->addItem(prefix + name);
+                source += QStringLiteral("\"") + name + QStringLiteral("\" ");
+            }
+            txtSource->setText(source);
+        } else {
+            const QString path = cFileDialog::StripNull(oFileDialog->Filename());
+            lstFiles->addItem(path);
+            txtSource->setText(path);
+        }
+
+        const QString folder = sDir.endsWith(kSeparator) ? sDir : sDir + kSeparator;
+        sWorkFolder = folder;
+        sWorkPatchMap = folder + QStringLiteral("patch.cfg");
+        sWorkOptionFile = folder + QStringLiteral("korvalin.cfg");
+        bWorkFilesPlaced = false;
+        placeWorkFiles();
+
+        QString files;
+        for (int i = 0; i < lstFiles->count(); ++i)
+            files += shellQuoted(lstFiles->item(i)->text()) + QStringLiteral(" ");
+        vCommandLine = QStringLiteral("korvalin ") + sampleOptionForShell(sSampleOption) +
+                       QStringLiteral(" ") + files;
+    } catch (const RuntimeError& error) {
+        msgBox(this, QStringLiteral("Error: ") + error.Description(), MsgIcon::Error,
+               QStringLiteral("Browse"));
+    }
+}
+
+void frmMain::placeWorkFiles() {
+    auto isPlaced = [this](const QString& path) {
+        for (const PlacedFile& placed : placedFiles)
+            if (placed.sPath == path) return true;
+        return false;
+    };
+
+    // A patch map already in the folder is used unchanged. The program
+    // folder's own patch map is kept for good once written.
+    if (!entryExists(sWorkPatchMap)) {
+        ExtractResource(kResPatchMap, sWorkPatchMap);
+        if (sWorkPatchMap != AppPath() + QStringLiteral("patch.cfg"))
+            placedFiles.push_back({sWorkPatchMap, QString()});
+    }
+
+    if (sWorkOptionFile != sOptionFile) {
+        if (!isPlaced(sWorkOptionFile) && entryExists(sWorkOptionFile)) {
+            // The user's own option file makes way for the copy and comes back
+            // when the work files are removed.
+            const QString saved = savedName(sWorkOptionFile);
+            renameOrRaise(sWorkOptionFile, saved);
+            placedFiles.push_back({sWorkOptionFile, saved});
+            fileCopy(sOptionFile, sWorkOptionFile);
+        } else {
+            fileCopy(sOptionFile, sWorkOptionFile);
+            if (!isPlaced(sWorkOptionFile)) placedFiles.push_back({sWorkOptionFile, QString()});
+        }
+    }
+    ReadOutput1->WorkingDirectory(sWorkFolder);
+    bWorkFilesPlaced = true;
+}
+
+void frmMain::removeWorkFiles() {
+    std::vector<PlacedFile> failed;
+    QString firstError;
+    for (auto it = placedFiles.rbegin(); it != placedFiles.rend(); ++it) {
+        try {
+            if (entryExists(it->sPath)) killFile(it->sPath);
+            if (!it->sSavedAs.isEmpty()) renameOrRaise(it->sSavedAs, it->sPath);
+        } catch (const RuntimeError& error) {
+            // Kept for the next clean-up, so a user's file is never given up.
+            failed.push_back(*it);
+            if (firstError.isEmpty()) firstError = it->sPath + QStringLiteral(": ") + error.Description();
+        }
+    }
+    placedFiles.assign(failed.rbegin(), failed.rend());
+    bWorkFilesPlaced = false;
+    if (!firstError.isEmpty())
+        msgBox(this, QStringLiteral("Error: ") + firstError, MsgIcon::Error, QStringLiteral("Error"));
+}
+
+void frmMain::cmdConvert_Click() {
+    try {
+        if (lstFiles->count() == 0) {
+            msgBox(this, QStringLiteral("No Midi files select."), MsgIcon::Warning,
+                   QStringLiteral("Convert"));
+            return;
+        }
+        // A finished run removed the work files; a new run needs them again.
+        if (!bWorkFilesPlaced && !ReadOutput1->Processing()) placeWorkFiles();
+
+        Text1->clear();
+        lblStatus->setText(QStringLiteral("Converting..."));
+        doEvents();
+
+        ReadOutput1->SetCommand(trimBlanks(vCommandLine));
+        ReadOutput1->ProcessCommand();
+    } catch (const RuntimeError& error) {
+        msgBox(this,
+               error.Description() + QStringLiteral(" - ") + error.Source() +
+                   QStringLiteral(" - ") + QString::number(error.Number()),
+               MsgIcon::Error, QStringLiteral("Convert"));
+    }
+}
+
+void frmMain::ReadOutput1_GotChunk(const QString& sChunk, bool /*LastChunk*/) {
+    if (sChunk.isEmpty()) return;
+    // The text box breaks lines at line feeds; a carriage return has no
+    // place in it.
+    QString text = sChunk;
+    text.remove(u'\r');
+    QTextCursor cursor(Text1->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(text);
+}
+
+void frmMain::ReadOutput1_Error(const QString& Error, std::int32_t LastDLLError) {
+    msgBox(this,
+           QStringLiteral("Error!\r\nDescription: ") + Error + QStringLiteral("\r\nLastDLLError: ") +
+               QString::number(LastDLLError),
+           MsgIcon::Error, QStringLiteral("Error"));
+}
+
+void frmMain::ReadOutput1_Complete() {
+    Text1->moveCursor(QTextCursor::End);
+    Text1->ensureCursorVisible();
+    lblStatus->setText(QStringLiteral("Done!"));
+    unsetCursor();
+    removeWorkFiles();
+}
+
+void frmMain::cmdOption_Click() {
+    if (!optionWindow) optionWindow = new frmOption(this);
+    showModeless(optionWindow);
+}
+
+void frmMain::cmdHelp_Click() {
+    if (!helpWindow) {
+        helpWindow = new frmHelp(this);
+        helpWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    showModeless(helpWindow);
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    // The options window writes the option file as it closes; closing it
+    // first keeps the settings when the main window ends the program.
+    if (optionWindow) optionWindow->close();
+    Form_Unload();
+    QWidget::closeEvent(event);
+}
+
+void frmMain::Form_Unload() {
+    // Work files placed for a run that never came are taken away again, so a
+    // user's own option file returns; a running converter still needs them.
+    if (!ReadOutput1->Processing() && !placedFiles.empty()) removeWorkFiles();
+    oFileDialog.reset();
+}
+
+}  // namespace korvalinfe

@@ -1,0 +1,263 @@
+#include "windows/frmOption.h"
+
+#include <QCloseEvent>
+
+#include <utility>
+
+#include "common/Module1.h"
+#include "common/Toolkit.h"
+#include "windows/FormLayout.h"
+#include "windows/OptionLine.h"
+
+namespace korvalinfe {
+
+namespace {
+
+const QString kOptionCaption = QStringLiteral("Option");
+
+QComboBox* makeList(QWidget* parent, const QStringList& entries) {
+    auto* list = new QComboBox(parent);
+    list->addItems(entries);
+    list->setEditable(false);
+    list->setCurrentIndex(-1);  // no entry chosen until the file names one
+    return list;
+}
+
+QStringList numberEntries(int first, int last) {
+    QStringList entries;
+    for (int n = first; n <= last; ++n) entries.append(QString::number(n));
+    return entries;
+}
+
+}  // namespace
+
+frmOption::frmOption(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("frmOption"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Option"));
+    setFont(formFont());
+    buildControls();
+    Form_Load();
+}
+
+QString frmOption::OptionFile() { return AppPath() + QStringLiteral("korvalin.cfg"); }
+
+void frmOption::buildControls() {
+    Frame4 = new QGroupBox(QStringLiteral("Folders"), this);
+    place(Frame4, 210, 180, 6435, 1095);
+    Label1 = new QLabel(QStringLiteral("Sample Folder:"), Frame4);
+    place(Label1, 150, 300, 1095, 255);
+    txtSampleDir = new QLineEdit(Frame4);
+    place(txtSampleDir, 1290, 240, 4500, 315);
+    cmdSampleDir = new QPushButton(QStringLiteral("..."), Frame4);
+    place(cmdSampleDir, 5910, 240, 345, 315);
+    Label2 = new QLabel(QStringLiteral("Output Folder:"), Frame4);
+    place(Label2, 150, 690, 1095, 255);
+    txtOutputDir = new QLineEdit(Frame4);
+    place(txtOutputDir, 1290, 630, 4500, 315);
+    cmdOutputDir = new QPushButton(QStringLiteral("..."), Frame4);
+    place(cmdOutputDir, 5910, 630, 345, 315);
+
+    Frame2 = new QGroupBox(QStringLiteral("General Option"), this);
+    place(Frame2, 210, 1380, 3135, 3015);
+    ChkDirtyEnd = new QCheckBox(QStringLiteral("XM is meant for looping"), Frame2);
+    place(ChkDirtyEnd, 240, 360, 2025, 195);
+    ChkTweakVol = new QCheckBox(QStringLiteral("Tweak Volume"), Frame2);
+    place(ChkTweakVol, 240, 780, 1635, 285);
+    Chk8Bit = new QCheckBox(QStringLiteral("Force 8 bit samples"), Frame2);
+    place(Chk8Bit, 240, 1170, 2235, 375);
+    Label3 = new QLabel(QStringLiteral("Max Sample Rate"), Frame2);
+    place(Label3, 270, 1770, 1365, 345);
+    cbMaxRate = makeList(Frame2, {QStringLiteral("8000"), QStringLiteral("11025"),
+                                  QStringLiteral("12000"), QStringLiteral("16000"),
+                                  QStringLiteral("22050"), QStringLiteral("24000"),
+                                  QStringLiteral("32000"), QStringLiteral("44100"),
+                                  QStringLiteral("48000")});
+    place(cbMaxRate, 1800, 1710, 1095, 315);
+    Label4 = new QLabel(QStringLiteral("Max # of Channels"), Frame2);
+    place(Label4, 270, 2190, 1455, 285);
+    cbMaxCh = makeList(Frame2, numberEntries(1, 32));
+    place(cbMaxCh, 1800, 2130, 1095, 315);
+
+    Frame1 = new QGroupBox(QStringLiteral("Convert Method"), this);
+    place(Frame1, 3510, 1380, 3135, 1635);
+    OptNewMethod = new QRadioButton(QStringLiteral("New Method (Recommended)"), Frame1);
+    place(OptNewMethod, 240, 300, 2505, 255);
+    OptOldMethod = new QRadioButton(QStringLiteral("Old Method (Smaller XM's size)"), Frame1);
+    place(OptOldMethod, 240, 630, 2595, 345);
+    ChkQuantisize = new QCheckBox(QStringLiteral("Quantisize"), Frame1);
+    place(ChkQuantisize, 390, 1080, 1095, 405);
+    cbQuantisize = makeList(Frame1, numberEntries(1, 16));
+    place(cbQuantisize, 1590, 1140, 1095, 315);
+    methodGroup = new QButtonGroup(this);
+    methodGroup->addButton(OptNewMethod);
+    methodGroup->addButton(OptOldMethod);
+    OptNewMethod->setChecked(true);
+    ChkQuantisize->setEnabled(false);
+    cbQuantisize->setEnabled(false);
+
+    Frame3 = new QGroupBox(QStringLiteral("MIDI Options"), this);
+    place(Frame3, 3510, 3120, 3135, 1275);
+    ChkNoPan = new QCheckBox(QStringLiteral("Disable MIDI controlled panning"), Frame3);
+    place(ChkNoPan, 240, 300, 2595, 375);
+    Label6 = new QLabel(QStringLiteral("Percussion Channel"), Frame3);
+    place(Label6, 240, 870, 1515, 255);
+    cbPercussion = makeList(Frame3, numberEntries(1, 9));
+    place(cbPercussion, 1830, 810, 1095, 315);
+
+    // The method buttons and the Quantisize box act on every change of their
+    // value, whether the user or GetSettings makes it.
+    connect(OptNewMethod, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) OptNewMethod_Click();
+    });
+    connect(OptOldMethod, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) OptOldMethod_Click();
+    });
+    connect(ChkQuantisize, &QCheckBox::toggled, this, [this](bool) { ChkQuantisize_Click(); });
+    connect(cmdSampleDir, &QPushButton::clicked, this, [this] { cmdSampleDir_Click(); });
+    connect(cmdOutputDir, &QPushButton::clicked, this, [this] { cmdOutputDir_Click(); });
+
+    setTabOrderChain({Frame3, cbPercussion, ChkNoPan, Label6, Frame1, cbQuantisize,
+                      ChkQuantisize, OptOldMethod, OptNewMethod, Frame2, ChkTweakVol, cbMaxRate,
+                      cbMaxCh, Chk8Bit, ChkDirtyEnd, Label3, Label4, Frame4, txtOutputDir,
+                      cmdOutputDir, cmdSampleDir, txtSampleDir, Label2, Label1});
+
+    setFixedSize(twips(210 + 6435 + 210), twips(1380 + 3015 + 210));
+}
+
+void frmOption::Form_Load() { GetSettings(); }
+
+void frmOption::GetSettings() {
+    const QString optionFile = OptionFile();
+    if (!FileExists(optionFile)) return;
+    for (QString& stored : aSettingLines) stored.clear();
+    try {
+        {
+            TextFileReader file(optionFile);
+            std::size_t count = 0;
+            while (!file.atEnd()) {
+                const QString line = file.readLine();
+                doEvents();
+                if (line.isEmpty()) continue;
+                // A 14th line is refused before any line is applied.
+                if (count == aSettingLines.size()) raiseError(kErrSubscriptRange);
+                aSettingLines[count++] = line;
+            }
+            file.close();
+        }
+        // A value that is not an entry of its list raises out of this loop,
+        // leaving the lines after it unapplied.
+        for (QString& line : aSettingLines) {
+            if (line.isEmpty()) break;
+            applySettingLine(std::exchange(line, QString()));
+        }
+        if (OptNewMethod->isChecked()) cbQuantisize->setEnabled(false);
+    } catch (const RuntimeError& error) {
+        msgBox(this, error.Description(), MsgIcon::Error, kOptionCaption);
+    }
+}
+
+void frmOption::applySettingLine(const QString& sLine) {
+    const QString word = StringTokenizer(sLine);
+    const QString value = optionValue(sLine, word);
+    if (word == u"-sampd") {
+        txtSampleDir->setText(value);
+        sLoadedSampleDir = txtSampleDir->text();
+    } else if (word == u"-outd") {
+        txtOutputDir->setText(value);
+    } else if (word == u"-dirtyend") {
+        ChkDirtyEnd->setChecked(true);
+    } else if (word == u"-tweakvol") {
+        ChkTweakVol->setChecked(true);
+    } else if (word == u"-8bit") {
+        Chk8Bit->setChecked(true);
+    } else if (word == u"-maxrate") {
+        chooseListEntry(cbMaxRate, value);
+    } else if (word == u"-maxch") {
+        chooseListEntry(cbMaxCh, value);
+    } else if (word == u"-small") {
+        OptOldMethod->setChecked(true);
+    } else if (word == u"-qnt") {
+        ChkQuantisize->setChecked(true);
+        chooseListEntry(cbQuantisize, value);
+    } else if (word == u"-nopan") {
+        ChkNoPan->setChecked(true);
+    } else if (word == u"-perch") {
+        chooseListEntry(cbPercussion, value);
+    }
+}
+
+void frmOption::WriteSettings() {
+    const QString optionFile = OptionFile();
+    if (!FileExists(optionFile)) return;
+    try {
+        TextFileWriter file(optionFile);
+        const QString sampleDir = txtSampleDir->text();
+        const QString outputDir = txtOutputDir->text();
+        // Both folder lines or neither: each must name an existing folder.
+        if (!trimBlanks(sampleDir).isEmpty() && !trimBlanks(outputDir).isEmpty() &&
+            DirExists(sampleDir) && DirExists(outputDir)) {
+            file.writeLine(QStringLiteral("-sampd ") + optionFileFolder(sampleDir));
+            file.writeLine(QStringLiteral("-outd ") + optionFileFolder(outputDir));
+        }
+        if (ChkDirtyEnd->isChecked()) file.writeLine(QStringLiteral("-dirtyend "));
+        if (ChkTweakVol->isChecked()) file.writeLine(QStringLiteral("-tweakvol "));
+        if (Chk8Bit->isChecked()) file.writeLine(QStringLiteral("-8bit "));
+        if (cbMaxRate->currentIndex() >= 0)
+            file.writeLine(QStringLiteral("-maxrate ") + cbMaxRate->currentText());
+        if (cbMaxCh->currentIndex() >= 0)
+            file.writeLine(QStringLiteral("-maxch ") + cbMaxCh->currentText());
+        if (OptOldMethod->isChecked()) file.writeLine(QStringLiteral("-small "));
+        // Written whenever ticked, also while the new method disables the box.
+        if (ChkQuantisize->isChecked())
+            file.writeLine(QStringLiteral("-qnt ") + cbQuantisize->currentText());
+        if (ChkNoPan->isChecked()) file.writeLine(QStringLiteral("-nopan "));
+        if (cbPercussion->currentIndex() >= 0)
+            file.writeLine(QStringLiteral("-perch ") + cbPercussion->currentText());
+        file.close();
+    } catch (const RuntimeError& error) {
+        msgBox(this, error.Description(), MsgIcon::Error, kOptionCaption);
+    }
+}
+
+void frmOption::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    QWidget::closeEvent(event);
+}
+
+void frmOption::Form_Unload() {
+    WriteSettings();
+    // The main window takes the sample folder only at start.
+    if (txtSampleDir->text() != sLoadedSampleDir) {
+        msgBox(this,
+               QStringLiteral("Sample Directory was change, please restart program to take it "
+                              "effect."),
+               MsgIcon::Warning, App::Title());
+        hide();
+        endProgram();
+    }
+}
+
+void frmOption::cmdSampleDir_Click() {
+    const QString folder = BrowseForFolder(this, QStringLiteral("Please select a folder."));
+    if (!folder.isEmpty()) txtSampleDir->setText(folder);
+}
+
+void frmOption::cmdOutputDir_Click() {
+    const QString folder = BrowseForFolder(this, QStringLiteral("Please select a folder."));
+    if (!folder.isEmpty()) txtOutputDir->setText(folder);
+}
+
+void frmOption::OptNewMethod_Click() {
+    ChkQuantisize->setEnabled(false);
+    cbQuantisize->setEnabled(false);
+}
+
+void frmOption::OptOldMethod_Click() {
+    ChkQuantisize->setEnabled(true);
+    cbQuantisize->setEnabled(true);
+}
+
+void frmOption::ChkQuantisize_Click() { cbQuantisize->setEnabled(ChkQuantisize->isChecked()); }
+
+}  // namespace korvalinfe
