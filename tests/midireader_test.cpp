@@ -294,6 +294,17 @@ TEST(MidiReader, MissingTrackIsReportedOnTheErrorStream) {
     EXPECT_EQ(r.console.err, "ERROR: Unexpected end of MIDI file before track 3 of 3\n");
 }
 
+TEST(MidiReader, ManyAnnouncedTracksInAShortFile) {
+    Smf smf(1, 96);
+    smf.trackCount(65535);
+    smf.track().endOfTrack();
+    ReadResult r;
+    read(smf.bytes(), r);
+    EXPECT_EQ(r.status, Status::Failed);
+    EXPECT_EQ(r.console.err, "ERROR: Unexpected end of MIDI file before track 2 of 65535\n");
+    EXPECT_LE(r.file.midi.tracks.capacity(), 16u);
+}
+
 TEST(MidiReader, ChunkLengthDecidesWhereTheNextChunkStarts) {
     // Bytes after the end-of-track event inside the chunk are skipped.
     Smf padded(1, 96);

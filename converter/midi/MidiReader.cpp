@@ -13,6 +13,8 @@ namespace korvalin {
 namespace {
 
 constexpr std::uint32_t kHeaderLength = 6;
+// A chunk header and the shortest track, a lone end-of-track event.
+constexpr std::size_t kMinTrackBytes = 12;
 // Sixteen quarter notes after the last note start the music is over.
 constexpr std::uint64_t kTailQuarters = 16;
 
@@ -189,9 +191,13 @@ void trimTrackEnds(MidiFileHeader& header, Console& out) {
 }
 
 bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header, Console& out) {
-    allocOrAbort(header.tracks, header.trackCount, out);
+    // The table grows as tracks are read: a short file that announces many
+    // tracks gets no more records than its bytes could hold.
+    allocOrAbort(header.tracks, std::min<std::size_t>(header.trackCount, in.remaining() / kMinTrackBytes),
+                 out);
     out.print("Reading MIDI tracks");
-    for (std::size_t i = 0; i < header.tracks.size(); ++i) {
+    for (std::size_t i = 0; i < header.trackCount; ++i) {
+        if (i == header.tracks.size()) reallocOrAbort(header.tracks, i + 1, out);
         MidiTrack& track = header.tracks[i];
         track.ended = false;
         for (;;) {
