@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <libopenmpt/libopenmpt.h>
-#include <xmp.h>
 
 #include <cstdint>
 #include <cstring>
@@ -75,30 +74,14 @@ TEST(FillModuleHeader, FindsTheEndOfTheMusicAndFillsTheRecord) {
         run.settings.optionFlags |= kDirtyEnd;  // no closing pattern
         FileState file;
         NullConsole out;
-        file.midi = store(96, {});
-        for (const auto& events : c.tracks) {
-            MidiTrack t;
-            t.events = events;
-            file.midi.tracks.push_back(t);
-        }
+        file.midi = store(96, c.tracks);
         file.timing = {1, 500000, 3, 125};
-        file.nextInstrument = 1;
         ASSERT_EQ(preconvertTracks(run, file, out), Status::Ok);
         ASSERT_EQ(fillModuleHeader(run, file, out), Status::Ok);
 
-        const ModuleHeader& h = file.header;
-        EXPECT_STREQ(h.idText.data(), "Extended Module: ");
-        EXPECT_EQ(std::string(h.trackerName.data(), 20), std::string("KORVALIN") + std::string(12, '\0'));
-        EXPECT_EQ(h.formatVersion, 0x0104);
-        EXPECT_EQ(h.headerSize, 276u);
-        EXPECT_EQ(h.songLength, c.patterns);
-        EXPECT_EQ(h.patternCount, c.patterns);
-        EXPECT_EQ(h.restartPosition, 0);
-        EXPECT_EQ(h.frequencyFlags, 1);
-        EXPECT_EQ(h.instrumentCount, 0);
-        EXPECT_EQ(h.defaultTempo, 3);
-        EXPECT_EQ(h.defaultBpm, 125);
-        for (std::size_t i = 0; i < 256; ++i) EXPECT_EQ(h.orderTable[i], i);
+        // The header's constant fields are checked byte by byte in the test below.
+        EXPECT_EQ(file.header.songLength, c.patterns);
+        EXPECT_EQ(file.header.patternCount, c.patterns);
         ASSERT_EQ(file.patterns.size(), c.patterns);
         EXPECT_EQ(file.patterns.back().rowCount, c.lastRows);
     }
@@ -153,16 +136,6 @@ TEST(WriteScore, WritesAModuleOtherPlayersLoad) {
 
     std::string dots(h.patternCount, '.');
     EXPECT_NE(out.out.find("Writing XM score" + dots + "\n"), std::string::npos) << out.out;
-
-    xmp_context ctx = xmp_create_context();
-    ASSERT_EQ(xmp_load_module_from_memory(ctx, b.data(), static_cast<long>(b.size())), 0);
-    xmp_module_info info;
-    xmp_get_module_info(ctx, &info);
-    EXPECT_EQ(info.mod->chn, h.channelCount);
-    EXPECT_EQ(info.mod->len, h.songLength);
-    EXPECT_EQ(info.mod->ins, 0);
-    xmp_release_module(ctx);
-    xmp_free_context(ctx);
 
     openmpt_module* mod = openmpt_module_create_from_memory2(b.data(), b.size(), nullptr, nullptr,
                                                              nullptr, nullptr, nullptr, nullptr,
@@ -245,22 +218,18 @@ TEST(WriteScore, KeepsOnlyTheChannelsInUse) {
 
 TEST(WriteScore, FailsOnEveryShortWrite) {
     // Header 336 bytes, then two patterns of 9 + 2 bytes each: 358 in all.
-    const std::size_t limits[] = {0, 100, 335, 336, 340, 345, 346, 347, 356, 357};
+    // Cut inside the header, a pattern header or pattern data; 358 is enough.
+    const std::size_t limits[] = {0, 335, 336, 344, 346, 347, 356, 357, 358};
     for (std::size_t limit : limits) {
         SCOPED_TRACE("room for " + std::to_string(limit) + " bytes");
         Score score(2, 2);
         score.addPattern(1, {0x80, 0x80});
         score.addPattern(1, {0x80, 0x80});
         score.sink.limit = limit;
-        EXPECT_EQ(score.write(), Status::Failed);
-        EXPECT_EQ(score.out.err, std::string("ERROR: ") + std::strerror(28) + "\n");
+        const bool enough = limit == 358;
+        EXPECT_EQ(score.write(), enough ? Status::Ok : Status::Failed);
+        EXPECT_EQ(score.out.err, enough ? "" : std::string("ERROR: ") + std::strerror(28) + "\n");
     }
-    Score score(2, 2);
-    score.addPattern(1, {0x80, 0x80});
-    score.addPattern(1, {0x80, 0x80});
-    score.sink.limit = 358;
-    EXPECT_EQ(score.write(), Status::Ok);
-    EXPECT_EQ(score.out.out, "Writing XM score..\n");
 }
 
 TEST(WriteScore, RefusesMorePatternsThanBuilt) {

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <utility>
 #include <vector>
 
@@ -53,18 +52,11 @@ inline MidiEvent tempo(std::uint32_t time, std::uint32_t usPerQuarter) {
 inline MidiEvent end(std::uint32_t time) { return meta(time, kMetaEndOfTrack, {}); }
 
 inline MidiFileHeader store(std::uint16_t division,
-                            std::initializer_list<std::vector<MidiEvent>> tracks) {
+                            std::vector<std::vector<MidiEvent>> tracks) {
     MidiFileHeader h;
-    h.chunkId = kMidiHeaderId;
-    h.chunkLength = 6;
     h.format = 1;
     h.division = division;
-    for (const auto& events : tracks) {
-        MidiTrack t;
-        t.chunkId = kMidiTrackId;
-        t.events = events;
-        h.tracks.push_back(std::move(t));
-    }
+    for (auto& events : tracks) h.tracks.push_back(MidiTrack{kMidiTrackId, 0, std::move(events), false});
     h.trackCount = static_cast<std::uint16_t>(h.tracks.size());
     return h;
 }
