@@ -28,7 +28,6 @@ const std::array<std::uint32_t, 108> noteFrequencyTable{
 namespace {
 
 // Sizes of the GF1 records.
-constexpr std::size_t kPatchHeaderSize = 129;
 constexpr std::size_t kInstrumentHeaderSize = 63;
 constexpr std::size_t kNameSize = 16;
 constexpr std::size_t kWaveNameSize = 7;
