@@ -76,12 +76,15 @@ TEST(FillModuleHeader, FindsTheEndOfTheMusicAndFillsTheRecord) {
         NullConsole out;
         file.midi = store(96, c.tracks);
         file.timing = {1, 500000, 3, 125};
+        file.nextInstrument = 3;  // two instruments kept by the patch loader
+        file.instruments.resize(2);
         ASSERT_EQ(preconvertTracks(run, file, out), Status::Ok);
         ASSERT_EQ(fillModuleHeader(run, file, out), Status::Ok);
 
         // The header's constant fields are checked byte by byte in the test below.
         EXPECT_EQ(file.header.songLength, c.patterns);
         EXPECT_EQ(file.header.patternCount, c.patterns);
+        EXPECT_EQ(file.header.instrumentCount, 2);
         ASSERT_EQ(file.patterns.size(), c.patterns);
         EXPECT_EQ(file.patterns.back().rowCount, c.lastRows);
     }

@@ -50,9 +50,10 @@ Status fillModuleHeader(RunState& run, FileState& file, Console& out) {
     header.patternCount = header.songLength;
     header.restartPosition = 0;
     header.frequencyFlags = kLinearFrequencies;
-    // Instruments still numbered after those without a patch were removed.
-    header.instrumentCount =
-        static_cast<std::uint16_t>(file.nextInstrument > 0 ? file.nextInstrument - 1 : 0);
+    // The instruments still numbered after those without a patch were removed
+    // (nextInstrument - 1 of them): exactly the records the instrument writer
+    // puts behind the patterns.
+    header.instrumentCount = static_cast<std::uint16_t>(file.instruments.size());
     header.defaultTempo = static_cast<std::uint16_t>(file.timing.speed);
     header.defaultBpm = static_cast<std::uint16_t>(file.timing.bpm);
     for (std::size_t i = 0; i < header.orderTable.size(); ++i) {
