@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "driver/Console.h"
@@ -90,12 +89,6 @@ struct Cell {
     int note = -1, instrument = -1, volume = -1, effect = -1, param = -1;
     bool operator==(const Cell&) const = default;
 };
-
-inline std::string describe(const Cell& c) {
-    return "{" + std::to_string(c.note) + "," + std::to_string(c.instrument) + "," +
-           std::to_string(c.volume) + "," + std::to_string(c.effect) + "," +
-           std::to_string(c.param) + "}";
-}
 
 // Rows of cells of a packed pattern with the given number of channels.
 inline std::vector<std::vector<Cell>> unpack(const PatternRecord& pattern, std::size_t channels) {

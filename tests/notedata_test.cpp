@@ -74,21 +74,6 @@ TEST(PackRow, CellsPackWithFlagByte) {
     }
 }
 
-TEST(PackRow, SlideMovesPitchOffsetAndIsCleared) {
-    Score score(3, 2);
-    NoteContext ctx = score.context();
-    ctx.channels[1].pitchOffset = -10;
-    ctx.cells[1].effect = 0x01;
-    ctx.cells[1].param = 30;
-    ctx.cells[1].slide = 60;
-    PatternRecord pattern;
-    pattern.packedData.resize(12);
-    packRow(ctx, pattern);
-    EXPECT_EQ(ctx.channels[1].pitchOffset, 50);
-    EXPECT_EQ(ctx.cells[1].slide, 0);
-    EXPECT_EQ(pattern.packedSize, 4);
-}
-
 TEST(BuildNoteData, EmptyPieceGetsFullVolumeRowAndClosingRow) {
     Score score(1, 4);
     score.file.midi.tracks[0].events.push_back(metaEvent(kMetaEndOfTrack, {}));
@@ -277,16 +262,6 @@ TEST(BuildNoteData, BendUnfinishedInOneRowContinues) {
         EXPECT_EQ(rows[r][0].param, 0x1F);
     }
     EXPECT_EQ(rows[3][0].effect, -1);
-}
-
-TEST(BuildNoteData, EventsAfterEndOfTrackAreIgnored) {
-    Score score(1, 2);
-    score.addInstrument(0, plainInstrument());
-    auto& events = score.file.midi.tracks[0].events;
-    events.push_back(metaEvent(kMetaEndOfTrack, {}));
-    events.push_back(noteOnAt(0, 61, 0));
-    Build build(score, 0, 0);
-    EXPECT_EQ(build.rows[0][0][0].note, -1);
 }
 
 }  // namespace

@@ -39,26 +39,6 @@ void nextRow(NoteContext& ctx) {
     }
 }
 
-TEST(TranslateNoteOn, ChordTakesLowestFreeChannels) {
-    Score score(1, 4);
-    score.addInstrument(0, plainInstrument());
-    NoteContext ctx = score.context();
-    ctx.channels[0].state = ChannelState::Playing;  // busy with another MIDI channel
-    ctx.channels[0].midiChannel = 3;
-    for (std::uint8_t key : {61, 65, 68}) translateNoteOn(ctx, noteOn(0, key));
-    const int notes[] = {-1, 61, 65, 68};
-    for (std::size_t c = 0; c < 4; ++c) {
-        SCOPED_TRACE(c);
-        EXPECT_EQ(ctx.cells[c].note, notes[c]);
-    }
-    EXPECT_EQ(ctx.cells[1].instrument, 1);
-    EXPECT_EQ(ctx.cells[1].volume, 0x10 + 50);  // velocity 100 at channel volume 64
-    EXPECT_EQ(ctx.cells[1].effect, 0x08);
-    EXPECT_EQ(ctx.cells[1].param, 0x80);
-    EXPECT_EQ(ctx.channels[3].state, ChannelState::Playing);
-    EXPECT_TRUE(score.file.instruments[0].samples[0].used);
-}
-
 TEST(TranslateNoteOn, ChoosesChannelByReuseFreeOrSteal) {
     struct Case {
         const char* name;
@@ -69,6 +49,7 @@ TEST(TranslateNoteOn, ChoosesChannelByReuseFreeOrSteal) {
         std::size_t expected;
     };
     const Case cases[] = {
+        {"lowest free channel", {ChannelState::Playing, ChannelState::Free}, {60, 62}, {0, 0}, {0, 0}, 1},
         {"same note while releasing re-uses its channel",
          {ChannelState::Playing, ChannelState::Releasing}, {60, 64}, {0, 5}, {0, 30}, 1},
         {"both playing: the older note is stolen",
@@ -93,6 +74,7 @@ TEST(TranslateNoteOn, ChoosesChannelByReuseFreeOrSteal) {
         }
         translateNoteOn(ctx, noteOn(0, 64, 100, 20));
         EXPECT_EQ(ctx.cells[c.expected].note, 64);
+        EXPECT_EQ(ctx.cells[c.expected].instrument, 1);
         EXPECT_EQ(ctx.cells[1 - c.expected].note, -1);
         EXPECT_EQ(ctx.channels[c.expected].state, ChannelState::Playing);
         EXPECT_EQ(ctx.channels[c.expected].startTime, 20u);
@@ -127,19 +109,6 @@ TEST(TranslateNoteOn, PanningAtNoteStartReplacesTheNoteDelay) {
         EXPECT_EQ(ctx.cells[ch].param, c.param);
         EXPECT_EQ(ctx.channels[ch].panning, c.param);
     }
-}
-
-TEST(TranslateNoteOn, GlobalEffectInTheCellStays) {
-    Score score(3, 1);
-    score.addInstrument(0, plainInstrument());
-    NoteContext ctx = score.context();
-    ctx.cells[0].effect = 0x0F;
-    ctx.cells[0].param = 200;
-    translateNoteOn(ctx, noteOn(0, 61, 100, 0, 2));
-    EXPECT_EQ(ctx.cells[0].effect, 0x0F);
-    EXPECT_EQ(ctx.cells[0].param, 200);
-    EXPECT_EQ(ctx.cells[0].note, 61);
-    EXPECT_EQ(ctx.channels[0].panning, 128) << "refused panning is not recorded";
 }
 
 TEST(TranslateNoteOn, DroppedWithoutUsablePatch) {
@@ -274,25 +243,6 @@ TEST(TranslateNoteOff, ReleaseTimesByEnvelope) {
     }
 }
 
-TEST(TranslateNoteOff, OldestInstanceIsReleasedFirst) {
-    Score score(1, 4);
-    score.addInstrument(0, plainInstrument());
-    NoteContext ctx = score.context();
-    for (std::size_t c = 0; c < 3; ++c) {
-        ctx.channels[c].state = ChannelState::Playing;
-        ctx.channels[c].midiChannel = 0;
-        ctx.channels[c].instrument = 1;
-        ctx.channels[c].note = 61;
-    }
-    ctx.channels[0].startTime = 30;
-    ctx.channels[1].startTime = 10;
-    ctx.channels[2].startTime = 10;
-    translateNoteOff(ctx, noteOff(0, 61));
-    EXPECT_EQ(ctx.channels[1].state, ChannelState::KeyOffPending);
-    EXPECT_EQ(ctx.channels[0].state, ChannelState::Playing);
-    EXPECT_EQ(ctx.channels[2].state, ChannelState::Playing);
-}
-
 TEST(TranslatePitchBend, SlidesTowardsTheBendTarget) {
     struct Case {
         const char* name;
@@ -404,16 +354,6 @@ TEST(TranslateController, VolumeModulationPanAndSustain) {
     translateController(ctx, controller(0, 64, 0));
     EXPECT_EQ(ctx.midi[0].sustain, 0);
     EXPECT_EQ(ctx.channels[0].keyOffDelay, 0u);
-}
-
-TEST(TranslateController, PanIgnoredWithNoPan) {
-    Score score(1, 2);
-    score.run.settings.optionFlags |= kNoPan;
-    NoteContext ctx = score.context();
-    ctx.channels[0].midiChannel = 0;
-    translateController(ctx, controller(0, 10, 20));
-    EXPECT_EQ(ctx.cells[0].effect, -1);
-    EXPECT_EQ(ctx.midi[0].pan, 64);
 }
 
 TEST(TranslateTempo, SetBpmFromTempo) {
