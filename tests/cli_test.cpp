@@ -134,17 +134,6 @@ TEST_F(Cli, BadFirstFileEndsTheRun) {
     }
 }
 
-TEST_F(Cli, MissingTrackChunkIsAClearError) {
-    Smf smf(1, 96);
-    smf.trackCount(2).track().endOfTrack();
-    write("short.mid", smf.bytes());
-    const ProcessResult r = run({"short.mid"});
-    EXPECT_EQ(r.out, kBanner + converting("short.mid", "./short.xm") +
-                         "Number of tracks = 2\nReading MIDI tracks.");
-    EXPECT_EQ(r.err, "ERROR: Unexpected end of MIDI file before track 2 of 2\n");
-    EXPECT_EQ(r.exitCode, 1);
-}
-
 TEST_F(Cli, MissingInputIsSkipped) {
     song("first.mid");
     song("third.mid");

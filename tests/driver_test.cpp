@@ -33,13 +33,6 @@ TEST(Paths, SplitPath) {
     }
 }
 
-TEST(Paths, DupDirectory) {
-    EXPECT_EQ(dupDirectory("out"), "out/");
-    EXPECT_EQ(dupDirectory("out/"), "out/");
-    EXPECT_EQ(dupDirectory("C:\\out\\"), "C:\\out\\");
-    EXPECT_EQ(dupDirectory(""), "./");
-}
-
 TEST(Paths, OutputNameAndModuleName) {
     struct Case {
         const char* name;
@@ -74,22 +67,6 @@ TEST(Paths, OutputNameAndModuleName) {
         EXPECT_EQ(makeOutputName(settings, c.input, c.index, moduleName), c.output);
         EXPECT_EQ(std::string(moduleName.data(), 20), c.moduleName);
     }
-}
-
-TEST(Paths, ModuleNameAlreadySetIsKept) {
-    ConversionSettings settings;
-    std::array<char, 20> moduleName{};
-    setNameField(moduleName, "Title");
-    makeOutputName(settings, "song.mid", 0, moduleName);
-    EXPECT_EQ(std::string(moduleName.data()), "Title");
-}
-
-TEST(Paths, LongNamesAreNotCut) {
-    ConversionSettings settings;
-    const std::string longBase(600, 'n');
-    std::array<char, 20> moduleName{};
-    EXPECT_EQ(makeOutputName(settings, "dir/" + longBase + ".mid", 0, moduleName),
-              "./" + longBase + ".xm");
 }
 
 }  // namespace

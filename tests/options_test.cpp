@@ -82,18 +82,6 @@ TEST(Options, EachOption) {
         void (*check)(const ConversionSettings&);
     };
     const Case cases[] = {
-        {"defaults", {},
-         [](const ConversionSettings& s) {
-             EXPECT_EQ(s.sampleDir, "samples/");
-             EXPECT_EQ(s.outputDir, "./");
-             EXPECT_EQ(s.percussionChannel, 9u);
-             EXPECT_EQ(s.maxChannels, 32u);
-             EXPECT_EQ(s.quantize, 16u);
-             EXPECT_EQ(s.maxSampleRate, 48000u);
-             EXPECT_EQ(s.optionFlags, kKeep16Bit);
-             EXPECT_FALSE(s.hasOutputName);
-             EXPECT_FALSE(s.hasModuleName);
-         }},
         {"numbers", {"-maxch", "8", "-qnt", "4", "-maxrate", "22050", "-perch", "0"},
          [](const ConversionSettings& s) {
              EXPECT_EQ(s.maxChannels, 8u);
