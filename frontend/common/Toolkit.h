@@ -52,6 +52,7 @@ enum ErrorNumber : long {
     kErrFileNotFound = 53,        // "File not found"
     kErrDeviceIo = 57,            // "Device I/O error"
     kErrDiskFull = 61,            // "Disk full"
+    kErrPastEndOfFile = 62,       // "Input past end of file"
     kErrPermissionDenied = 70,    // "Permission denied"
     kErrPathFileAccess = 75,      // "Path/File access error"
     kErrPathNotFound = 76,        // "Path not found"
@@ -146,7 +147,7 @@ public:
     // Opens an existing file; raises a RuntimeError when it cannot be opened.
     explicit TextFileReader(const QString& path);
     bool atEnd() const;
-    // The next line; raises kErrInvalidArgument (past end) when atEnd() is true.
+    // The next line; raises kErrPastEndOfFile when atEnd() is true.
     QString readLine();
     void close();
 
