@@ -12,7 +12,8 @@ namespace korvalinfe {
 // which is the scale the layouts were drawn for.
 int twips(int value);
 
-// Sets a control's geometry from left, top, width and height in twips.
+// Sets a control's geometry from left, top, width and height in twips. Place
+// a container before its controls and give a control its font first.
 void place(QWidget* control, int left, int top, int width, int height);
 
 // Tahoma where it is installed, otherwise the nearest plain sans font.

@@ -99,8 +99,8 @@ void frmMain::buildControls() {
     place(lblStatus, 150, 4470, 5895, 255);
 
     Label1 = new QLabel(QStringLiteral("Korvalin"), Frame1);
-    place(Label1, 6240, 4440, 1065, 375);
     Label1->setFont(formFont(12, true));
+    place(Label1, 6240, 4440, 1065, 375);
 
     // On the window itself, drawn over the frame.
     cmdHelp = new QPushButton(QStringLiteral("Help"), this);
