@@ -179,7 +179,9 @@ void frmOption::applySettingLine(const QString& sLine) {
         OptOldMethod->setChecked(true);
     } else if (word == u"-qnt") {
         ChkQuantisize->setChecked(true);
-        chooseListEntry(cbQuantisize, value);
+        // Earlier versions wrote "-qnt " without a value when no entry was
+        // chosen; that line only ticks the box.
+        if (!value.isEmpty()) chooseListEntry(cbQuantisize, value);
     } else if (word == u"-nopan") {
         ChkNoPan->setChecked(true);
     } else if (word == u"-perch") {
@@ -208,8 +210,10 @@ void frmOption::WriteSettings() {
         if (cbMaxCh->currentIndex() >= 0)
             file.writeLine(QStringLiteral("-maxch ") + cbMaxCh->currentText());
         if (OptOldMethod->isChecked()) file.writeLine(QStringLiteral("-small "));
-        // Written whenever ticked, also while the new method disables the box.
-        if (ChkQuantisize->isChecked())
+        // Written whenever ticked, also while the new method disables the box,
+        // but only with a value: the converter would take the next line's
+        // option word as the value of a bare "-qnt".
+        if (ChkQuantisize->isChecked() && cbQuantisize->currentIndex() >= 0)
             file.writeLine(QStringLiteral("-qnt ") + cbQuantisize->currentText());
         if (ChkNoPan->isChecked()) file.writeLine(QStringLiteral("-nopan "));
         if (cbPercussion->currentIndex() >= 0)

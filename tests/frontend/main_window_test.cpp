@@ -80,6 +80,22 @@ TEST_F(MainWindowTest, FirstStartWritesFourLinesAndEnds) {
     EXPECT_EQ(window.sSampleOption, QStringLiteral("-sampd ") + appFolder());
 }
 
+TEST_F(MainWindowTest, ProgramFolderWithABlankIsQuotedInTheNewOptionFile) {
+    const QString app = makeFolder(QStringLiteral("my app"));
+    overrideAppPath(app);
+    const QString folder = app.left(app.size() - 1);
+    {
+        frmMain window;
+        EXPECT_FALSE(window.Form_Load());
+    }
+    EXPECT_EQ(readAll(app + "korvalin.cfg"),
+              crlfLines({"-sampd \"" + folder + "\"", "-outd \"" + folder + "\"",
+                         QStringLiteral("-8bit "), QStringLiteral("-maxch 32")}));
+    frmMain window;
+    ASSERT_TRUE(window.Form_Load());
+    EXPECT_EQ(window.sSampleOption, "-sampd \"" + folder + "\"");
+}
+
 TEST_F(MainWindowTest, SampleOptionComesFromTheFirstLineOnly) {
     struct Case {
         const char* name;

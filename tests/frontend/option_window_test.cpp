@@ -106,6 +106,20 @@ TEST_F(OptionWindowTest, EveryOptionRoundTrips) {
     EXPECT_EQ(readAll(optionFile()), file);
 }
 
+// A ticked Quantisize box without a chosen entry writes no line, and a bare
+// "-qnt" line of an older file only ticks the box: a bare "-qnt" would make the
+// converter read "-nopan" as its value and the window stop at it.
+TEST_F(OptionWindowTest, QuantisizeWithoutAnEntryKeepsTheLinesAfterIt) {
+    QPointer<frmOption> window =
+        open(crlfLines({QStringLiteral("-small "), QStringLiteral("-qnt "), QStringLiteral("-nopan ")}));
+    EXPECT_TRUE(messages.messages.empty());
+    EXPECT_TRUE(window->ChkQuantisize->isChecked());
+    EXPECT_EQ(window->cbQuantisize->currentIndex(), -1);
+    EXPECT_TRUE(window->ChkNoPan->isChecked());
+    close(window);
+    EXPECT_EQ(readAll(optionFile()), crlfLines({QStringLiteral("-small "), QStringLiteral("-nopan ")}));
+}
+
 TEST_F(OptionWindowTest, ThirteenLinesApplyAndAFourteenthAppliesNone) {
     QStringList lines;
     for (int i = 0; i < 12; ++i) lines.append(QStringLiteral("-nopan "));
