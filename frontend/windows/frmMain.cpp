@@ -287,12 +287,15 @@ void frmMain::cmdConvert_Click() {
                    QStringLiteral("Convert"));
             return;
         }
-        // A finished run removed the work files; a new run needs them again.
-        if (!bWorkFilesPlaced && !ReadOutput1->Processing()) placeWorkFiles();
-
-        Text1->clear();
-        lblStatus->setText(QStringLiteral("Converting..."));
-        doEvents();
+        // During a run the runner refuses a second command; the running
+        // one's output and status stay as they are.
+        if (!ReadOutput1->Processing()) {
+            // A finished run removed the work files; a new run needs them again.
+            if (!bWorkFilesPlaced) placeWorkFiles();
+            Text1->clear();
+            lblStatus->setText(QStringLiteral("Converting..."));
+            doEvents();
+        }
 
         ReadOutput1->SetCommand(trimBlanks(vCommandLine));
         ReadOutput1->ProcessCommand();

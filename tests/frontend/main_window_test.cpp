@@ -1,6 +1,7 @@
 // The main window: start-up, Browse (list, source text, work files, command
 // line), Convert through the command runner, and the clean-up at Complete.
 #include <QFile>
+#include <QTimer>
 
 #include "main_option_fixture.h"
 #include "windows/frmHelp.h"
@@ -298,6 +299,27 @@ TEST_F(MainWindowTest, FailedRunsLeaveNoWorkFilesAfterTheNextRun) {
     window.cmdConvert_Click();
     EXPECT_TRUE(window.Text1->toPlainText().contains("patch=yes"));
     EXPECT_EQ(entriesOf(music), QStringList{"b.mid"});
+}
+
+TEST_F(MainWindowTest, ConvertDuringARunIsRefusedAndKeepsItsOutput) {
+    writeOptionFile({QStringLiteral("-sampd /p")});
+    const QString path = converterDir + frmMain::ConverterName();
+    writeAll(path, "#!/bin/sh\necho first\nsleep 1\necho second\n");
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    frmMain window;
+    ASSERT_TRUE(window.Form_Load());
+    choose(music, {QStringLiteral("a.mid")});
+    window.cmdBrowse_Click();
+    QTimer::singleShot(300, &window, [&window] { window.cmdConvert->click(); });
+    window.cmdConvert_Click();
+
+    ASSERT_EQ(messages.messages.size(), 1u);
+    EXPECT_EQ(messages.messages[0].text,
+              QStringLiteral("Error!\r\nDescription: Currently processing a command!\r\n"
+                             "LastDLLError: 1201"));
+    EXPECT_EQ(window.Text1->toPlainText(), QStringLiteral("first\nsecond\n"));
+    EXPECT_EQ(window.lblStatus->text(), QStringLiteral("Done!"));
+    EXPECT_EQ(entriesOf(music), QStringList{"a.mid"});
 }
 
 TEST_F(MainWindowTest, ClosingWithoutConvertingPutsTheUsersFileBack) {
