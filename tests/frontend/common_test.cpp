@@ -263,15 +263,6 @@ TEST(Toolkit, ListAcceptsOnlyItsEntries) {
     EXPECT_EQ(list.currentIndex(), 1);
 }
 
-TEST(Toolkit, MessageRecorderCapturesInsteadOfShowing) {
-    MessageRecorder recorder;
-    msgBox(nullptr, "No Midi files select.", MsgIcon::Warning, "Convert");
-    ASSERT_EQ(recorder.messages.size(), 1u);
-    EXPECT_EQ(recorder.messages[0].text, "No Midi files select.");
-    EXPECT_EQ(recorder.messages[0].icon, MsgIcon::Warning);
-    EXPECT_EQ(recorder.messages[0].caption, "Convert");
-}
-
 TEST(frmHelp, ShowsFourteenLinesEachEndedByCrLf) {
     const QString text = frmHelp::helpText();
     ASSERT_TRUE(text.endsWith("\r\n"));

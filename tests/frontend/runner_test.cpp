@@ -174,6 +174,20 @@ TEST(ReadOutput, CancelEndsTheWholeProcessGroupWithoutFurtherChunks) {
     EXPECT_FALSE(processAlive(sleeper));
 }
 
+TEST(ReadOutput, CancelFromCompleteFollowsComplete) {
+    ReadOutput runner;
+    EventLog log(runner);
+    QObject::connect(&runner, &ReadOutput::Complete, [&] { runner.CancelProcess(); });
+    runner.SetCommand(QStringLiteral("echo done"));
+    runner.ProcessCommand();
+    ASSERT_EQ(log.events.size(), 5) << log.events.join(", ").toStdString();
+    EXPECT_EQ(log.events[3], "Complete");
+    // The child has ended by then: closing its group succeeds, or finds no group.
+    EXPECT_TRUE(log.events[4] == "Canceled" || log.events[4].startsWith("Error 1203 Cannot close process id: "))
+        << log.events[4].toStdString();
+    EXPECT_FALSE(runner.Processing());
+}
+
 TEST(ReadOutput, UnstartableChildIsReportedAndLeavesTheRunnerIdle) {
     QTemporaryDir dir;
     struct Case {
