@@ -20,11 +20,8 @@
 
 #include "driver/ByteIO.h"
 #include "driver/Console.h"
+#include "driver/Driver.h"
 #include "driver/State.h"
-#include "midi/MidiReader.h"
-#include "patches/Patches.h"
-#include "score/Score.h"
-#include "xm/Xm.h"
 
 namespace {
 
@@ -169,14 +166,7 @@ RunResult convertOnce(RunState& run, const Bytes& midi) {
     NullConsole out;
     MemorySink sink;
     ByteReader in(midi);
-    const bool ok = readMidiFile(run, in, file, out) == Status::Ok &&
-                    scanTracks(run, file, out) == Status::Ok &&
-                    chooseTiming(run, file, out) == Status::Ok &&
-                    initPatches(run, file, out) == Status::Ok &&
-                    preconvertTracks(run, file, out) == Status::Ok &&
-                    fillModuleHeader(run, file, out) == Status::Ok &&
-                    writeScore(run, file, sink, out) == Status::Ok &&
-                    writePatches(run, file, sink, out) == Status::Ok;
+    const bool ok = runStages(run, file, in, sink, out) == Status::Ok;
     r.ok = ok;
     r.outputBytes = sink.bytes.size();
     r.patterns = file.header.patternCount;

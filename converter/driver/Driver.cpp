@@ -172,19 +172,6 @@ private:
     std::FILE* file_ = nullptr;
 };
 
-// The stages in their fixed order, each only after the previous one succeeded.
-Status runStages(RunState& run, FileState& file, ByteReader& in, ByteSink& sink, Console& out) {
-    Status status = readMidiFile(run, in, file, out);
-    if (status == Status::Ok) status = scanTracks(run, file, out);
-    if (status == Status::Ok) status = chooseTiming(run, file, out);
-    if (status == Status::Ok) status = initPatches(run, file, out);
-    if (status == Status::Ok) status = preconvertTracks(run, file, out);
-    if (status == Status::Ok) status = fillModuleHeader(run, file, out);
-    if (status == Status::Ok) status = writeScore(run, file, sink, out);
-    if (status == Status::Ok) status = writePatches(run, file, sink, out);
-    return status;
-}
-
 int convertFiles(RunState& run, Console& out) {
     const ConversionSettings& settings = run.settings;
     FileState file;
@@ -237,6 +224,19 @@ int convertFiles(RunState& run, Console& out) {
 }
 
 }  // namespace
+
+// The stages in their fixed order, each only after the previous one succeeded.
+Status runStages(RunState& run, FileState& file, ByteReader& in, ByteSink& sink, Console& out) {
+    Status status = readMidiFile(run, in, file, out);
+    if (status == Status::Ok) status = scanTracks(run, file, out);
+    if (status == Status::Ok) status = chooseTiming(run, file, out);
+    if (status == Status::Ok) status = initPatches(run, file, out);
+    if (status == Status::Ok) status = preconvertTracks(run, file, out);
+    if (status == Status::Ok) status = fillModuleHeader(run, file, out);
+    if (status == Status::Ok) status = writeScore(run, file, sink, out);
+    if (status == Status::Ok) status = writePatches(run, file, sink, out);
+    return status;
+}
 
 int runConverter(const std::vector<std::string>& args, StdConsole& console) {
     console.print("%s", kBanner);
