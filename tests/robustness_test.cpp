@@ -35,8 +35,10 @@ const char kPatchName[] = "click.pat";
 const char kMidiName[] = "song.mid";
 const char kModuleName[] = "song.xm";
 
-// A small real patch from the freepats set (one short wave).
+// Small real patches from the freepats set: one short 16-bit wave, and two
+// looped 16-bit waves.
 const fs::path kSmallPatch = "/usr/share/midi/freepats/Drum_000/032_Square_Click.pat";
+const fs::path kLoopedPatch = "/usr/share/midi/freepats/Tone_000/079_Ocarina.pat";
 
 struct Case {
     std::string name;
@@ -184,11 +186,13 @@ void sweep(const std::vector<Case>& cases) {
                                    << (fs::temp_directory_path() / "korvalin-robustness-failures");
 }
 
-Bytes smallPatch() {
-    Bytes patch = readBytes(kSmallPatch);
-    if (patch.empty()) ADD_FAILURE() << "missing " << kSmallPatch << " (package freepats)";
+Bytes readPatch(const fs::path& path) {
+    Bytes patch = readBytes(path);
+    if (patch.empty()) ADD_FAILURE() << "missing " << path << " (package freepats)";
     return patch;
 }
+
+Bytes smallPatch() { return readPatch(kSmallPatch); }
 
 // Lengths 0..size, or when `step` > 1 every step-th length plus every length
 // of the first and last `edge` bytes.
@@ -242,6 +246,27 @@ TEST(Robustness, EveryTruncationOfThePatch) {
     sweep(cases);
 }
 
+TEST(Robustness, CutsOfALoopedTwoWavePatch) {
+    const Bytes midi = smallMidi(), patch = readPatch(kLoopedPatch);
+    ASSERT_GT(patch.size(), 2048u);
+    // Patch, instrument and layer headers take 239 bytes; the first wave
+    // header holds the size of its data, after which the second header starts.
+    const std::size_t firstWave = 239;
+    const std::size_t secondWave = firstWave + 96 + (patch[firstWave + 8] |
+                                                     patch[firstWave + 9] << 8 |
+                                                     patch[firstWave + 10] << 16);
+    ASSERT_LT(secondWave + 96, patch.size());
+    std::vector<Case> cases;
+    for (std::size_t n = 0; n <= patch.size(); ++n) {
+        const bool inHeaders = n < firstWave + 96 + 64;
+        const bool nearSecondHeader = n + 64 >= secondWave && n <= secondWave + 96 + 64;
+        if (inHeaders || nearSecondHeader || n % 16 == 0 || n == patch.size())
+            cases.push_back({"looped-patch-cut-" + std::to_string(n), midi,
+                             Bytes(patch.begin(), patch.begin() + static_cast<long>(n))});
+    }
+    sweep(cases);
+}
+
 // 1 to 4 bytes set to random values, at random places.
 Bytes damage(Bytes bytes, std::mt19937& rng) {
     if (bytes.empty()) return bytes;
@@ -253,14 +278,17 @@ Bytes damage(Bytes bytes, std::mt19937& rng) {
 
 TEST(Robustness, SeededRandomByteChanges) {
     const Bytes small = smallMidi(), demo = demoSong(), patch = smallPatch();
+    const Bytes looped = readPatch(kLoopedPatch);
     std::mt19937 rng(20240601);
     std::vector<Case> cases;
     for (int i = 0; i < 120; ++i)
         cases.push_back({"small-midi-flip-" + std::to_string(i), damage(small, rng), patch});
     for (int i = 0; i < 80; ++i)
         cases.push_back({"demo-flip-" + std::to_string(i), damage(demo, rng), patch});
-    for (int i = 0; i < 120; ++i)
+    for (int i = 0; i < 60; ++i)
         cases.push_back({"patch-flip-" + std::to_string(i), small, damage(patch, rng)});
+    for (int i = 0; i < 60; ++i)
+        cases.push_back({"looped-patch-flip-" + std::to_string(i), small, damage(looped, rng)});
     sweep(cases);
 }
 
