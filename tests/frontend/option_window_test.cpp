@@ -51,17 +51,6 @@ TEST_F(OptionWindowTest, EveryOptionRoundTripsInItsOrder) {
     EXPECT_EQ(readAll(optionFile()), file);
 }
 
-TEST_F(OptionWindowTest, FlagLinesAreRecognisedByTheirWordOnly) {
-    const std::pair<QByteArray, bool> cases[] = {
-        {"-8bit \r\n", true}, {"-8bit\r\n", true}, {"-8bit\tx\r\n", false}, {"-8BIT \r\n", false}};
-    for (const auto& [line, ticked] : cases) {
-        SCOPED_TRACE(line.toStdString());
-        QPointer<frmOption> window = open(line);
-        EXPECT_EQ(window->Chk8Bit->isChecked(), ticked);
-        delete window;
-    }
-}
-
 TEST_F(OptionWindowTest, QuantisizeStaysWrittenUnderTheNewMethod) {
     QPointer<frmOption> window = open(QByteArray());
     window->OptOldMethod->click();
