@@ -313,9 +313,13 @@ void frmMain::ReadOutput1_GotChunk(const QString& sChunk, bool /*LastChunk*/) {
     // place in it.
     QString text = sChunk;
     text.remove(u'\r');
+    // The view follows the output unless the user has scrolled up to read.
+    QScrollBar* bar = Text1->verticalScrollBar();
+    const bool following = bar->value() == bar->maximum();
     QTextCursor cursor(Text1->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(text);
+    if (following) bar->setValue(bar->maximum());
 }
 
 void frmMain::ReadOutput1_Error(const QString& Error, std::int32_t LastDLLError) {
