@@ -213,6 +213,7 @@ void frmMain::cmdBrowse_Click() {
 
         const QString folder = sDir.endsWith(kSeparator) ? sDir : sDir + kSeparator;
         sWorkFolder = folder;
+        ReadOutput1->WorkingDirectory(sWorkFolder);
         sWorkPatchMap = folder + QStringLiteral("patch.cfg");
         sWorkOptionFile = folder + QStringLiteral("korvalin.cfg");
         bWorkFilesPlaced = false;
@@ -257,7 +258,6 @@ void frmMain::placeWorkFiles() {
             if (!isPlaced(sWorkOptionFile)) placedFiles.push_back({sWorkOptionFile, QString()});
         }
     }
-    ReadOutput1->WorkingDirectory(sWorkFolder);
     bWorkFilesPlaced = true;
 }
 
