@@ -32,8 +32,8 @@ constexpr OptionSpec kOptions[] = {
 };
 
 const OptionSpec* findOption(const std::string& word) {
-    for (const OptionSpec& spec : kOptions)
-        if (word == spec.name) return &spec;
+    for (const OptionSpec& option : kOptions)
+        if (word == option.name) return &option;
     return nullptr;
 }
 
@@ -129,19 +129,19 @@ std::optional<std::uint32_t> scanUnsigned(std::string_view text, std::size_t* en
 void parseOptions(std::span<const std::string> words, ConversionSettings& settings, Console& out) {
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string& word = words[i];
-        const OptionSpec* spec = findOption(word);
-        if (!spec) {
+        const OptionSpec* option = findOption(word);
+        if (!option) {
             std::string name = word;
             if (splitPath(word).extension.empty()) name += ".mid";
             settings.inputFiles.push_back(std::move(name));
             continue;
         }
-        if (spec->argument == Argument::None) {
+        if (option->argument == Argument::None) {
             applyOption(word, {}, settings, out);
             continue;
         }
         if (i + 1 >= words.size()) {
-            out.print("\n    WARNING: Option %s needs an argument, ignored", spec->name);
+            out.print("\n    WARNING: Option %s needs an argument, ignored", option->name);
             continue;
         }
         applyOption(word, words[++i], settings, out);
