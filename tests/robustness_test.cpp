@@ -216,6 +216,17 @@ TEST(Robustness, UndamagedInputsConvert) {
     }
 }
 
+TEST(Robustness, PatchWithAnEmptyWave) {
+    // A wave whose size field is 0 and nothing after its header: found by
+    // the pipeline fuzzer (the empty sample's data was copied through a null
+    // pointer when the instruments were written).
+    Bytes patch = smallPatch();
+    ASSERT_GT(patch.size(), 335u);
+    patch.resize(239 + 96);
+    std::fill(patch.begin() + 239 + 8, patch.begin() + 239 + 12, 0);
+    sweep({{"empty-wave-small", smallMidi(), patch}, {"empty-wave-demo", demoSong(), patch}});
+}
+
 TEST(Robustness, EveryTruncationOfASmallMidiFile) {
     const Bytes midi = smallMidi(), patch = smallPatch();
     std::vector<Case> cases;
