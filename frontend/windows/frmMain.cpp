@@ -64,22 +64,16 @@ frmMain::~frmMain() = default;
 QString frmMain::ConverterName() { return QStringLiteral("korvalin"); }
 
 void frmMain::buildControls() {
-    Frame1 = new QGroupBox(QStringLiteral("Midi to convert:"), this);
-    place(Frame1, 90, 60, 7395, 4875);
+    Frame1 = addControl<QGroupBox>(this, 90, 60, 7395, 4875, QStringLiteral("Midi to convert:"));
 
-    txtSource = new QLineEdit(Frame1);
-    place(txtSource, 120, 270, 5925, 315);
+    txtSource = addControl<QLineEdit>(Frame1, 120, 270, 5925, 315);
     txtSource->setReadOnly(true);
 
-    cmdBrowse = new QPushButton(QStringLiteral("Browse..."), Frame1);
-    place(cmdBrowse, 6150, 270, 1095, 345);
-    cmdConvert = new QPushButton(QStringLiteral("Convert!"), Frame1);
-    place(cmdConvert, 6150, 720, 1095, 345);
-    cmdOption = new QPushButton(QStringLiteral("Option..."), Frame1);
-    place(cmdOption, 6150, 1170, 1095, 345);
+    cmdBrowse = addControl<QPushButton>(Frame1, 6150, 270, 1095, 345, QStringLiteral("Browse..."));
+    cmdConvert = addControl<QPushButton>(Frame1, 6150, 720, 1095, 345, QStringLiteral("Convert!"));
+    cmdOption = addControl<QPushButton>(Frame1, 6150, 1170, 1095, 345, QStringLiteral("Option..."));
 
-    Text1 = new QPlainTextEdit(Frame1);
-    place(Text1, 150, 720, 5895, 3675);
+    Text1 = addControl<QPlainTextEdit>(Frame1, 150, 720, 5895, 3675);
     Text1->setReadOnly(true);
     Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -89,22 +83,20 @@ void frmMain::buildControls() {
     output.setColor(QPalette::Text, Qt::green);
     Text1->setPalette(output);
 
-    lstFiles = new QListWidget(Frame1);
-    place(lstFiles, 6270, 2130, 975, 1425);
+    lstFiles = addControl<QListWidget>(Frame1, 6270, 2130, 975, 1425);
 
     ReadOutput1 = new ReadOutput(Frame1);
     ReadOutput1->hide();
 
-    lblStatus = new QLabel(QStringLiteral("Status: Idle"), Frame1);
-    place(lblStatus, 150, 4470, 5895, 255);
+    lblStatus = addControl<QLabel>(Frame1, 150, 4470, 5895, 255, QStringLiteral("Status: Idle"));
 
+    // Its font is set before it is placed: the caption's room depends on it.
     Label1 = new QLabel(QStringLiteral("Korvalin"), Frame1);
     Label1->setFont(formFont(12, true));
     place(Label1, 6240, 4440, 1065, 375);
 
     // On the window itself, drawn over the frame.
-    cmdHelp = new QPushButton(QStringLiteral("Help"), this);
-    place(cmdHelp, 6240, 1680, 1095, 345);
+    cmdHelp = addControl<QPushButton>(this, 6240, 1680, 1095, 345, QStringLiteral("Help"));
     cmdHelp->raise();
 
     setTabOrderChain({Frame1, txtSource, cmdBrowse, cmdConvert, Text1, cmdOption, lstFiles,

@@ -15,12 +15,24 @@ namespace {
 
 const QString kOptionCaption = QStringLiteral("Option");
 
-QComboBox* makeList(QWidget* parent, const QStringList& entries) {
+// A drop-down list of fixed entries, 1095 by 315 twips, with its top left at
+// left, top.
+QComboBox* makeList(QWidget* parent, int left, int top, const QStringList& entries) {
     auto* list = new QComboBox(parent);
     list->addItems(entries);
     list->setEditable(false);
     list->setCurrentIndex(-1);  // no entry chosen until the file names one
+    place(list, left, top, 1095, 315);
     return list;
+}
+
+// One row of the Folders frame: a caption, the folder's box and its "..."
+// button, the box and button with their top at top.
+void folderRow(QWidget* frame, const QString& caption, int top, QLabel*& label, QLineEdit*& folder,
+               QPushButton*& browse) {
+    label = addControl<QLabel>(frame, 150, top + 60, 1095, 255, caption);
+    folder = addControl<QLineEdit>(frame, 1290, top, 4500, 315);
+    browse = addControl<QPushButton>(frame, 5910, top, 345, 315, QStringLiteral("..."));
 }
 
 QStringList numberEntries(int first, int last) {
@@ -43,52 +55,34 @@ frmOption::frmOption(QWidget* parent) : QWidget(parent, Qt::Window) {
 QString frmOption::OptionFile() { return AppPath() + QStringLiteral("korvalin.cfg"); }
 
 void frmOption::buildControls() {
-    Frame4 = new QGroupBox(QStringLiteral("Folders"), this);
-    place(Frame4, 210, 180, 6435, 1095);
-    Label1 = new QLabel(QStringLiteral("Sample Folder:"), Frame4);
-    place(Label1, 150, 300, 1095, 255);
-    txtSampleDir = new QLineEdit(Frame4);
-    place(txtSampleDir, 1290, 240, 4500, 315);
-    cmdSampleDir = new QPushButton(QStringLiteral("..."), Frame4);
-    place(cmdSampleDir, 5910, 240, 345, 315);
-    Label2 = new QLabel(QStringLiteral("Output Folder:"), Frame4);
-    place(Label2, 150, 690, 1095, 255);
-    txtOutputDir = new QLineEdit(Frame4);
-    place(txtOutputDir, 1290, 630, 4500, 315);
-    cmdOutputDir = new QPushButton(QStringLiteral("..."), Frame4);
-    place(cmdOutputDir, 5910, 630, 345, 315);
+    Frame4 = addControl<QGroupBox>(this, 210, 180, 6435, 1095, QStringLiteral("Folders"));
+    folderRow(Frame4, QStringLiteral("Sample Folder:"), 240, Label1, txtSampleDir, cmdSampleDir);
+    folderRow(Frame4, QStringLiteral("Output Folder:"), 630, Label2, txtOutputDir, cmdOutputDir);
 
-    Frame2 = new QGroupBox(QStringLiteral("General Option"), this);
-    place(Frame2, 210, 1380, 3135, 3015);
-    ChkDirtyEnd = new QCheckBox(QStringLiteral("XM is meant for looping"), Frame2);
-    place(ChkDirtyEnd, 240, 360, 2025, 195);
-    ChkTweakVol = new QCheckBox(QStringLiteral("Tweak Volume"), Frame2);
-    place(ChkTweakVol, 240, 780, 1635, 285);
-    Chk8Bit = new QCheckBox(QStringLiteral("Force 8 bit samples"), Frame2);
-    place(Chk8Bit, 240, 1170, 2235, 375);
-    Label3 = new QLabel(QStringLiteral("Max Sample Rate"), Frame2);
-    place(Label3, 270, 1770, 1365, 345);
-    cbMaxRate = makeList(Frame2, {QStringLiteral("8000"), QStringLiteral("11025"),
-                                  QStringLiteral("12000"), QStringLiteral("16000"),
-                                  QStringLiteral("22050"), QStringLiteral("24000"),
-                                  QStringLiteral("32000"), QStringLiteral("44100"),
-                                  QStringLiteral("48000")});
-    place(cbMaxRate, 1800, 1710, 1095, 315);
-    Label4 = new QLabel(QStringLiteral("Max # of Channels"), Frame2);
-    place(Label4, 270, 2190, 1455, 285);
-    cbMaxCh = makeList(Frame2, numberEntries(1, 32));
-    place(cbMaxCh, 1800, 2130, 1095, 315);
+    Frame2 = addControl<QGroupBox>(this, 210, 1380, 3135, 3015, QStringLiteral("General Option"));
+    ChkDirtyEnd = addControl<QCheckBox>(Frame2, 240, 360, 2025, 195,
+                                        QStringLiteral("XM is meant for looping"));
+    ChkTweakVol =
+        addControl<QCheckBox>(Frame2, 240, 780, 1635, 285, QStringLiteral("Tweak Volume"));
+    Chk8Bit =
+        addControl<QCheckBox>(Frame2, 240, 1170, 2235, 375, QStringLiteral("Force 8 bit samples"));
+    Label3 = addControl<QLabel>(Frame2, 270, 1770, 1365, 345, QStringLiteral("Max Sample Rate"));
+    cbMaxRate =
+        makeList(Frame2, 1800, 1710,
+                 {QStringLiteral("8000"), QStringLiteral("11025"), QStringLiteral("12000"),
+                  QStringLiteral("16000"), QStringLiteral("22050"), QStringLiteral("24000"),
+                  QStringLiteral("32000"), QStringLiteral("44100"), QStringLiteral("48000")});
+    Label4 = addControl<QLabel>(Frame2, 270, 2190, 1455, 285, QStringLiteral("Max # of Channels"));
+    cbMaxCh = makeList(Frame2, 1800, 2130, numberEntries(1, 32));
 
-    Frame1 = new QGroupBox(QStringLiteral("Convert Method"), this);
-    place(Frame1, 3510, 1380, 3135, 1635);
-    OptNewMethod = new QRadioButton(QStringLiteral("New Method (Recommended)"), Frame1);
-    place(OptNewMethod, 240, 300, 2505, 255);
-    OptOldMethod = new QRadioButton(QStringLiteral("Old Method (Smaller XM's size)"), Frame1);
-    place(OptOldMethod, 240, 630, 2595, 345);
-    ChkQuantisize = new QCheckBox(QStringLiteral("Quantisize"), Frame1);
-    place(ChkQuantisize, 390, 1080, 1095, 405);
-    cbQuantisize = makeList(Frame1, numberEntries(1, 16));
-    place(cbQuantisize, 1590, 1140, 1095, 315);
+    Frame1 = addControl<QGroupBox>(this, 3510, 1380, 3135, 1635, QStringLiteral("Convert Method"));
+    OptNewMethod = addControl<QRadioButton>(Frame1, 240, 300, 2505, 255,
+                                            QStringLiteral("New Method (Recommended)"));
+    OptOldMethod = addControl<QRadioButton>(Frame1, 240, 630, 2595, 345,
+                                            QStringLiteral("Old Method (Smaller XM's size)"));
+    ChkQuantisize =
+        addControl<QCheckBox>(Frame1, 390, 1080, 1095, 405, QStringLiteral("Quantisize"));
+    cbQuantisize = makeList(Frame1, 1590, 1140, numberEntries(1, 16));
     methodGroup = new QButtonGroup(this);
     methodGroup->addButton(OptNewMethod);
     methodGroup->addButton(OptOldMethod);
@@ -96,14 +90,11 @@ void frmOption::buildControls() {
     ChkQuantisize->setEnabled(false);
     cbQuantisize->setEnabled(false);
 
-    Frame3 = new QGroupBox(QStringLiteral("MIDI Options"), this);
-    place(Frame3, 3510, 3120, 3135, 1275);
-    ChkNoPan = new QCheckBox(QStringLiteral("Disable MIDI controlled panning"), Frame3);
-    place(ChkNoPan, 240, 300, 2595, 375);
-    Label6 = new QLabel(QStringLiteral("Percussion Channel"), Frame3);
-    place(Label6, 240, 870, 1515, 255);
-    cbPercussion = makeList(Frame3, numberEntries(1, 9));
-    place(cbPercussion, 1830, 810, 1095, 315);
+    Frame3 = addControl<QGroupBox>(this, 3510, 3120, 3135, 1275, QStringLiteral("MIDI Options"));
+    ChkNoPan = addControl<QCheckBox>(Frame3, 240, 300, 2595, 375,
+                                     QStringLiteral("Disable MIDI controlled panning"));
+    Label6 = addControl<QLabel>(Frame3, 240, 870, 1515, 255, QStringLiteral("Percussion Channel"));
+    cbPercussion = makeList(Frame3, 1830, 810, numberEntries(1, 9));
 
     // The method buttons and the Quantisize box act on every change of their
     // value, whether the user or GetSettings makes it.

@@ -1,6 +1,6 @@
-// Shared set-up of the main and options window tests: a program folder and a
-// converter folder of their own, recorded message boxes and program ends, and
-// a file dialog that "chooses" the files a test names.
+// Shared set-up of the front-end tests: file helpers, and for the windows a
+// program folder and a converter folder of their own, recorded message boxes
+// and program ends, and a file dialog that "chooses" the files a test names.
 #pragma once
 
 #include <QDir>
@@ -31,8 +31,8 @@ inline void writeAll(const QString& path, const QByteArray& bytes) {
 }
 
 inline QStringList entriesOf(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                  QDir::Name);
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 // Option-file lines, each ended by CR LF.
@@ -45,8 +45,6 @@ inline QByteArray crlfLines(const QStringList& lines) {
 class WindowFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        appDir = makeFolder(QStringLiteral("app"));
-        converterDir = makeFolder(QStringLiteral("bin"));
         overrideAppPath(appDir);
         overrideWindowsPath(converterDir);
         setEndProgramHook([this] { ++programEnds; });
@@ -67,10 +65,13 @@ protected:
     }
     QString appFolder() const { return appDir.chopped(1); }
     QString optionFile() const { return appDir + QStringLiteral("korvalin.cfg"); }
+    QByteArray defaultOptionFile() const {
+        return crlfLines({"-sampd " + appFolder(), "-outd " + appFolder(), "-8bit ", "-maxch 32"});
+    }
 
     QTemporaryDir root;
-    QString appDir;
-    QString converterDir;
+    QString appDir = makeFolder(QStringLiteral("app"));
+    QString converterDir = makeFolder(QStringLiteral("bin"));
     MessageRecorder messages;
     int programEnds = 0;
     std::optional<QStringList> chosen;  // full paths, or nullopt for a cancel

@@ -1,22 +1,15 @@
 // The command runner against real /bin/sh children: the order of its events,
 // the 256-byte reads, its refusals, cancelling, and how the child is started.
 #include "common/Module1.h"
+#include "main_option_fixture.h"
 #include "runner/ReadOutput.h"
 
-#include <QFile>
-#include <QSignalSpy>
-#include <QStringList>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 #include <cerrno>
-#include <string>
 
-namespace korvalinfe {
+namespace korvalinfe::testing {
 namespace {
 
-// Every event of a runner, in the order raised.
+// Every event of a runner, in the order raised, and the text of its chunks.
 struct EventLog {
     explicit EventLog(ReadOutput& runner) {
         QObject::connect(&runner, &ReadOutput::Error, [this](const QString& text, std::int32_t n) {
@@ -34,101 +27,61 @@ struct EventLog {
     QString text;
 };
 
-QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    return path;
-}
-
-// True while process pid exists and is not a zombie.
-bool processAlive(const QString& pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly)) return false;
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    return close >= 0 && line.size() > close + 2 && line[close + 2] != 'Z';
-}
-
-TEST(ReadOutput, SilentCommandRaisesStartingEmptyLastChunkAndComplete) {
-    ReadOutput runner;
-    EventLog log(runner);
-    QSignalSpy chunks(&runner, &ReadOutput::GotChunk);
-    runner.SetCommand(QStringLiteral("true"));
-    runner.ProcessCommand();
-    EXPECT_EQ(log.events, (QStringList{"Starting", "GotChunk 0 last", "Complete"}));
-    ASSERT_EQ(chunks.count(), 1);
-    EXPECT_EQ(chunks[0][0].toString(), QString());
-    EXPECT_TRUE(chunks[0][1].toBool());
-    EXPECT_FALSE(runner.Processing());
-}
-
-TEST(ReadOutput, OneWriteOf600BytesArrivesIn256ByteReads) {
+TEST(ReadOutput, EventsAndTextOfACommand) {
     QTemporaryDir dir;
-    const QString file = writeFile(dir, "out.txt", QByteArray(600, 'x'));
-    ReadOutput runner;
-    EventLog log(runner);
-    runner.SetCommand(QStringLiteral("cat '%1'").arg(file));
-    runner.ProcessCommand();
-    EXPECT_EQ(log.events, (QStringList{"Starting", "GotChunk 256", "GotChunk 256", "GotChunk 88",
-                                       "GotChunk 0 last", "Complete"}));
-    EXPECT_EQ(log.text, QString(600, u'x'));
-}
-
-TEST(ReadOutput, DeliversTheJoinedOutputOfTheCommandAsTheShellParsesIt) {
-    QTemporaryDir dir;
+    writeAll(dir.filePath("600.txt"), QByteArray(600, 'x'));
     // 255 ASCII bytes and a two-byte character: the first read splits it.
-    const QString split = writeFile(dir, "split.txt", QByteArray(255, 'a') + "\xc3\xa9");
-    struct Case {
-        const char* name;
-        QString command;
-        QString output;
-    };
-    const Case cases[] = {
-        {"standard error joins standard output", "echo out; echo err 1>&2", "out\nerr\n"},
-        {"quoted names keep blanks and $", R"(printf '%s|' "a b.mid" 'c$d.mid')", "a b.mid|c$d.mid|"},
-        {"no standard input to wait for", "cat", ""},
-        {"character split between reads", QStringLiteral("cat '%1'").arg(split),
+    writeAll(dir.filePath("split.txt"), QByteArray(255, 'a') + "\xc3\xa9");
+    const std::tuple<QString, QStringList, QString> cases[] = {
+        {"true", {"GotChunk 0 last"}, ""},
+        {"cat 600.txt",
+         {"GotChunk 256", "GotChunk 256", "GotChunk 88", "GotChunk 0 last"},
+         QString(600, u'x')},
+        {"cat split.txt", {"GotChunk 255", "GotChunk 1", "GotChunk 0 last"},
          QString(255, u'a') + QChar(0xe9)},
+        {"echo out; echo err 1>&2", {}, "out\nerr\n"},
+        {R"(printf '%s|' "a b.mid" 'c$d.mid')", {}, "a b.mid|c$d.mid|"},
+        {"cat", {"GotChunk 0 last"}, ""},  // no standard input to wait for
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [command, chunks, text] : cases) {
+        SCOPED_TRACE(command.toStdString());
         ReadOutput runner;
         EventLog log(runner);
-        runner.SetCommand(c.command);
+        runner.WorkingDirectory(dir.path());
+        runner.SetCommand(command);
         runner.ProcessCommand();
-        EXPECT_EQ(log.text, c.output);
-        EXPECT_EQ(log.events.last(), "Complete");
+        if (chunks.isEmpty()) {
+            EXPECT_EQ(log.events.last(), "Complete");
+        } else {
+            EXPECT_EQ(log.events, QStringList{"Starting"} + chunks + QStringList{"Complete"});
+        }
+        EXPECT_EQ(log.text, text);
+        EXPECT_FALSE(runner.Processing());
     }
 }
 
-TEST(ReadOutput, RefusesWithoutDisturbingItsState) {
-    struct Case {
-        const char* name;
-        QString command;
-        bool cancel;
-        QString expected;
+TEST(ReadOutput, RefusalsAndUnstartableChildrenLeaveTheRunnerIdle) {
+    QTemporaryDir dir;
+    enum Act { kRun, kCancel };
+    const std::tuple<QString, QString, QString, Act, QString> cases[] = {
+        {"", "/bin/sh", "", kRun, "Error 1200 Invalid Command."},
+        {"echo x", "/bin/sh", "", kCancel, "Error 1202 Not currently processing a command!"},
+        {"echo x", "/nonexistent/sh", "", kRun,
+         QStringLiteral("Error %1 CreateProcess failed.").arg(ENOENT)},
+        {"echo x", "/bin/sh", dir.filePath("missing"), kRun,
+         QStringLiteral("Error %1 CreateProcess failed.").arg(ENOENT)},
     };
-    const Case cases[] = {
-        {"empty command", QString(), false, "Error 1200 Invalid Command."},
-        {"cancel while idle", QStringLiteral("echo x"), true,
-         "Error 1202 Not currently processing a command!"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [command, interpreter, folder, act, expected] : cases) {
+        SCOPED_TRACE(expected.toStdString());
         ReadOutput runner;
         EventLog log(runner);
-        QSignalSpy errors(&runner, &ReadOutput::Error);
-        runner.SetCommand(c.command);
-        if (c.cancel)
-            runner.CancelProcess();
-        else
-            runner.ProcessCommand();
-        EXPECT_EQ(log.events, QStringList{c.expected});
-        EXPECT_EQ(errors.count(), 1);
+        runner.Interpreter(interpreter);
+        runner.WorkingDirectory(folder);
+        runner.SetCommand(command);
+        act == kCancel ? runner.CancelProcess() : runner.ProcessCommand();
+        EXPECT_EQ(log.events, QStringList{expected});
         EXPECT_FALSE(runner.Processing());
-        EXPECT_EQ(runner.SetCommand(), c.command);
+        EXPECT_EQ(runner.SetCommand(), command);
     }
 }
 
@@ -158,74 +111,19 @@ TEST(ReadOutput, CancelEndsTheWholeProcessGroupWithoutFurtherChunks) {
         if (!last) runner.CancelProcess();
     });
     // A background child that holds the pipe open for half a minute.
-    runner.SetCommand(QStringLiteral("sleep 30 & echo $! > '%1'; while :; do echo tick; sleep 0.05; done")
-                          .arg(pidFile));
+    runner.SetCommand(
+        QStringLiteral("sleep 30 & echo $! > '%1'; while :; do echo tick; sleep 0.05; done")
+            .arg(pidFile));
     runner.ProcessCommand();
-    // One chunk (one or more ticks), then no more reads.
     ASSERT_EQ(log.events.size(), 3) << log.events.join(", ").toStdString();
-    EXPECT_EQ(log.events[0], "Starting");
     EXPECT_TRUE(log.events[1].startsWith("GotChunk ") && !log.events[1].endsWith("last"));
     EXPECT_EQ(log.events[2], "Canceled");
     EXPECT_FALSE(runner.Processing());
-    QFile file(pidFile);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QString sleeper = QString::fromLatin1(file.readAll()).trimmed();
+    // The sleeper is gone, or a zombie awaiting its parent.
+    const QString sleeper = QString::fromLatin1(readAll(pidFile)).trimmed();
     ASSERT_FALSE(sleeper.isEmpty());
-    EXPECT_FALSE(processAlive(sleeper));
-}
-
-TEST(ReadOutput, CancelFromCompleteFollowsComplete) {
-    ReadOutput runner;
-    EventLog log(runner);
-    QObject::connect(&runner, &ReadOutput::Complete, [&] { runner.CancelProcess(); });
-    runner.SetCommand(QStringLiteral("echo done"));
-    runner.ProcessCommand();
-    ASSERT_EQ(log.events.size(), 5) << log.events.join(", ").toStdString();
-    EXPECT_EQ(log.events[3], "Complete");
-    // The child has ended by then: closing its group succeeds, or finds no group.
-    EXPECT_TRUE(log.events[4] == "Canceled" || log.events[4].startsWith("Error 1203 Cannot close process id: "))
-        << log.events[4].toStdString();
-    EXPECT_FALSE(runner.Processing());
-}
-
-TEST(ReadOutput, UnstartableChildIsReportedAndLeavesTheRunnerIdle) {
-    QTemporaryDir dir;
-    struct Case {
-        const char* name;
-        QString interpreter;
-        QString folder;
-        int error;
-    };
-    const Case cases[] = {
-        {"missing interpreter", "/nonexistent/sh", QString(), ENOENT},
-        {"missing working folder", "/bin/sh", dir.filePath("missing"), ENOENT},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ReadOutput runner;
-        EventLog log(runner);
-        runner.Interpreter(c.interpreter);
-        runner.WorkingDirectory(c.folder);
-        runner.SetCommand(QStringLiteral("echo x"));
-        runner.ProcessCommand();
-        EXPECT_EQ(log.events, QStringList{QStringLiteral("Error %1 CreateProcess failed.").arg(c.error)});
-        EXPECT_FALSE(runner.Processing());
-    }
-}
-
-TEST(ReadOutput, ChildStartsInTheWorkingFolderAndFindsTheConverterFolderFirst) {
-    QTemporaryDir work;
-    QTemporaryDir bin;
-    const QString script = writeFile(bin, "korvalin", "#!/bin/sh\necho \"converter in $(pwd)\"\n");
-    QFile::setPermissions(script, QFile::permissions(script) | QFileDevice::ExeOwner);
-    overrideWindowsPath(bin.path());
-    ReadOutput runner;
-    EventLog log(runner);
-    runner.WorkingDirectory(work.path());
-    runner.SetCommand(QStringLiteral("korvalin"));
-    runner.ProcessCommand();
-    overrideWindowsPath(QString());
-    EXPECT_EQ(log.text, QStringLiteral("converter in %1\n").arg(work.path()));
+    const QByteArray stat = readAll("/proc/" + sleeper + "/stat");
+    EXPECT_TRUE(stat.isEmpty() || stat.mid(stat.lastIndexOf(')') + 2, 1) == "Z");
 }
 
 TEST(ReadOutput, CloseProcessNeverSignalsOwnGroupInitOrEveryProcess) {
@@ -237,4 +135,4 @@ TEST(ReadOutput, CloseProcessNeverSignalsOwnGroupInitOrEveryProcess) {
 }
 
 }  // namespace
-}  // namespace korvalinfe
+}  // namespace korvalinfe::testing
