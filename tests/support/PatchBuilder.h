@@ -1,12 +1,11 @@
-// A small GF1 patch writer for tests. Builds readable fixtures:
+// A small GF1 patch writer for tests:
 //
 //   PatchBuilder patch;
 //   patch.instrument(0, "Piano").layer().wave(PatchWave::pcm8({0, 10, 20}).keys(0, 500000));
 //   std::vector<unsigned char> bytes = patch.bytes();
 //
 // Malformed patches are possible on purpose: a wrong header or id, a declared
-// wave size or instrument size that does not match the data, a layer wave
-// count that differs from the waves given, and a file cut short.
+// wave or instrument size that does not match the data, and a file cut short.
 #pragma once
 
 #include <array>
@@ -19,32 +18,19 @@ namespace korvalin::test {
 
 using PatchBytes = std::vector<unsigned char>;
 
-// GF1 wave modes bits.
-enum PatchMode : std::uint8_t {
-    kPatch16Bit = 0x01,
-    kPatchUnsigned = 0x02,
-    kPatchLooping = 0x04,
-    kPatchBidirectional = 0x08,
-    kPatchSustain = 0x20,
-    kPatchEnvelope = 0x40,
-};
-
 struct PatchWave {
     std::string name = "wave";
     PatchBytes data;  // stored as given
     std::optional<std::uint32_t> declaredSize;  // wave size field; data size when unset
-    std::uint32_t loopStart = 0;
-    std::uint32_t loopEnd = 0;
+    std::uint32_t loopStart = 0, loopEnd = 0;
     std::uint16_t sampleRate = 44100;
-    std::uint32_t lowFrequency = 0;
-    std::uint32_t highFrequency = 0xFFFFFFFF;
-    std::uint32_t rootFrequency = 261626;
+    std::uint32_t lowFrequency = 0, highFrequency = 0xFFFFFFFF, rootFrequency = 261626;
     std::uint8_t balance = 7;
     std::array<std::uint8_t, 6> rates{0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F};
     std::array<std::uint8_t, 6> offsets{0xF0, 0xF0, 0xF0, 0x08, 0x08, 0x08};
     std::uint8_t tremoloSweep = 0, tremoloRate = 0, tremoloDepth = 0;
     std::uint8_t vibratoSweep = 0, vibratoRate = 0, vibratoDepth = 0;
-    std::uint8_t modes = 0;
+    std::uint8_t modes = 0;  // 0x01 16-bit, 0x02 unsigned, 0x04 looping, 0x08 bidirectional
     std::int16_t scaleFrequency = 60;
     std::uint16_t scaleFactor = 1024;
 
@@ -57,8 +43,6 @@ struct PatchWave {
     PatchWave& keys(std::uint32_t low, std::uint32_t high) { lowFrequency = low; highFrequency = high; return *this; }
     PatchWave& pitch(std::uint16_t rate, std::uint32_t root) { sampleRate = rate; rootFrequency = root; return *this; }
     PatchWave& loop(std::uint32_t start, std::uint32_t end, bool bidirectional = false);
-    PatchWave& envelope(std::array<std::uint8_t, 6> r, std::array<std::uint8_t, 6> o) { rates = r; offsets = o; return *this; }
-    PatchWave& tremolo(std::uint8_t rate, std::uint8_t depth) { tremoloRate = rate; tremoloDepth = depth; return *this; }
     PatchWave& vibrato(std::uint8_t sweep, std::uint8_t rate, std::uint8_t depth) { vibratoSweep = sweep; vibratoRate = rate; vibratoDepth = depth; return *this; }
     PatchWave& withModes(std::uint8_t bits) { modes |= bits; return *this; }
     PatchWave& size(std::uint32_t declared) { declaredSize = declared; return *this; }
@@ -66,10 +50,7 @@ struct PatchWave {
 
 struct PatchLayer {
     std::vector<PatchWave> waves;
-    std::optional<std::uint8_t> declaredCount;  // wave count field; waves.size() when unset
-
     PatchLayer& wave(const PatchWave& w) { waves.push_back(w); return *this; }
-    PatchLayer& count(std::uint8_t declared) { declaredCount = declared; return *this; }
 };
 
 struct PatchInstrument {
@@ -90,8 +71,7 @@ public:
     PatchInstrument& instrument(std::uint16_t number, const std::string& name = "instrument");
 
     PatchBytes bytes() const;
-    // The file cut after `length` bytes.
-    PatchBytes truncated(std::size_t length) const;
+    PatchBytes truncated(std::size_t length) const;  // the file cut after `length` bytes
 
 private:
     std::string header_ = "GF1PATCH110";
