@@ -136,7 +136,10 @@ void mapWaveKeys(const PatchContext& ctx, SampleRecord& sample, std::size_t samp
     top += sample.relativeNote;
     if (ctx.mapIndex < kPercussionBase && top > 118) {
         const auto divisor = static_cast<float>(std::pow(2.0, static_cast<double>((top - 118) / 12)));
-        sample.maxRate = static_cast<std::uint32_t>(static_cast<float>(sample.sampleRate) / divisor);
+        const auto lowered = static_cast<std::uint32_t>(static_cast<float>(sample.sampleRate) / divisor);
+        // The lowered rate is a further limit: it never lifts the -maxrate one
+        // (a top note of 119 to 129 gives a divisor of 1).
+        sample.maxRate = std::min(sample.maxRate, lowered);
     }
 }
 

@@ -119,9 +119,14 @@ struct Values16 {
 template <class Values>
 std::size_t resampleValues(std::span<std::uint8_t> data, float step, std::size_t& consumed) {
     const std::size_t count = Values::count(data);
+    consumed = 0;
+    // Only lowering the rate works in place; any other step leaves the data as it is.
+    if (!(step >= 1.0f)) {
+        consumed = count;
+        return count;
+    }
     std::size_t written = 0;
     float frac = 0.0f;
-    consumed = 0;
     while (consumed < count) {
         const int current = Values::get(data, consumed);
         // The last value has no successor; it is interpolated with itself.
