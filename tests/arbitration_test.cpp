@@ -1,28 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <vector>
 
 #include "notedata_fixture.h"
 
 namespace korvalin {
 namespace {
 
-using testing::Score;
+using namespace korvalin::test;
 
-TEST(EffectPriority, PriorityAndClassOfEffects) {
-    struct Case {
-        const char* name;
-        int effect, param, priority, cls;
-    };
-    // Behaviour of the effects the converter writes is covered below; these
-    // are the odd cases of the tables.
+TEST(EffectPriority, OddCasesOfTheTables) {
+    struct Case { const char* name; int effect, param, priority, cls; };
     const Case cases[] = {
         {"empty slot", -1, -1, -1, 0},
         {"extended without parameter", 0x0E, -1, -1, 0},
-        {"pattern delay is global", 0x0E, 0xE1, 0, 1},
-        {"extended 0x3 per MIDI channel", 0x0E, 0x30, 0, 2},
-        {"arpeggio is global", 0x00, 0x37, 0, 1},
         {"0x23 never placed", 0x23, 0x00, 0, 0},
         {"beyond the table", 0x24, 0x00, 0, 0},
     };
@@ -34,12 +25,8 @@ TEST(EffectPriority, PriorityAndClassOfEffects) {
 }
 
 TEST(PlaceEffect, WeakerNeverReplacesStronger) {
-    struct Case {
-        const char* name;
-        int oldEffect, oldParam, newEffect, newParam;
-        bool placed;
-        int effect, param;
-    };
+    struct Case { const char* name; int oldEffect, oldParam, newEffect, newParam, placed, effect,
+                  param; };
     const Case cases[] = {
         {"panning replaces note delay", 0x0E, 0xD2, 0x08, 0x80, true, 0x08, 0x80},
         {"portamento refused by panning", 0x08, 0x80, 0x01, 0x10, false, 0x08, 0x80},
@@ -48,6 +35,7 @@ TEST(PlaceEffect, WeakerNeverReplacesStronger) {
         {"note delay refused by fine portamento", 0x0E, 0x13, 0x0E, 0xD1, false, 0x0E, 0x13},
         {"equal priority replaces", 0x08, 0x80, 0x08, 0x20, true, 0x08, 0x20},
         {"fine portamento replaces portamento", 0x01, 0x20, 0x0E, 0x1F, true, 0x0E, 0x1F},
+        {"panning replaces portamento", 0x01, 30, 0x08, 0x80, true, 0x08, 0x80},
         {"class 0 is never placed", -1, -1, 0x12, 0x00, false, -1, -1},
     };
     for (const Case& c : cases) {
@@ -56,21 +44,16 @@ TEST(PlaceEffect, WeakerNeverReplacesStronger) {
         NoteContext ctx = score.context();
         ctx.cells[0].effect = static_cast<std::int16_t>(c.oldEffect);
         ctx.cells[0].param = static_cast<std::int16_t>(c.oldParam);
-        EXPECT_EQ(placeEffect(ctx, 0, 0, c.newEffect, c.newParam), c.placed);
+        ctx.cells[0].slide = c.oldEffect == 0x01 ? 60 : 0;
+        EXPECT_EQ(placeEffect(ctx, 0, 0, c.newEffect, c.newParam), bool(c.placed));
         EXPECT_EQ(ctx.cells[0].effect, c.effect);
         EXPECT_EQ(ctx.cells[0].param, c.param);
         EXPECT_EQ(ctx.channels[0].everUsed, c.placed ? 1u : 0u);
+        // A replaced slide no longer moves the pitch.
+        if (c.placed) {
+            EXPECT_EQ(ctx.cells[0].slide, 0);
+        }
     }
-}
-
-TEST(PlaceEffect, ReplacedSlideNoLongerMovesThePitch) {
-    Score score(3, 1);
-    NoteContext ctx = score.context();
-    ctx.cells[0].effect = 0x01;
-    ctx.cells[0].param = 30;
-    ctx.cells[0].slide = 60;
-    ASSERT_TRUE(placeEffect(ctx, 0, 0, 0x08, 0x80));
-    EXPECT_EQ(ctx.cells[0].slide, 0);
 }
 
 TEST(PlaceEffect, GlobalEffectsMoveAsideRatherThanBeingLost) {
@@ -78,8 +61,7 @@ TEST(PlaceEffect, GlobalEffectsMoveAsideRatherThanBeingLost) {
     // empty slot, the second moves it to the next empty slot and takes over.
     Score score(1, 4);
     NoteContext ctx = score.context();
-    ctx.cells[0].effect = 0x08;
-    ctx.cells[0].param = 0x80;
+    ctx.cells[0] = {.effect = 0x08, .param = 0x80};
     ASSERT_TRUE(placeEffect(ctx, 0, 0, 0x0F, 200));
     EXPECT_EQ(ctx.cells[1].effect, 0x0F);
     ASSERT_TRUE(placeEffect(ctx, 0, 0, 0x0F, 150));
@@ -94,11 +76,8 @@ TEST(PlaceEffect, GlobalEffectsMoveAsideRatherThanBeingLost) {
 TEST(PlaceEffect, GlobalEffectOnFullRowTakesWeakestSlot) {
     Score score(3, 3);
     NoteContext ctx = score.context();
-    const int effects[3][2] = {{0x01, 0x10}, {0x0E, 0xD1}, {0x08, 0x80}};
-    for (std::size_t c = 0; c < 3; ++c) {
-        ctx.cells[c].effect = static_cast<std::int16_t>(effects[c][0]);
-        ctx.cells[c].param = static_cast<std::int16_t>(effects[c][1]);
-    }
+    ctx.cells = {{.effect = 0x01, .param = 0x10}, {.effect = 0x0E, .param = 0xD1},
+                 {.effect = 0x08, .param = 0x80}};
     ASSERT_TRUE(placeEffect(ctx, 0, 0, 0x0F, 180));
     EXPECT_EQ(ctx.cells[1].effect, 0x0F);  // the note delay gives way
     EXPECT_EQ(ctx.cells[0].effect, 0x01);
@@ -108,38 +87,27 @@ TEST(PlaceEffect, GlobalEffectOnFullRowTakesWeakestSlot) {
 }
 
 TEST(PutVolume, SetVolumeBeatsCommandsAndLowerCommandWins) {
-    struct Case {
-        const char* name;
-        int before, byte;
-        bool written;
-        int after;
-    };
+    struct Case { const char* name; int before, byte; bool written; int after, speedSent; };
     const Case cases[] = {
-        {"empty column", -1, 0xB3, true, 0xB3},
-        {"volume replaces vibrato depth", 0xB3, 0x42, true, 0x42},
-        {"vibrato depth refused after volume", 0x42, 0xB3, false, 0x42},
-        {"vibrato speed replaces depth", 0xB3, 0xA7, true, 0xA7},
-        {"depth refused after speed", 0xA7, 0xB3, false, 0xA7},
-        {"later volume wins", 0x30, 0x42, true, 0x42},
-        {"later depth of same kind wins", 0xB3, 0xB1, true, 0xB1},
+        {"empty column", -1, 0xB3, true, 0xB3, 7},
+        {"volume replaces vibrato depth", 0xB3, 0x42, true, 0x42, 7},
+        {"vibrato depth refused after volume", 0x42, 0xB3, false, 0x42, 7},
+        {"vibrato speed replaces depth", 0xB3, 0xA7, true, 0xA7, 7},
+        {"depth refused after speed", 0xA7, 0xB3, false, 0xA7, 7},
+        {"later volume wins", 0x30, 0x42, true, 0x42, 7},
+        {"later depth of same kind wins", 0xB3, 0xB1, true, 0xB1, 7},
+        {"overwritten vibrato speed is sent again", 0xA7, 0x40, true, 0x40, -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Score score(1, 1);
         NoteContext ctx = score.context();
         ctx.cells[0].volume = static_cast<std::int16_t>(c.before);
+        ctx.channels[0].vibratoSpeedSent = 7;
         EXPECT_EQ(putVolume(ctx, c.byte, 0), c.written);
         EXPECT_EQ(ctx.cells[0].volume, c.after);
+        EXPECT_EQ(ctx.channels[0].vibratoSpeedSent, c.speedSent);
     }
-}
-
-TEST(PutVolume, OverwrittenVibratoSpeedIsSentAgain) {
-    Score score(1, 1);
-    NoteContext ctx = score.context();
-    ctx.cells[0].volume = 0xA7;
-    ctx.channels[0].vibratoSpeedSent = 7;
-    ASSERT_TRUE(putVolume(ctx, 0x40, 0));
-    EXPECT_EQ(ctx.channels[0].vibratoSpeedSent, -1);
 }
 
 TEST(PutVolume, TweakCurveBendsOnlySetVolumeBytes) {

@@ -1,16 +1,18 @@
 // Builders for the note-data tests: a run and file state with instruments and
-// map entries made in code, MIDI events already placed on the row grid, and a
-// decoder for packed pattern rows.
+// map entries made in code, events placed on the row grid, and a decoder for
+// packed pattern rows.
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <vector>
 
 #include "driver/Console.h"
 #include "driver/State.h"
 #include "score/NoteData.h"
+#include "support/EventStore.h"
 
-namespace korvalin::testing {
+namespace korvalin::test {
 
 // One instrument with a single sample covering every note, one semitone per key.
 inline InstrumentRecord plainInstrument() {
@@ -32,6 +34,7 @@ inline InstrumentRecord sustainedInstrument(std::uint32_t releaseTime) {
     return instrument;
 }
 
+// Two MIDI ticks a row at division 96, one track.
 struct Score {
     RunState run;
     FileState file;
@@ -58,29 +61,11 @@ struct Score {
     NoteContext context() { return NoteContext(run, file, run.settings.maxChannels, console); }
 };
 
-inline MidiEvent channelEvent(std::uint8_t status, std::uint8_t data1, std::uint8_t data2,
-                              std::uint32_t pattern = 0, std::uint16_t row = 0,
-                              std::uint16_t tick = 0, std::uint32_t time = 0) {
-    MidiEvent event;
-    event.status = status;
-    event.data1 = data1;
-    event.data2 = data2;
-    event.pattern = pattern;
+// The event placed in the given row (at two MIDI ticks a row) and module tick.
+inline MidiEvent at(MidiEvent event, std::uint16_t row, std::uint16_t tick = 0) {
     event.row = row;
     event.tick = tick;
-    event.time = time;
-    return event;
-}
-
-inline MidiEvent metaEvent(std::uint8_t type, std::vector<std::uint8_t> payload,
-                           std::uint32_t pattern = 0, std::uint16_t row = 0) {
-    MidiEvent event;
-    event.status = kStatusMeta;
-    event.metaType = type;
-    event.data = std::move(payload);
-    event.length = static_cast<std::uint32_t>(event.data.size());
-    event.pattern = pattern;
-    event.row = row;
+    event.time = row * 2u;
     return event;
 }
 
@@ -89,6 +74,13 @@ struct Cell {
     int note = -1, instrument = -1, volume = -1, effect = -1, param = -1;
     bool operator==(const Cell&) const = default;
 };
+inline Cell cellOf(const NoteCell& n) {
+    return {n.note, n.instrument, n.volume, n.effect, n.param};
+}
+inline void PrintTo(const Cell& c, std::ostream* os) {
+    *os << '{' << c.note << ", " << c.instrument << ", " << c.volume << ", " << c.effect << ", "
+        << c.param << '}';
+}
 
 // Rows of cells of a packed pattern with the given number of channels.
 inline std::vector<std::vector<Cell>> unpack(const PatternRecord& pattern, std::size_t channels) {
@@ -98,7 +90,7 @@ inline std::vector<std::vector<Cell>> unpack(const PatternRecord& pattern, std::
         std::vector<Cell> row(channels);
         for (Cell& cell : row) {
             const std::uint8_t flags = pattern.packedData.at(pos++);
-            int* fields[5] = {&cell.note, &cell.instrument, &cell.volume, &cell.effect, &cell.param};
+            int* fields[] = {&cell.note, &cell.instrument, &cell.volume, &cell.effect, &cell.param};
             for (int f = 0; f < 5; ++f)
                 if (flags & (1 << f)) *fields[f] = pattern.packedData.at(pos++);
         }
@@ -107,4 +99,4 @@ inline std::vector<std::vector<Cell>> unpack(const PatternRecord& pattern, std::
     return rows;
 }
 
-}  // namespace korvalin::testing
+}  // namespace korvalin::test

@@ -27,8 +27,9 @@ TEST(TrackScan, NumbersProgramsAndKeysInOrderOfFirstSound) {
     scan.file.midi = store(96, {
         {program(0, 0, 5), program(0, 1, 7), program(0, 9, 40), on(10, 0, 61), off(20, 0, 61),
          on(30, 0, 71), off(40, 0, 71), end(40)},
-        // key 36 sounds first; at tick 10 track 0 goes before track 1
-        {on(5, 9, 36), off(8, 9, 36), on(10, 2, 51), on(10, 9, 38), off(12, 2, 51),
+        // key 36 sounds first; at tick 10 track 0 goes before track 1;
+        // the velocity-0 note-ons become note-offs
+        {on(5, 9, 36), on(8, 9, 36, 0), on(10, 2, 51), on(10, 9, 38), on(12, 2, 51, 0),
          off(12, 9, 38), end(50)},
     });
     scan();
@@ -42,54 +43,55 @@ TEST(TrackScan, NumbersProgramsAndKeysInOrderOfFirstSound) {
     EXPECT_EQ(scan.file.nextInstrument, 5u);
     EXPECT_EQ(scan.run.patchMap[5].highestNote, 71);
     EXPECT_EQ(scan.run.patchMap[0].highestNote, 51);
-    EXPECT_EQ(scan.out.out, "Scanning tracks..\n");
+    EXPECT_EQ(scan.out.out, "Scanning tracks..\n");  // every note was ended: no warning
+    const auto& events = scan.file.midi.tracks[1].events;
+    EXPECT_EQ(events[1].status, 0x89);
+    EXPECT_EQ(events[1].data1, 36);
+    EXPECT_EQ(events[4].status, 0x82);
     EXPECT_FALSE(scan.file.midi.tracks[0].ended);
-    EXPECT_FALSE(scan.file.midi.tracks[1].ended);
 }
 
-TEST(TrackScan, RewritesVelocityZeroNoteOnsAsNoteOffs) {
-    Scan scan;
-    scan.file.midi = store(96, {{on(0, 3, 61, 90), on(10, 3, 61, 0), on(10, 9, 36, 0), end(10)}});
-    scan();
-    const auto& events = scan.file.midi.tracks[0].events;
-    EXPECT_EQ(events[0].status, 0x93);
-    EXPECT_EQ(events[1].status, 0x83);
-    EXPECT_EQ(events[1].data1, 61);
-    EXPECT_EQ(events[2].status, 0x89);
-    EXPECT_EQ(events[2].data1, 36);
-    EXPECT_EQ(scan.out.out, "Scanning tracks.\n");  // the note was ended: no warning
-}
-
-// With -small, quantize 96 and division 96 the seed is the average of the
-// shortest melodic and percussion lengths plus one, so it shows which notes
-// were paired. Every row adds a percussion note of 20 ticks.
-TEST(TrackScan, PairsNotesForTheShortestLength) {
+TEST(TrackScan, SeedsTheRowGridFromTheShortestNotes) {
+    // With -small, quantize 96 and division 96 the seed is the average of the
+    // shortest melodic and percussion lengths plus one, so it shows which
+    // notes were paired.
+    const std::vector<MidiEvent> drums20 = {on(0, 9, 36), off(20, 9, 36), end(20)};
+    const std::vector<MidiEvent> drums24 = {on(0, 9, 36), off(24, 9, 36), end(24)};
+    const std::vector<MidiEvent> note24 = {on(0, 0, 61), off(24, 0, 61)};
     struct Case {
         const char* name;
-        std::vector<MidiEvent> melodic;
+        bool small;
+        std::uint32_t quantize;
+        std::vector<MidiEvent> melodic, drums;
         std::uint32_t seed;
     };
     const Case cases[] = {
-        {"plain note of 30", {on(0, 0, 61), off(30, 0, 61)}, 26},
-        {"restarted note measured from the second note-on",
-         {on(0, 0, 61), on(20, 0, 61), off(30, 0, 61)}, 16},
-        {"velocity-0 note-on ends the note", {on(0, 0, 61), on(12, 0, 61, 0)}, 17},
-        {"zero length is ignored", {on(0, 0, 61), off(0, 0, 61), on(0, 0, 62), off(40, 0, 62)}, 31},
-        {"note-off of a silent slot does nothing",
-         {off(5, 0, 61), on(10, 0, 61), off(50, 0, 61)}, 31},
-        {"note-off on another channel does not end it",
-         {on(0, 0, 61), off(6, 1, 61), off(30, 0, 61)}, 26},
-        {"MIDI notes 126 and 127 (stored 127 and 128) have slots of their own",
-         {on(0, 0, 128), on(10, 0, 127), off(40, 0, 128), off(50, 0, 127)}, 31},
+        {"plain note of 30", true, 96, {on(0, 0, 61), off(30, 0, 61)}, drums20, 26},
+        {"restarted note measured from the second note-on", true, 96,
+         {on(0, 0, 61), on(20, 0, 61), off(30, 0, 61)}, drums20, 16},
+        {"velocity-0 note-on ends the note", true, 96, {on(0, 0, 61), on(12, 0, 61, 0)}, drums20,
+         17},
+        {"zero length is ignored", true, 96,
+         {on(0, 0, 61), off(0, 0, 61), on(0, 0, 62), off(40, 0, 62)}, drums20, 31},
+        {"note-off of a silent slot does nothing", true, 96,
+         {off(5, 0, 61), on(10, 0, 61), off(50, 0, 61)}, drums20, 31},
+        {"note-off on another channel does not end it", true, 96,
+         {on(0, 0, 61), off(6, 1, 61), off(30, 0, 61)}, drums20, 26},
+        {"MIDI notes 126 and 127 (stored 127 and 128) have slots of their own", true, 96,
+         {on(0, 0, 128), on(10, 0, 127), off(40, 0, 128), off(50, 0, 127)}, drums20, 31},
+        {"quantize 16: 24 moves up to the next multiple of 6", true, 16, note24, drums24, 30},
+        {"quantize 16 without percussion: the wrapped sum still seeds", true, 16, note24,
+         {end(0)}, 12},
+        {"default method starts from one tick", false, 16, note24, drums24, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Scan scan;
-        scan.run.settings.optionFlags |= kSmall;
-        scan.run.settings.quantize = 96;
+        if (c.small) scan.run.settings.optionFlags |= kSmall;
+        scan.run.settings.quantize = c.quantize;
         std::vector<MidiEvent> melodic = c.melodic;
         melodic.push_back(end(melodic.back().time));
-        scan.file.midi = store(96, {melodic, {on(0, 9, 36), off(20, 9, 36), end(20)}});
+        scan.file.midi = store(96, {melodic, c.drums});
         scan();
         ASSERT_EQ(scan.status, Status::Ok);
         EXPECT_EQ(scan.file.timing.ticksPerRow, c.seed);
@@ -97,42 +99,11 @@ TEST(TrackScan, PairsNotesForTheShortestLength) {
     }
 }
 
-TEST(TrackScan, SeedsTheRowGrid) {
-    struct Case {
-        const char* name;
-        bool small;
-        bool drums;
-        std::uint32_t seed;
-    };
-    // Division 96, quantize 16, both shortest notes 24 ticks long.
-    const Case cases[] = {
-        {"small: 24 moves up to the next multiple of 6", true, true, 30},
-        {"small without percussion: the wrapped sum still seeds", true, false, 12},
-        {"default method starts from one tick", false, true, 1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Scan scan;
-        if (c.small) scan.run.settings.optionFlags |= kSmall;
-        std::vector<MidiEvent> drums = {end(0)};
-        if (c.drums) drums = {on(0, 9, 36), off(24, 9, 36), end(24)};
-        scan.file.midi = store(96, {{on(0, 0, 61), off(24, 0, 61), end(24)}, drums});
-        scan();
-        ASSERT_EQ(scan.status, Status::Ok);
-        EXPECT_EQ(scan.file.timing.ticksPerRow, c.seed);
-    }
-}
-
 TEST(TrackScan, KeepsTheFastestTempo) {
-    struct Case {
-        const char* name;
-        std::vector<MidiEvent> first, second;
-        std::uint32_t fastest;
-    };
+    struct Case { const char* name; std::vector<MidiEvent> first, second; std::uint32_t fastest; };
     const Case cases[] = {
         {"no set-tempo event: 120 BPM", {end(0)}, {end(0)}, 500000},
         {"faster second", {tempo(0, 600000), tempo(96, 400000), end(96)}, {end(0)}, 400000},
-        {"faster first", {tempo(0, 400000), tempo(96, 600000), end(96)}, {end(0)}, 400000},
         {"in another track", {tempo(0, 600000), end(0)}, {tempo(50, 300000), end(50)}, 300000},
     };
     for (const Case& c : cases) {
@@ -155,12 +126,9 @@ TEST(TrackScan, WarnsAboutNotesLeftOn) {
 TEST(TrackScan, NumbersAtMost128InstrumentsAndCountsTheRest) {
     Scan scan;
     std::vector<MidiEvent> events;
-    for (std::uint32_t p = 0; p < 128; ++p) {
-        events.push_back(program(p, 0, static_cast<std::uint8_t>(p)));
-        events.push_back(on(p, 0, 61));
-        events.push_back(off(p, 0, 61));
-    }
-    for (std::uint8_t key = 35; key < 45; ++key) events.push_back(on(200, 9, key));
+    for (std::uint32_t p = 0; p < 128; ++p)
+        events.insert(events.end(), {program(p, 0, int(p)), on(p, 0, 61), off(p, 0, 61)});
+    for (int key = 35; key < 45; ++key) events.push_back(on(200, 9, key));
     events.push_back(on(201, 9, 35));  // the same key again is no new instrument
     events.push_back(end(300));
     scan.file.midi = store(96, {events});
@@ -177,10 +145,10 @@ TEST(TrackScan, NumbersAtMost128InstrumentsAndCountsTheRest) {
 TEST(TrackScan, CopesWithOddTracks) {
     Scan scan;
     scan.file.midi = store(96, {
-        {},                                                // no events at all
-        {on(0, 0, 61), off(4, 0, 61)},                     // no end-of-track event
-        {end(0), program(1, 0, 9), on(2, 0, 70)},          // events after its end take no part
-        {on(0, 9, 200), off(3, 9, 200), end(3)},           // not a MIDI key
+        {},                                        // no events at all
+        {on(0, 0, 61), off(4, 0, 61)},             // no end-of-track event
+        {end(0), program(1, 0, 9), on(2, 0, 70)},  // events after its end take no part
+        {on(0, 9, 200), off(3, 9, 200), end(3)},   // not a MIDI key
     });
     scan();
     ASSERT_EQ(scan.status, Status::Ok);
@@ -192,18 +160,13 @@ TEST(TrackScan, CopesWithOddTracks) {
 }
 
 TEST(TrackScan, RefusesSmallGridWithoutQuantizeOrDivision) {
-    struct Case {
-        const char* name;
-        std::uint32_t quantize;
-        std::uint16_t division;
-    };
-    const Case cases[] = {{"quantize 0", 0, 96}, {"division 0", 16, 0}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    const std::uint32_t cases[][2] = {{0, 96}, {16, 0}};  // quantize, division
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c[0]);
         Scan scan;
         scan.run.settings.optionFlags |= kSmall;
-        scan.run.settings.quantize = c.quantize;
-        scan.file.midi = store(c.division, {{on(0, 0, 61), off(24, 0, 61), end(24)}});
+        scan.run.settings.quantize = c[0];
+        scan.file.midi = store(std::uint16_t(c[1]), {{on(0, 0, 61), off(24, 0, 61), end(24)}});
         scan();
         EXPECT_EQ(scan.status, Status::Failed);
         EXPECT_NE(scan.out.out.find("\nERROR: "), std::string::npos) << scan.out.out;

@@ -13,25 +13,22 @@
 
 namespace korvalin::test {
 
-inline MidiEvent channelEvent(std::uint32_t time, std::uint8_t status, std::uint8_t data1,
-                              std::uint8_t data2 = 0) {
+inline MidiEvent channelEvent(std::uint32_t time, int status, int data1, int data2 = 0) {
     MidiEvent e;
     e.time = time;
-    e.status = status;
-    e.data1 = data1;
-    e.data2 = data2;
+    e.status = static_cast<std::uint8_t>(status);
+    e.data1 = static_cast<std::uint8_t>(data1);
+    e.data2 = static_cast<std::uint8_t>(data2);
     return e;
 }
-
-inline MidiEvent on(std::uint32_t time, std::uint8_t channel, std::uint8_t note,
-                    std::uint8_t velocity = 100) {
-    return channelEvent(time, static_cast<std::uint8_t>(0x90 | channel), note, velocity);
+inline MidiEvent on(std::uint32_t time, int channel, int note, int velocity = 100) {
+    return channelEvent(time, 0x90 | channel, note, velocity);
 }
-inline MidiEvent off(std::uint32_t time, std::uint8_t channel, std::uint8_t note) {
-    return channelEvent(time, static_cast<std::uint8_t>(0x80 | channel), note, 0);
+inline MidiEvent off(std::uint32_t time, int channel, int note) {
+    return channelEvent(time, 0x80 | channel, note);
 }
-inline MidiEvent program(std::uint32_t time, std::uint8_t channel, std::uint8_t number) {
-    return channelEvent(time, static_cast<std::uint8_t>(0xC0 | channel), number);
+inline MidiEvent program(std::uint32_t time, int channel, int number) {
+    return channelEvent(time, 0xC0 | channel, number);
 }
 
 inline MidiEvent meta(std::uint32_t time, std::uint8_t type, std::vector<std::uint8_t> payload) {
@@ -44,19 +41,17 @@ inline MidiEvent meta(std::uint32_t time, std::uint8_t type, std::vector<std::ui
     return e;
 }
 inline MidiEvent tempo(std::uint32_t time, std::uint32_t usPerQuarter) {
-    return meta(time, kMetaSetTempo,
-                {static_cast<std::uint8_t>(usPerQuarter >> 16),
-                 static_cast<std::uint8_t>(usPerQuarter >> 8),
-                 static_cast<std::uint8_t>(usPerQuarter)});
+    auto byte = [&](int shift) { return static_cast<std::uint8_t>(usPerQuarter >> shift); };
+    return meta(time, kMetaSetTempo, {byte(16), byte(8), byte(0)});
 }
 inline MidiEvent end(std::uint32_t time) { return meta(time, kMetaEndOfTrack, {}); }
 
-inline MidiFileHeader store(std::uint16_t division,
-                            std::vector<std::vector<MidiEvent>> tracks) {
+inline MidiFileHeader store(std::uint16_t division, std::vector<std::vector<MidiEvent>> tracks) {
     MidiFileHeader h;
     h.format = 1;
     h.division = division;
-    for (auto& events : tracks) h.tracks.push_back(MidiTrack{kMidiTrackId, 0, std::move(events), false});
+    for (auto& events : tracks)
+        h.tracks.push_back(MidiTrack{kMidiTrackId, 0, std::move(events), false});
     h.trackCount = static_cast<std::uint16_t>(h.tracks.size());
     return h;
 }
