@@ -6,11 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <set>
 #include <sstream>
 
 #include "DefaultMap.h"
+#include "DefaultMapBytes.h"
 
 namespace korvalin::patchkit {
 
@@ -318,7 +320,7 @@ Fill nearestDrum(int key, const std::map<int, PatchSource>& present) {
 std::vector<KitEntry> planKit(const TimidityConfig& config) {
     std::vector<KitEntry> kit;
     std::set<int> covered;
-    for (const auto& entry : kDefaultMap) {
+    for (const auto& entry : defaultMap()) {
         KitEntry k;
         k.index = entry.index;
         k.defaultName = entry.name;
@@ -347,15 +349,25 @@ std::vector<KitEntry> planKit(const TimidityConfig& config) {
     return kit;
 }
 
-std::string defaultMapText() {
-    std::string text;
-    for (const auto& entry : kDefaultMap) {
-        char line[64];
-        std::snprintf(line, sizeof line, "%-4u%-16s0  1000\r\n", unsigned{entry.index},
-                      entry.name);
-        text += line;
-    }
-    return text;
+std::string defaultMapText() { return std::string(defaultMapBytes()); }
+
+std::string_view defaultMapBytes() {
+    return {reinterpret_cast<const char*>(kDefaultMapBytes), sizeof kDefaultMapBytes};
+}
+
+const std::vector<DefaultMapEntry>& defaultMap() {
+    static const std::vector<DefaultMapEntry> entries = [] {
+        std::vector<DefaultMapEntry> parsed;
+        std::istringstream lines{std::string(defaultMapBytes())};
+        unsigned index = 0;
+        std::string name;
+        while (lines >> index >> name) {
+            parsed.push_back({static_cast<std::uint16_t>(index), name});
+            lines.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+        }
+        return parsed;
+    }();
+    return entries;
 }
 
 bool buildPathMap(const std::vector<KitEntry>& kit, const fs::path& base,

@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
         }
         if (!pk::writeSampleFolder(kit, samplesDir, copy, error)) return fail(error);
         std::printf("%s %s: %zu patch names\n", copy ? "copied into" : "linked in",
-                    samplesDir.c_str(), pk::kDefaultMap.size());
+                    samplesDir.c_str(), pk::defaultMap().size());
     }
     if (!mapFile.empty()) {
         std::string text;
