@@ -50,7 +50,9 @@ Status readSampleData(InstrumentRecord& instrument, std::span<const std::uint8_t
             return Status::Abort;
         }
         allocOrAbort(sample.data, sample.byteLength, out);
-        std::memcpy(sample.data.data(), patch.data() + sample.dataOffset, sample.byteLength);
+        // An empty wave has no block to copy into.
+        if (sample.byteLength != 0)
+            std::memcpy(sample.data.data(), patch.data() + sample.dataOffset, sample.byteLength);
     }
     return Status::Ok;
 }

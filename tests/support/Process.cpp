@@ -57,7 +57,7 @@ std::vector<unsigned char> readBytes(const std::filesystem::path& path) {
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::filesystem::path& cwd, int timeoutSeconds) {
     int outPipe[2], errPipe[2];
-    if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
