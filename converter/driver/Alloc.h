@@ -32,6 +32,20 @@ void allocOrAbort(std::vector<T>& v, std::size_t n, Console& console) {
     }
 }
 
+// Sets aside room for n elements without creating them: room that is never
+// filled is never touched, so it costs address space but no memory. On
+// failure prints the malloc() message of allocOrAbort and aborts.
+template <class T>
+void reserveOrAbort(std::vector<T>& v, std::size_t n, Console& console) {
+    try {
+        v.reserve(n);
+    } catch (const std::exception&) {
+        console.print("\nmalloc(): failed to allocate %lu bytes\n",
+                      static_cast<unsigned long>(n * sizeof(T)));
+        abortProcess(console);
+    }
+}
+
 // As allocOrAbort for a block that already holds data ("realloc()" message).
 template <class T>
 void reallocOrAbort(std::vector<T>& v, std::size_t n, Console& console) {

@@ -116,15 +116,21 @@ bool readTrackEvents(const RunState& run, ByteReader& in, MidiTrack& track, std:
                      Console& out) {
     const std::size_t endPosition = in.position() + track.chunkLength;
     // Every event takes at least two bytes; the declared length is not trusted
-    // beyond the bytes that are really there.
+    // beyond the bytes that are really there. The bound is only reserved:
+    // typical events take three or four bytes, and the room they leave unused
+    // is never touched, so it costs no memory.
     const std::size_t expected = std::min<std::size_t>(track.chunkLength, in.remaining()) / 2 + 1;
     std::vector<MidiEvent>& events = track.events;
-    allocOrAbort(events, expected, out);
+    events.clear();
+    reserveOrAbort(events, expected, out);
     std::size_t count = 0;
     std::uint8_t runningStatus = 0;
 
     while (!track.ended) {
-        if (count == events.size()) reallocOrAbort(events, count + 1, out);
+        if (count < events.capacity())
+            events.emplace_back();
+        else
+            reallocOrAbort(events, count + 1, out);
         MidiEvent& event = events[count];
         event.delta = readVarLen(in);
         event.time = count == 0 ? event.delta : events[count - 1].time + event.delta;
