@@ -402,7 +402,11 @@ bool buildPathMap(const std::vector<KitEntry>& kit, const fs::path& base,
         std::snprintf(head, sizeof head, "%-4d", entry.index);
         text += head;
         text += word;
-        text += " " + std::to_string(instrument) + "  1000\n";
+        // Appended piece by piece: GCC 12 misreads `" " + std::string` as an
+        // overlapping copy (-Wrestrict) in Release builds.
+        text += ' ';
+        text += std::to_string(instrument);
+        text += "  1000\n";
     }
     return true;
 }
