@@ -6,27 +6,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <stdexcept>
 
 namespace korvalin::test {
 
 TempDir::TempDir() {
-    static std::atomic<unsigned> counter{0};
-    std::random_device rd;
-    for (;;) {
-        auto candidate = std::filesystem::temp_directory_path() /
-                         ("korvalin-test-" + std::to_string(::getpid()) + "-" +
-                          std::to_string(counter++) + "-" + std::to_string(rd() % 100000));
-        if (std::filesystem::create_directory(candidate)) {
-            path_ = candidate;
-            break;
-        }
-    }
+    std::string pattern = (std::filesystem::temp_directory_path() / "korvalin-test-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
 }
 
 TempDir::~TempDir() {
@@ -51,13 +42,14 @@ std::string readFile(const std::filesystem::path& path) {
 
 std::vector<unsigned char> readBytes(const std::filesystem::path& path) {
     const std::string s = readFile(path);
-    return std::vector<unsigned char>(s.begin(), s.end());
+    return {s.begin(), s.end()};
 }
 
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::filesystem::path& cwd, int timeoutSeconds) {
     int outPipe[2], errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
@@ -66,8 +58,6 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
         ::dup2(devnull, 0);
         ::dup2(outPipe[1], 1);
         ::dup2(errPipe[1], 2);
-        ::close(outPipe[0]);
-        ::close(errPipe[0]);
         if (::chdir(cwd.c_str()) != 0) ::_exit(126);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
