@@ -10,7 +10,10 @@ namespace {
 using namespace korvalin::test;
 
 TEST(EffectPriority, OddCasesOfTheTables) {
-    struct Case { const char* name; int effect, param, priority, cls; };
+    struct Case {
+        const char* name;
+        int effect, param, priority, cls;
+    };
     const Case cases[] = {
         {"empty slot", -1, -1, -1, 0},
         {"extended without parameter", 0x0E, -1, -1, 0},
@@ -25,8 +28,10 @@ TEST(EffectPriority, OddCasesOfTheTables) {
 }
 
 TEST(PlaceEffect, WeakerNeverReplacesStronger) {
-    struct Case { const char* name; int oldEffect, oldParam, newEffect, newParam, placed, effect,
-                  param; };
+    struct Case {
+        const char* name;
+        int oldEffect, oldParam, newEffect, newParam, placed, effect, param;
+    };
     const Case cases[] = {
         {"panning replaces note delay", 0x0E, 0xD2, 0x08, 0x80, true, 0x08, 0x80},
         {"portamento refused by panning", 0x08, 0x80, 0x01, 0x10, false, 0x08, 0x80},
@@ -76,7 +81,8 @@ TEST(PlaceEffect, GlobalEffectsMoveAsideRatherThanBeingLost) {
 TEST(PlaceEffect, GlobalEffectOnFullRowTakesWeakestSlot) {
     Score score(3, 3);
     NoteContext ctx = score.context();
-    ctx.cells = {{.effect = 0x01, .param = 0x10}, {.effect = 0x0E, .param = 0xD1},
+    ctx.cells = {{.effect = 0x01, .param = 0x10},
+                 {.effect = 0x0E, .param = 0xD1},
                  {.effect = 0x08, .param = 0x80}};
     ASSERT_TRUE(placeEffect(ctx, 0, 0, 0x0F, 180));
     EXPECT_EQ(ctx.cells[1].effect, 0x0F);  // the note delay gives way
@@ -87,7 +93,12 @@ TEST(PlaceEffect, GlobalEffectOnFullRowTakesWeakestSlot) {
 }
 
 TEST(PutVolume, SetVolumeBeatsCommandsAndLowerCommandWins) {
-    struct Case { const char* name; int before, byte; bool written; int after, speedSent; };
+    struct Case {
+        const char* name;
+        int before, byte;
+        bool written;
+        int after, speedSent;
+    };
     const Case cases[] = {
         {"empty column", -1, 0xB3, true, 0xB3, 7},
         {"volume replaces vibrato depth", 0xB3, 0x42, true, 0x42, 7},

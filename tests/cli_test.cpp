@@ -32,7 +32,7 @@ std::string converted(const std::string& input, const std::string& output) {
 }
 
 class Cli : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         test::PatchBuilder patch;
         const auto wave = test::PatchWave::pcm8({0, 40, 80, 40, 0, -40, -80, -40});
@@ -106,8 +106,9 @@ TEST_F(Cli, BadFileEndsTheRun) {
     const std::pair<test::Bytes, std::string> cases[] = {
         {{'R', 'I', 'F', 'F', 0, 0, 0, 6}, "ERROR: Invalid MIDI header ID\n"},
         {format2.bytes(), "ERROR: MIDI file format 2 not supported\n"},
-        {truncated.bytes(), "Number of tracks = 1\nReading MIDI tracks"
-                            "ERROR: Unexpected end of MIDI file in track 1\n"},
+        {truncated.bytes(),
+         "Number of tracks = 1\nReading MIDI tracks"
+         "ERROR: Unexpected end of MIDI file in track 1\n"},
     };
     songs({"later.mid"});
     for (const auto& [bytes, message] : cases) {

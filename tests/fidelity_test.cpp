@@ -31,13 +31,15 @@ constexpr double kMaxDurationError = 0.02;
 
 std::string toolBinary(const std::string& name) {
     return (fs::path(korvalinBinary()).parent_path().parent_path() / "tools" / name /
-            ("korvalin-" + name)).string();
+            ("korvalin-" + name))
+        .string();
 }
 
 TEST(Envelope, CorrelationLagRmsAndSoundingLength) {
     const std::vector<double> shape = {0, 1, 4, 2, 0, 0, 3, 5, 1, 0, 0, 2};
     std::vector<double> louder, inverted, delayed = {0, 0};
-    for (double v : shape) louder.push_back(3 * v + 1), inverted.push_back(-v), delayed.push_back(v);
+    for (double v : shape)
+        louder.push_back(3 * v + 1), inverted.push_back(-v), delayed.push_back(v);
     const struct {
         const char* what;
         std::vector<double> other;
@@ -107,7 +109,9 @@ TEST(Fidelity, UnrelatedPieceOfTheSameLengthDoesNotPass) {
     auto& t = smf.track();
     t.tempo(0, 500000).program(0, 0, 0);
     for (int i = 0; i < 20; ++i)
-        t.noteOn(i == 0 ? 0 : 4 * 96, 0, 48, 112).noteOn(0, 0, 55, 112).noteOff(4 * 96, 0, 48)
+        t.noteOn(i == 0 ? 0 : 4 * 96, 0, 48, 112)
+            .noteOn(0, 0, 55, 112)
+            .noteOff(4 * 96, 0, 48)
             .noteOff(0, 0, 55);
     t.endOfTrack(0);
     TempDir dir;

@@ -18,7 +18,7 @@ using test::PatchWave;
 using Bytes = std::vector<std::uint8_t>;
 
 class InstrumentWriterTest : public testing::Test {
-protected:
+  protected:
     InstrumentWriterTest() { reset(); }
 
     void reset() {
@@ -33,7 +33,12 @@ protected:
     void use(std::size_t mapIndex, const PatchBuilder& patch) {
         const std::string name = "p" + std::to_string(mapIndex) + ".pat";
         dir.write(name, patch.bytes());
-        run.patchMap[mapIndex] = {static_cast<std::uint8_t>(file.nextInstrument++), true, (dir / name).string(), 1000, 0, 60};
+        run.patchMap[mapIndex] = {static_cast<std::uint8_t>(file.nextInstrument++),
+                                  true,
+                                  (dir / name).string(),
+                                  1000,
+                                  0,
+                                  60};
     }
 
     // Loads the patches and marks the given samples of the first instrument as played.
@@ -69,7 +74,8 @@ Bytes instrumentHeader(const char* name, const std::array<std::uint8_t, 96>& key
     putU16LE(out, static_cast<std::uint16_t>(samples.size()));
     putU32LE(out, 40);
     putBytes(out, keymap.data(), keymap.size());
-    out.insert(out.end(), 48 + 48 + 14, 0);  // both envelopes; counts, sustain, loops, types, vibrato
+    out.insert(out.end(), 48 + 48 + 14,
+               0);  // both envelopes; counts, sustain, loops, types, vibrato
     putU16LE(out, 4095);
     out.insert(out.end(), 22, 0);
     for (const auto& [length, sampleName] : samples) {
@@ -102,7 +108,8 @@ TEST_F(InstrumentWriterTest, TwoOfThreeSamplesPlayedAndAnUnplayedInstrument) {
     // The unplayed instrument is its header alone.
     const Bytes unplayed = instrumentHeader("abc", {}, {});
     expected.insert(expected.end(), unplayed.begin(), unplayed.end());
-    const auto diff = std::mismatch(sink.bytes.begin(), sink.bytes.end(), expected.begin(), expected.end());
+    const auto diff =
+        std::mismatch(sink.bytes.begin(), sink.bytes.end(), expected.begin(), expected.end());
     EXPECT_EQ(sink.bytes, expected) << "first difference at " << (diff.first - sink.bytes.begin());
     EXPECT_EQ(file.instruments[0].writtenSampleCount, 2);
     EXPECT_EQ(file.instruments[1].writtenSampleCount, 0);
@@ -117,7 +124,8 @@ TEST_F(InstrumentWriterTest, KeymapNamesOnlyWrittenSamples) {
     } cases[] = {
         {"trailing samples unplayed", 3, {0}},
         {"leading samples unplayed", 3, {2}},
-        {"more than 16 samples played", 21, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20}},
+        {"more than 16 samples played", 21, {0,  1,  2,  3,  4,  5,  6,  7,  8,  9, 10,
+                                             11, 12, 13, 14, 15, 16, 17, 18, 19, 20}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -125,8 +133,9 @@ TEST_F(InstrumentWriterTest, KeymapNamesOnlyWrittenSamples) {
         PatchBuilder patch;
         auto& layer = patch.instrument(0).layer();
         for (std::size_t i = 0; i < c.waves; ++i)
-            layer.wave(PatchWave::pcm8({1, 2}).keys(noteFrequencyTable[1 + 4 * i],
-                                                    i + 1 == c.waves ? 0xFFFFFFFF : noteFrequencyTable[4 + 4 * i]));
+            layer.wave(PatchWave::pcm8({1, 2}).keys(
+                noteFrequencyTable[1 + 4 * i],
+                i + 1 == c.waves ? 0xFFFFFFFF : noteFrequencyTable[4 + 4 * i]));
         use(0, patch);
         load(c.played);
         ASSERT_EQ(writePatches(run, file, sink, out), Status::Ok);
@@ -150,12 +159,13 @@ TEST_F(InstrumentWriterTest, Failures) {
         Status status;
         const char* message;
     } cases[] = {
-        {"patch file gone", [](const fs::path& p, MemorySink&) { fs::remove(p); },
-         Status::Failed, ": No such file or directory\n"},
-        {"patch file cut short since loading", [](const fs::path& p, MemorySink&) { fs::resize_file(p, 400); },
-         Status::Abort, "    ERROR: Sample data of patch file "},
-        {"output full", [](const fs::path&, MemorySink& s) { s.limit = 100; },
-         Status::Failed, "ERROR: No space left on device\n"},
+        {"patch file gone", [](const fs::path& p, MemorySink&) { fs::remove(p); }, Status::Failed,
+         ": No such file or directory\n"},
+        {"patch file cut short since loading",
+         [](const fs::path& p, MemorySink&) { fs::resize_file(p, 400); }, Status::Abort,
+         "    ERROR: Sample data of patch file "},
+        {"output full", [](const fs::path&, MemorySink& s) { s.limit = 100; }, Status::Failed,
+         "ERROR: No space left on device\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -209,11 +219,13 @@ TEST(Freepats, EveryPatchLoadsAndConverts) {
                 }
             }
             EXPECT_EQ(sink.bytes.size(), expectedSize);
-            for (const std::int16_t entry : instrument.keymap) EXPECT_LT(entry, instrument.writtenSampleCount);
+            for (const std::int16_t entry : instrument.keymap)
+                EXPECT_LT(entry, instrument.writtenSampleCount);
             if (instrument.volumeType & kEnvelopeOn) {
                 ASSERT_GT(instrument.volumePointCount, 0);
                 EXPECT_LE(instrument.volumePointCount, 12);
-                EXPECT_LT(std::max(instrument.volumeSustainPoint, instrument.volumeLoopEnd), instrument.volumePointCount);
+                EXPECT_LT(std::max(instrument.volumeSustainPoint, instrument.volumeLoopEnd),
+                          instrument.volumePointCount);
                 for (std::size_t i = 1; i < instrument.volumePointCount; ++i)
                     EXPECT_GT(instrument.volumeEnvelope[i].x, instrument.volumeEnvelope[i - 1].x);
             }

@@ -1,3 +1,5 @@
+#include "midi/MidiReader.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -6,7 +8,6 @@
 #include <vector>
 
 #include "driver/ByteIO.h"
-#include "midi/MidiReader.h"
 #include "support/MidiBuilder.h"
 #include "support/Process.h"
 
@@ -125,10 +126,13 @@ TEST(MidiReader, AcceptedFiles) {
     late.track().noteOn(0, 0, 60, 64).noteOff(1000, 0, 60).endOfTrack(480);
     alone.track().endOfTrack(700);
     // Last note start 960, last note-off 3000: the cut is after 960 + 16 * 96.
-    cut.track().noteOn(0, 0, 60, 64).noteOn(960, 0, 62, 64)
+    cut.track()
+        .noteOn(0, 0, 60, 64)
+        .noteOn(960, 0, 62, 64)
         .controller(1000, 0, 7, 100)  // 1960: kept
         .controller(600, 0, 7, 90)    // 2560: becomes the end
-        .noteOff(440, 0, 60).endOfTrack(0);
+        .noteOff(440, 0, 60)
+        .endOfTrack(0);
     cut.track().controller(2000, 1, 7, 5).endOfTrack(600);  // only the end is later
     cut.track().controller(2400, 2, 7, 1).controller(200, 2, 7, 2).endOfTrack(0);
     noNotes.track().text(0, "a").tempo(0, 400000).text(5, "b").text(5, "c").endOfTrack(0);
@@ -197,14 +201,17 @@ TEST(MidiReader, ChannelMessages) {
         {"percussion channel",
          {0x00, 0x99, 0x3C, 0x40, 0x00, 0x92, 0x3C, 0x40, 0x00, 0x82, 0x3C, 0x00},
          {"99 3D 40 @0", "92 3C 40 @0", "82 3C 00 @0"}},
-        {"note numbers 0 and 127 become 1 and 128", {0, 0x90, 0x00, 0x40, 0, 0x80, 0x7F, 0x00},
+        {"note numbers 0 and 127 become 1 and 128",
+         {0, 0x90, 0x00, 0x40, 0, 0x80, 0x7F, 0x00},
          {"90 01 40 @0", "80 80 00 @0"}},
-        {"velocity 0 stays a note-on", {0, 0x90, 0x3C, 0x40, 0x60, 0x90, 0x3C, 0x00},
+        {"velocity 0 stays a note-on",
+         {0, 0x90, 0x3C, 0x40, 0x60, 0x90, 0x3C, 0x00},
          {"90 3D 40 @0", "90 3D 00 @96"}},
         {"one data byte for program and pressure, also with running status",
          {0, 0xC3, 0x05, 0, 0x06, 0, 0xD3, 0x40, 0, 0xE3, 0x00, 0x40, 0, 0xB3, 0x07, 0x64},
          {"C3 05 00 @0", "C3 06 00 @0", "D3 40 00 @0", "E3 00 40 @0", "B3 07 64 @0"}},
-        {"a data byte at the start of a track has status 0", {0, 0x3C, 0x40, 0, 0x90, 0x3C, 0x40},
+        {"a data byte at the start of a track has status 0",
+         {0, 0x3C, 0x40, 0, 0x90, 0x3C, 0x40},
          {"00 3C 40 @0", "90 3D 40 @0"}},
         {"0xF1..0xFE take one data byte and become the running status",
          {0x00, 0xF1, 0x05, 0x00, 0xF7, 0x06, 0x00, 0x07, 0x00, 0xFE, 0x08},
@@ -222,9 +229,14 @@ TEST(MidiReader, ChannelMessages) {
 TEST(MidiReader, VariableLengthBoundaries) {
     // Five-byte numbers are read on and wrap in 32 bits.
     const std::pair<Bytes, std::uint32_t> cases[] = {
-        {{0x00}, 0}, {{0x7F}, 0x7F}, {{0x81, 0x00}, 0x80}, {{0xFF, 0x7F}, 0x3FFF},
-        {{0x81, 0x80, 0x00}, 0x4000}, {{0xFF, 0xFF, 0xFF, 0x7F}, 0x0FFFFFFF},
-        {{0x90, 0x80, 0x80, 0x80, 0x01}, 1}, {{0x8F, 0xFF, 0xFF, 0xFF, 0x7F}, 0xFFFFFFFF},
+        {{0x00}, 0},
+        {{0x7F}, 0x7F},
+        {{0x81, 0x00}, 0x80},
+        {{0xFF, 0x7F}, 0x3FFF},
+        {{0x81, 0x80, 0x00}, 0x4000},
+        {{0xFF, 0xFF, 0xFF, 0x7F}, 0x0FFFFFFF},
+        {{0x90, 0x80, 0x80, 0x80, 0x01}, 1},
+        {{0x8F, 0xFF, 0xFF, 0xFF, 0x7F}, 0xFFFFFFFF},
     };
     for (const auto& [bytes, value] : cases) {
         SCOPED_TRACE(value);
@@ -240,8 +252,12 @@ TEST(MidiReader, VariableLengthBoundaries) {
 
 TEST(MidiReader, MetaAndSysexPayloads) {
     Smf smf(0, 96);
-    smf.track().sysex(0, {0x7E, 0x7F, 0x09, 0x01, 0xF7}).sysex(0, {}).text(0, "hello")
-        .tempo(0, 0x07A120).endOfTrack(0);
+    smf.track()
+        .sysex(0, {0x7E, 0x7F, 0x09, 0x01, 0xF7})
+        .sysex(0, {})
+        .text(0, "hello")
+        .tempo(0, 0x07A120)
+        .endOfTrack(0);
     ReadResult r;
     read(smf.bytes(), r);
     ASSERT_EQ(r.status, Status::Ok) << r.console.all;

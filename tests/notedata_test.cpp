@@ -30,7 +30,11 @@ struct Build {
 };
 
 TEST(PackRow, CellsPackWithFlagByte) {
-    struct Case { const char* name; NoteCell cell; std::vector<std::uint8_t> bytes; };
+    struct Case {
+        const char* name;
+        NoteCell cell;
+        std::vector<std::uint8_t> bytes;
+    };
     const Case cases[] = {
         {"full cell", {61, 1, 0x42, 0x08, 0x80, 0}, {0x9F, 0x3D, 0x01, 0x42, 0x08, 0x80}},
         {"key off", {-1, -1, -1, 0x14, -1, 0}, {0x88, 0x14}},
@@ -101,7 +105,11 @@ TEST(BuildNoteData, ReleaseTimeline) {
     // Speed 3, sustain envelope with releaseTime 30: note from row 0, note-off
     // in row 4, key off in row 5, cut when elapsed reaches the release.
     // Percussion plays the drum note 50 of the key's instrument.
-    struct Case { const char* name; bool percussion; std::uint32_t releaseFactor, cutRow; };
+    struct Case {
+        const char* name;
+        bool percussion;
+        std::uint32_t releaseFactor, cutRow;
+    };
     const Case cases[] = {
         {"melodic, factor 1000", false, 1000, 15},
         {"melodic, factor 500", false, 500, 10},
@@ -141,7 +149,12 @@ TEST(BuildNoteData, ReleaseTimeline) {
 TEST(BuildNoteData, ClosingPatternCoversPendingRelease) {
     // Speed 3, note-off in the last row (3): the closing pattern starts with
     // the key off and is long enough for the release to end in a cut.
-    struct Case { const char* name; std::uint32_t release; bool dirtyEnd, noteOff; int rows, cut; };
+    struct Case {
+        const char* name;
+        std::uint32_t release;
+        bool dirtyEnd, noteOff;
+        int rows, cut;
+    };
     const Case cases[] = {
         {"release of 40 ticks", 40, false, true, 40, 14},
         {"release of 300 ticks is limited", 300, false, true, 255, 100},

@@ -1,10 +1,10 @@
+#include "driver/Options.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "driver/Options.h"
 
 namespace korvalin {
 namespace {
@@ -32,9 +32,17 @@ TEST(OptionFile, WordSplitting) {
 
 TEST(OptionFile, Numbers) {
     const std::pair<const char*, std::optional<std::uint32_t>> cases[] = {
-        {"15", 15u}, {"  7", 7u}, {"12abc", 12u}, {"+3", 3u}, {"0", 0u}, {"-1", 0xFFFFFFFFu},
-        {"4294967295", 0xFFFFFFFFu}, {"99999999999999999999", 0xFFFFFFFFu},
-        {"abc", std::nullopt}, {"", std::nullopt}, {"-", std::nullopt},
+        {"15", 15u},
+        {"  7", 7u},
+        {"12abc", 12u},
+        {"+3", 3u},
+        {"0", 0u},
+        {"-1", 0xFFFFFFFFu},
+        {"4294967295", 0xFFFFFFFFu},
+        {"99999999999999999999", 0xFFFFFFFFu},
+        {"abc", std::nullopt},
+        {"", std::nullopt},
+        {"-", std::nullopt},
     };
     for (const auto& [text, value] : cases) {
         SCOPED_TRACE(text);
@@ -72,19 +80,24 @@ TEST(Options, ParsedSettingsAndWarnings) {
     };
     const std::string warn = "\n    WARNING: ";
     const Case cases[] = {
-        {{"-maxch", "8", "-qnt", "4", "-maxrate", "22050", "-perch", "0"}, {},
-         "perch=0 maxch=8 qnt=4 maxrate=22050 ", ""},
+        {{"-maxch", "8", "-qnt", "4", "-maxrate", "22050", "-perch", "0"},
+         {},
+         "perch=0 maxch=8 qnt=4 maxrate=22050 ",
+         ""},
         {{"-perch", "15", "song", "-sampd", "pats", "-8bit"},  // -8bit has a lasting effect
          {"-perch", "3", "b.mid", "-sampd", "x\\", "-tweakvol"},
-         "perch=3 flags=1 sampd=x\\ song.mid b.mid ", ""},
+         "perch=3 flags=1 sampd=x\\ song.mid b.mid ",
+         ""},
         {{"-maxch", "abc", "-perch", "x1"}, {}, "", ""},  // no number: unchanged, word used up
         {{"-tweakvol", "-dirtyend", "-nopan", "-small"}, {}, "flags=31 ", ""},
         {{"-sampd", "C:\\My Samples", "-outd", ""}, {}, "sampd=C:\\My Samples/ ", ""},  // "" is ./
         {{"-outd", "out"}, {}, "outd=out/ ", ""},
         {{"-name", "ABCDEFGHIJKLMNOPQRSTUVWXY"}, {}, "name=ABCDEFGHIJKLMNOPQRST ", ""},
         {{"-o", "-small"}, {}, "o=-small ", ""},
-        {{"song", "song.MID", "-x", "dir.v2/tune", "C:\\dir.x\\tune"}, {},
-         "song.mid song.MID -x.mid dir.v2/tune.mid C:\\dir.x\\tune.mid ", ""},
+        {{"song", "song.MID", "-x", "dir.v2/tune", "C:\\dir.x\\tune"},
+         {},
+         "song.mid song.MID -x.mid dir.v2/tune.mid C:\\dir.x\\tune.mid ",
+         ""},
         {{"-Small", "-8BIT"}, {}, "-Small.mid -8BIT.mid ", ""},  // options match exactly, with case
         {{"-perch"}, {"5"}, "5.mid ", warn + "Option -perch needs an argument, ignored"},
         {{}, {"a", "-o"}, "a.mid ", warn + "Option -o needs an argument, ignored"},

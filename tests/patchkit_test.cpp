@@ -16,7 +16,8 @@ namespace fs = std::filesystem;
 
 // Tools are built beside the converter: <build>/tools/patchkit/.
 const std::string kPatchkit = (fs::path(korvalinBinary()).parent_path().parent_path() / "tools" /
-                               "patchkit" / "korvalin-patchkit").string();
+                               "patchkit" / "korvalin-patchkit")
+                                  .string();
 
 // A GF1 patch header padded to the first instrument header, whose number is
 // `instrument`; `tag` tells the files apart in copies.

@@ -18,7 +18,7 @@ using test::PatchBytes;
 using test::PatchWave;
 
 class PatchLoaderTest : public testing::Test {
-protected:
+  protected:
     PatchLoaderTest() { reset(); }
 
     void reset() {
@@ -33,7 +33,12 @@ protected:
     void use(std::size_t mapIndex, const PatchBytes* patch, std::uint32_t patchInstrument = 0,
              std::int16_t highestNote = 60) {
         PatchMapEntry& entry = run.patchMap[mapIndex];
-        entry = {static_cast<std::uint8_t>(file.nextInstrument++), false, "", 1000, patchInstrument, highestNote};
+        entry = {static_cast<std::uint8_t>(file.nextInstrument++),
+                 false,
+                 "",
+                 1000,
+                 patchInstrument,
+                 highestNote};
         if (patch) {
             const std::string name = "p" + std::to_string(mapIndex) + ".pat";
             dir.write(name, *patch);
@@ -69,8 +74,9 @@ TEST_F(PatchLoaderTest, UnmappedInstrumentIsDroppedAndLaterNumbersCloseUp) {
     use(5, nullptr);
     use(kPercussionBase + 36, &patch);
     ASSERT_EQ(initPatches(run, file, out), Status::Ok);
-    EXPECT_EQ(out.out, "Instruments used: 3\nInitializing Patches.\n"
-                       "    WARNING: Midi instrument 5 has no entry in patch.cfg!.\n");
+    EXPECT_EQ(out.out,
+              "Instruments used: 3\nInitializing Patches.\n"
+              "    WARNING: Midi instrument 5 has no entry in patch.cfg!.\n");
     EXPECT_EQ(file.instruments.size(), 2u);
     EXPECT_EQ(file.nextInstrument, 3u);
     EXPECT_EQ(run.patchMap[5].instrument, 0);
@@ -83,9 +89,10 @@ TEST_F(PatchLoaderTest, UnmappedInstrumentIsDroppedAndLaterNumbersCloseUp) {
     use(0, nullptr);
     use(1, nullptr);
     ASSERT_EQ(initPatches(run, file, out), Status::Ok);
-    EXPECT_EQ(out.out, "Instruments used: 2\nInitializing Patches"
-                       "\n    WARNING: Midi instrument 0 has no entry in patch.cfg!"
-                       "\n    WARNING: Midi instrument 1 has no entry in patch.cfg!.\n");
+    EXPECT_EQ(out.out,
+              "Instruments used: 2\nInitializing Patches"
+              "\n    WARNING: Midi instrument 0 has no entry in patch.cfg!"
+              "\n    WARNING: Midi instrument 1 has no entry in patch.cfg!.\n");
     EXPECT_TRUE(file.instruments.empty());
     EXPECT_EQ(file.nextInstrument, 1u);
     reset();
@@ -126,7 +133,8 @@ TEST_F(PatchLoaderTest, BrokenPatchFilesEndTheProcess) {
         {"layer header cut", good.truncated(129 + 63 + 10), invalid},
         {"wave header cut", good.truncated(waves + 50), invalid},
         {"wave data cut", good.truncated(waves + 96 + 2), invalid},
-        {"wave size past the end", oneWavePatch(PatchWave::pcm8({1, 2, 3}).size(1000)).bytes(), invalid},
+        {"wave size past the end", oneWavePatch(PatchWave::pcm8({1, 2, 3}).size(1000)).bytes(),
+         invalid},
         {"instrument size below its header", instrument1(20), invalid},
         {"wanted instrument absent", instrument1(std::nullopt), absent},
         {"instrument size past the end", instrument1(0x7FFFFFFF), absent},
@@ -190,7 +198,8 @@ TEST_F(PatchLoaderTest, EmptyLayerReadsNoWaveAndVibratoIsDividedPerLayer) {
     EXPECT_STREQ(sample().name.data(), "real");
     EXPECT_EQ(sample().byteLength, 3u);
     // The largest of the layer's values: rate 40 / 4, depth 100 / 16, sweep as is.
-    EXPECT_EQ(std::tuple(loaded.vibratoRate, loaded.vibratoDepth, loaded.vibratoSweep), std::tuple(10, 6, 50));
+    EXPECT_EQ(std::tuple(loaded.vibratoRate, loaded.vibratoDepth, loaded.vibratoSweep),
+              std::tuple(10, 6, 50));
 }
 
 TEST_F(PatchLoaderTest, FindsTheWantedInstrumentBehindAnotherAndReadsItsWave) {
@@ -208,9 +217,12 @@ TEST_F(PatchLoaderTest, FindsTheWantedInstrumentBehindAnotherAndReadsItsWave) {
     ASSERT_EQ(file.instruments[0].sampleCount, 2);
     const SampleRecord& s = sample(1);
     EXPECT_STREQ(s.name.data(), "LONGNAM");
-    EXPECT_EQ(std::tuple(s.byteLength, s.frameCount, s.loopStart, s.loopLength), std::tuple(10u, 5u, 2u, 6u));
-    EXPECT_EQ(std::tuple(s.volume, s.panning, s.type), std::tuple(63, 192, kSample16Bit | kLoopForward));
-    EXPECT_EQ(std::tuple(s.scaleRoot, s.scaleFactor, s.relativeNote), std::tuple(-5, 2048u, 16 + 5));
+    EXPECT_EQ(std::tuple(s.byteLength, s.frameCount, s.loopStart, s.loopLength),
+              std::tuple(10u, 5u, 2u, 6u));
+    EXPECT_EQ(std::tuple(s.volume, s.panning, s.type),
+              std::tuple(63, 192, kSample16Bit | kLoopForward));
+    EXPECT_EQ(std::tuple(s.scaleRoot, s.scaleFactor, s.relativeNote),
+              std::tuple(-5, 2048u, 16 + 5));
     // Behind the first instrument (63 + 47 + 96 + 5 bytes) and the first wave.
     EXPECT_EQ(s.dataOffset, 129u + 211 + 63 + 47 + 96 + 1 + 96);
 }
@@ -242,8 +254,9 @@ TEST_F(PatchLoaderTest, VolumeTypeAndLoopOfAWave) {
         PatchBuilder patch = oneWavePatch(wave);
         patch.masterVolume(c.masterVolume);
         ASSERT_EQ(loadOne(patch), Status::Ok);
-        EXPECT_EQ(std::tuple(sample().volume, sample().type, sample().loopStart, sample().loopLength),
-                  std::tuple(c.volume, c.type, c.loopStartOut, c.loopLengthOut));
+        EXPECT_EQ(
+            std::tuple(sample().volume, sample().type, sample().loopStart, sample().loopLength),
+            std::tuple(c.volume, c.type, c.loopStartOut, c.loopLengthOut));
     }
 }
 

@@ -1,8 +1,8 @@
+#include "driver/PatchMap.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "driver/PatchMap.h"
 
 namespace korvalin {
 namespace {

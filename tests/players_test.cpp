@@ -1,6 +1,8 @@
 // Every module the converter writes loads in both real players (libopenmpt and
 // libxmp) with the counts its header announces, with and without instruments,
 // and the demo song plays as long as the MIDI file lasts.
+#include "support/Players.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +11,6 @@
 
 #include "driver/ByteIO.h"
 #include "midi/MidiReader.h"
-#include "support/Players.h"
 #include "support/Process.h"
 
 namespace korvalin {
@@ -23,13 +24,15 @@ fs::path patchKitBinary() {
            "korvalin-patchkit";
 }
 
-bool haveFreepats() { return fs::exists("/etc/timidity/freepats.cfg"); }
+bool haveFreepats() {
+    return fs::exists("/etc/timidity/freepats.cfg");
+}
 
 // The default map with a sample folder linked from the freepats set.
 void makeKit(const TempDir& dir) {
-    const auto kit = test::runProcess(patchKitBinary().string(),
-                                      {"--samples", "samples", "--default-map", "patch.cfg"},
-                                      dir.path(), 60);
+    const auto kit =
+        test::runProcess(patchKitBinary().string(),
+                         {"--samples", "samples", "--default-map", "patch.cfg"}, dir.path(), 60);
     ASSERT_EQ(kit.exitCode, 0) << kit.err;
 }
 

@@ -59,17 +59,35 @@ void writeInputs(const fs::path& folder, const Bytes& patch) {
 Bytes smallMidi() {
     Smf smf(1, 96);
     smf.track().tempo(0, 500000).text(0, "robust").tempo(192, 400000).endOfTrack(96);
-    smf.track().program(0, 0, 5).controller(0, 0, 7, 100).controller(0, 0, 10, 30)
-        .noteOn(0, 0, 60, 100).pitchBend(24, 0, 0x2800).controller(24, 0, 1, 64)
-        .noteOff(48, 0, 60).runningStatus().noteOn(0, 0, 64, 90).noteOn(48, 0, 64, 0)
-        .sysex(0, {0x7E, 0x7F, 0x09, 0x01, 0xF7}).noteOn(0, 0, 67, 80).noteOff(96, 0, 67)
+    smf.track()
+        .program(0, 0, 5)
+        .controller(0, 0, 7, 100)
+        .controller(0, 0, 10, 30)
+        .noteOn(0, 0, 60, 100)
+        .pitchBend(24, 0, 0x2800)
+        .controller(24, 0, 1, 64)
+        .noteOff(48, 0, 60)
+        .runningStatus()
+        .noteOn(0, 0, 64, 90)
+        .noteOn(48, 0, 64, 0)
+        .sysex(0, {0x7E, 0x7F, 0x09, 0x01, 0xF7})
+        .noteOn(0, 0, 67, 80)
+        .noteOff(96, 0, 67)
         .endOfTrack(0);
-    smf.track().noteOn(0, 9, 36, 120).noteOff(24, 9, 36).noteOn(24, 9, 38, 110)
-        .noteOff(24, 9, 38).noteOn(24, 9, 42, 80).noteOff(24, 9, 42).endOfTrack(0);
+    smf.track()
+        .noteOn(0, 9, 36, 120)
+        .noteOff(24, 9, 36)
+        .noteOn(24, 9, 38, 110)
+        .noteOff(24, 9, 38)
+        .noteOn(24, 9, 42, 80)
+        .noteOff(24, 9, 42)
+        .endOfTrack(0);
     return smf.bytes();
 }
 
-Bytes demoSong() { return readBytes(sourceDir() / "demo" / "demo.mid"); }
+Bytes demoSong() {
+    return readBytes(sourceDir() / "demo" / "demo.mid");
+}
 
 Bytes readPatch(const fs::path& path) {
     Bytes patch = readBytes(path);

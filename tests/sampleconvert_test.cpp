@@ -33,8 +33,10 @@ TEST(ComputePitch, RelativeNoteAndFinetune) {
     }
 }
 
-const WaveEnvelope kReleaseExample{{0x7F, 0xBF, 0xBF, 0xDF, 0xFF, 0xFF}, {250, 245, 240, 20, 10, 5}, 0, 0, 0x64};
-const WaveEnvelope kTremoloExample{{0x3F, 0x3F, 0x3F, 0x1F, 0x3F, 0x3F}, {245, 240, 230, 8, 8, 8}, 40, 100, 0x64};
+const WaveEnvelope kReleaseExample{
+    {0x7F, 0xBF, 0xBF, 0xDF, 0xFF, 0xFF}, {250, 245, 240, 20, 10, 5}, 0, 0, 0x64};
+const WaveEnvelope kTremoloExample{
+    {0x3F, 0x3F, 0x3F, 0x1F, 0x3F, 0x3F}, {245, 240, 230, 8, 8, 8}, 40, 100, 0x64};
 const std::array<std::uint8_t, 6> kFastRates{0x3F, 0x3F, 0x3F, 0x3F, 0x3F, 0x3F};
 
 TEST(ConvertEnvelope, PointsSustainAndLoop) {
@@ -45,21 +47,57 @@ TEST(ConvertEnvelope, PointsSustainAndLoop) {
         int sustain, loopStart, loopEnd, type;
     } cases[] = {
         {"sustained release", kReleaseExample, {{0, 53}, {1, 43}, {2, 33}, {67, 0}}, 2, 0, 0, 3},
-        {"tremolo period behind the sustain point", kTremoloExample,
-         {{0, 43}, {1, 33}, {2, 22}, {10, 31}, {18, 31}, {35, 13}, {43, 13}, {52, 22}, {53, 0}}, 7, 2, 7, 7},
-        {"envelope off", {kReleaseExample.rates, kReleaseExample.offsets, 0, 0, 0x04}, {}, 0, 0, 0, 0},
-        {"no sustain", {kReleaseExample.rates, kReleaseExample.offsets, 40, 100, 0x44},
-         {{0, 53}, {1, 43}, {2, 33}, {67, 0}}, 0, 0, 0, 1},
-        {"full and zero offsets", {kFastRates, {0xFF, 0xFF, 0xFF, 0, 0, 0}, 0, 0, 0x40},
-         {{0, 63}, {1, 63}, {2, 63}, {3, 0}}, 0, 0, 0, 1},
+        {"tremolo period behind the sustain point",
+         kTremoloExample,
+         {{0, 43}, {1, 33}, {2, 22}, {10, 31}, {18, 31}, {35, 13}, {43, 13}, {52, 22}, {53, 0}},
+         7,
+         2,
+         7,
+         7},
+        {"envelope off",
+         {kReleaseExample.rates, kReleaseExample.offsets, 0, 0, 0x04},
+         {},
+         0,
+         0,
+         0,
+         0},
+        {"no sustain",
+         {kReleaseExample.rates, kReleaseExample.offsets, 40, 100, 0x44},
+         {{0, 53}, {1, 43}, {2, 33}, {67, 0}},
+         0,
+         0,
+         0,
+         1},
+        {"full and zero offsets",
+         {kFastRates, {0xFF, 0xFF, 0xFF, 0, 0, 0}, 0, 0, 0x40},
+         {{0, 63}, {1, 63}, {2, 63}, {3, 0}},
+         0,
+         0,
+         0,
+         1},
         // Silent after the first stage: the sustain point is the last point.
-        {"silence before the sustain stage", {kFastRates, {250, 10, 10, 10, 10, 10}, 0, 0, 0x60},
-         {{0, 53}, {1, 0}}, 1, 0, 0, 3},
-        {"silence before the sustain stage, with tremolo", {kFastRates, {250, 10, 10, 10, 10, 10}, 40, 100, 0x60},
-         {{0, 53}, {1, 0}, {9, 9}, {17, 9}, {34, 0}, {42, 0}, {51, 0}}, 6, 1, 6, 7},
+        {"silence before the sustain stage",
+         {kFastRates, {250, 10, 10, 10, 10, 10}, 0, 0, 0x60},
+         {{0, 53}, {1, 0}},
+         1,
+         0,
+         0,
+         3},
+        {"silence before the sustain stage, with tremolo",
+         {kFastRates, {250, 10, 10, 10, 10, 10}, 40, 100, 0x60},
+         {{0, 53}, {1, 0}, {9, 9}, {17, 9}, {34, 0}, {42, 0}, {51, 0}},
+         6,
+         1,
+         6,
+         7},
         // An increment of 0 would never arrive: it is taken as 1.
-        {"zero increments", {{0, 0, 0, 0, 0, 0}, {250, 200, 150, 100, 50, 0}, 0, 0, 0x40},
-         {{0, 0}, {4, 53}, {5, 6}, {6, 0}}, 0, 0, 0, 1},
+        {"zero increments",
+         {{0, 0, 0, 0, 0, 0}, {250, 200, 150, 100, 50, 0}, 0, 0, 0x40},
+         {{0, 0}, {4, 53}, {5, 6}, {6, 0}},
+         0,
+         0,
+         0,
+         1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -69,8 +107,8 @@ TEST(ConvertEnvelope, PointsSustainAndLoop) {
         for (std::size_t i = 0; i < instrument.volumePointCount; ++i)
             points.emplace_back(instrument.volumeEnvelope[i].x, instrument.volumeEnvelope[i].y);
         EXPECT_EQ(points, c.points);
-        EXPECT_EQ(std::tuple(instrument.volumeSustainPoint, instrument.volumeLoopStart, instrument.volumeLoopEnd,
-                             instrument.volumeType),
+        EXPECT_EQ(std::tuple(instrument.volumeSustainPoint, instrument.volumeLoopStart,
+                             instrument.volumeLoopEnd, instrument.volumeType),
                   std::tuple(c.sustain, c.loopStart, c.loopEnd, c.type));
     }
 }
@@ -109,11 +147,14 @@ TEST(ScaleEnvelopes, CommonPeakOf63) {
     FileState off = file;
     off.instruments[0].volumeType = 0;
     scaleEnvelopes(off);
-    EXPECT_EQ(std::tuple(off.instruments[0].volumeEnvelope[0].y, off.instruments[1].volumeEnvelope[0].y), std::tuple(53, 20));
+    EXPECT_EQ(
+        std::tuple(off.instruments[0].volumeEnvelope[0].y, off.instruments[1].volumeEnvelope[0].y),
+        std::tuple(53, 20));
     scaleEnvelopes(file);
-    EXPECT_EQ(std::tuple(file.instruments[0].volumeEnvelope[0].y, file.instruments[0].volumeEnvelope[1].y,
-                         file.instruments[1].volumeEnvelope[0].y),
-              std::tuple(63, 51, 23));
+    EXPECT_EQ(
+        std::tuple(file.instruments[0].volumeEnvelope[0].y, file.instruments[0].volumeEnvelope[1].y,
+                   file.instruments[1].volumeEnvelope[0].y),
+        std::tuple(63, 51, 23));
 }
 
 TEST(SampleSteps, Resampling) {
@@ -172,8 +213,10 @@ SampleRecord rampSample16(std::size_t frames, std::uint32_t maxRate) {
     SampleRecord sample;
     sample.used = true;
     sample.type = kSample16Bit | kSampleUnsigned | kLoopForward;
-    std::tie(sample.sampleRate, sample.maxRate, sample.loopStart, sample.loopLength) = std::tuple(44100u, maxRate, 402u, 1000u);
-    for (std::size_t i = 0; i < frames; ++i) putU16LE(sample.data, static_cast<std::uint16_t>(0x8000 + i * 32));
+    std::tie(sample.sampleRate, sample.maxRate, sample.loopStart, sample.loopLength) =
+        std::tuple(44100u, maxRate, 402u, 1000u);
+    for (std::size_t i = 0; i < frames; ++i)
+        putU16LE(sample.data, static_cast<std::uint16_t>(0x8000 + i * 32));
     sample.byteLength = static_cast<std::uint32_t>(sample.data.size());
     return sample;
 }
@@ -191,9 +234,12 @@ TEST(ConvertSamples, RateWidthVolumeAndDegenerateSamples) {
         int last;
     } cases[] = {
         // Every second value, its high byte; 402 * 500 / 1000 = 201 made even, then halved.
-        {"8 bits at half the rate", 1000, 22050, 0, 500, 22050, kLoopForward, 100, 250, 64 * 499 >> 8},
-        {"no rate limit", 1000, 0, kKeep16Bit, 2000, 44100, kSample16Bit | kLoopForward, 402, 1000, 32 * 999},
-        {"normalised", 1000, 48000, kKeep16Bit | kTweakVolume, 2000, 44100, kSample16Bit | kLoopForward, 402, 1000, 32767},
+        {"8 bits at half the rate", 1000, 22050, 0, 500, 22050, kLoopForward, 100, 250,
+         64 * 499 >> 8},
+        {"no rate limit", 1000, 0, kKeep16Bit, 2000, 44100, kSample16Bit | kLoopForward, 402, 1000,
+         32 * 999},
+        {"normalised", 1000, 48000, kKeep16Bit | kTweakVolume, 2000, 44100,
+         kSample16Bit | kLoopForward, 402, 1000, 32767},
         {"empty sample", 0, 22050, kKeep16Bit | kTweakVolume, 0, 44100, kSample16Bit, 0, 0, 0},
     };
     for (const auto& c : cases) {
@@ -205,8 +251,10 @@ TEST(ConvertSamples, RateWidthVolumeAndDegenerateSamples) {
         settings.optionFlags = c.flags;
         convertSamples(instrument, settings);
         const SampleRecord& s = instrument.samples[0];
-        EXPECT_EQ(std::tuple(s.byteLength, s.data.size(), s.sampleRate, s.type, s.loopStart, s.loopLength),
-                  std::tuple(c.byteLength, std::size_t{c.byteLength}, c.sampleRate, c.type, c.loopStart, c.loopLength));
+        EXPECT_EQ(std::tuple(s.byteLength, s.data.size(), s.sampleRate, s.type, s.loopStart,
+                             s.loopLength),
+                  std::tuple(c.byteLength, std::size_t{c.byteLength}, c.sampleRate, c.type,
+                             c.loopStart, c.loopLength));
         int last = 0;
         const bool wide = s.type & kSample16Bit;
         for (std::size_t i = 0; i < s.data.size(); i += wide ? 2 : 1)

@@ -69,7 +69,11 @@ TEST(ChooseTiming, FindsGridSpeedAndBpmOrEndsWithAnError) {
 }
 
 TEST(PreconvertTracks, StampsPatternRowAndTick) {
-    struct Case { const char* name; std::uint32_t grid, speed, time, pattern; int row, tick; };
+    struct Case {
+        const char* name;
+        std::uint32_t grid, speed, time, pattern;
+        int row, tick;
+    };
     const Case cases[] = {
         {"tick within the row", 7, 3, 12, 0, 1, 2},
         {"row 255 is row 0 of pattern 1", 7, 3, 255 * 7, 1, 0, 0},

@@ -24,14 +24,15 @@ struct Scan {
 
 TEST(TrackScan, NumbersProgramsAndKeysInOrderOfFirstSound) {
     Scan scan;
-    scan.file.midi = store(96, {
-        {program(0, 0, 5), program(0, 1, 7), program(0, 9, 40), on(10, 0, 61), off(20, 0, 61),
-         on(30, 0, 71), off(40, 0, 71), end(40)},
-        // key 36 sounds first; at tick 10 track 0 goes before track 1;
-        // the velocity-0 note-ons become note-offs
-        {on(5, 9, 36), on(8, 9, 36, 0), on(10, 2, 51), on(10, 9, 38), on(12, 2, 51, 0),
-         off(12, 9, 38), end(50)},
-    });
+    scan.file.midi =
+        store(96, {
+                      {program(0, 0, 5), program(0, 1, 7), program(0, 9, 40), on(10, 0, 61),
+                       off(20, 0, 61), on(30, 0, 71), off(40, 0, 71), end(40)},
+                      // key 36 sounds first; at tick 10 track 0 goes before track 1;
+                      // the velocity-0 note-ons become note-offs
+                      {on(5, 9, 36), on(8, 9, 36, 0), on(10, 2, 51), on(10, 9, 38),
+                       on(12, 2, 51, 0), off(12, 9, 38), end(50)},
+                  });
     scan();
     ASSERT_EQ(scan.status, Status::Ok);
     EXPECT_EQ(scan.number(kPercussionBase + 36), 1);
@@ -67,21 +68,49 @@ TEST(TrackScan, SeedsTheRowGridFromTheShortestNotes) {
     };
     const Case cases[] = {
         {"plain note of 30", true, 96, {on(0, 0, 61), off(30, 0, 61)}, drums20, 26},
-        {"restarted note measured from the second note-on", true, 96,
-         {on(0, 0, 61), on(20, 0, 61), off(30, 0, 61)}, drums20, 16},
-        {"velocity-0 note-on ends the note", true, 96, {on(0, 0, 61), on(12, 0, 61, 0)}, drums20,
+        {"restarted note measured from the second note-on",
+         true,
+         96,
+         {on(0, 0, 61), on(20, 0, 61), off(30, 0, 61)},
+         drums20,
+         16},
+        {"velocity-0 note-on ends the note",
+         true,
+         96,
+         {on(0, 0, 61), on(12, 0, 61, 0)},
+         drums20,
          17},
-        {"zero length is ignored", true, 96,
-         {on(0, 0, 61), off(0, 0, 61), on(0, 0, 62), off(40, 0, 62)}, drums20, 31},
-        {"note-off of a silent slot does nothing", true, 96,
-         {off(5, 0, 61), on(10, 0, 61), off(50, 0, 61)}, drums20, 31},
-        {"note-off on another channel does not end it", true, 96,
-         {on(0, 0, 61), off(6, 1, 61), off(30, 0, 61)}, drums20, 26},
-        {"MIDI notes 126 and 127 (stored 127 and 128) have slots of their own", true, 96,
-         {on(0, 0, 128), on(10, 0, 127), off(40, 0, 128), off(50, 0, 127)}, drums20, 31},
+        {"zero length is ignored",
+         true,
+         96,
+         {on(0, 0, 61), off(0, 0, 61), on(0, 0, 62), off(40, 0, 62)},
+         drums20,
+         31},
+        {"note-off of a silent slot does nothing",
+         true,
+         96,
+         {off(5, 0, 61), on(10, 0, 61), off(50, 0, 61)},
+         drums20,
+         31},
+        {"note-off on another channel does not end it",
+         true,
+         96,
+         {on(0, 0, 61), off(6, 1, 61), off(30, 0, 61)},
+         drums20,
+         26},
+        {"MIDI notes 126 and 127 (stored 127 and 128) have slots of their own",
+         true,
+         96,
+         {on(0, 0, 128), on(10, 0, 127), off(40, 0, 128), off(50, 0, 127)},
+         drums20,
+         31},
         {"quantize 16: 24 moves up to the next multiple of 6", true, 16, note24, drums24, 30},
-        {"quantize 16 without percussion: the wrapped sum still seeds", true, 16, note24,
-         {end(0)}, 12},
+        {"quantize 16 without percussion: the wrapped sum still seeds",
+         true,
+         16,
+         note24,
+         {end(0)},
+         12},
         {"default method starts from one tick", false, 16, note24, drums24, 1},
     };
     for (const Case& c : cases) {
@@ -100,7 +129,11 @@ TEST(TrackScan, SeedsTheRowGridFromTheShortestNotes) {
 }
 
 TEST(TrackScan, KeepsTheFastestTempo) {
-    struct Case { const char* name; std::vector<MidiEvent> first, second; std::uint32_t fastest; };
+    struct Case {
+        const char* name;
+        std::vector<MidiEvent> first, second;
+        std::uint32_t fastest;
+    };
     const Case cases[] = {
         {"no set-tempo event: 120 BPM", {end(0)}, {end(0)}, 500000},
         {"faster second", {tempo(0, 600000), tempo(96, 400000), end(96)}, {end(0)}, 400000},
@@ -117,8 +150,8 @@ TEST(TrackScan, KeepsTheFastestTempo) {
 
 TEST(TrackScan, WarnsAboutNotesLeftOn) {
     Scan scan;
-    scan.file.midi = store(96, {{on(0, 0, 61), on(0, 1, 61), on(5, 9, 36), on(6, 0, 62),
-                                 off(7, 0, 62), end(10)}});
+    scan.file.midi = store(
+        96, {{on(0, 0, 61), on(0, 1, 61), on(5, 9, 36), on(6, 0, 62), off(7, 0, 62), end(10)}});
     scan();
     EXPECT_EQ(scan.out.out, "Scanning tracks.\n    WARNING: 3 notes are left on\n");
 }
@@ -144,12 +177,13 @@ TEST(TrackScan, NumbersAtMost128InstrumentsAndCountsTheRest) {
 
 TEST(TrackScan, CopesWithOddTracks) {
     Scan scan;
-    scan.file.midi = store(96, {
-        {},                                        // no events at all
-        {on(0, 0, 61), off(4, 0, 61)},             // no end-of-track event
-        {end(0), program(1, 0, 9), on(2, 0, 70)},  // events after its end take no part
-        {on(0, 9, 200), off(3, 9, 200), end(3)},   // not a MIDI key
-    });
+    scan.file.midi = store(
+        96, {
+                {},                                        // no events at all
+                {on(0, 0, 61), off(4, 0, 61)},             // no end-of-track event
+                {end(0), program(1, 0, 9), on(2, 0, 70)},  // events after its end take no part
+                {on(0, 9, 200), off(3, 9, 200), end(3)},   // not a MIDI key
+            });
     scan();
     ASSERT_EQ(scan.status, Status::Ok);
     EXPECT_EQ(scan.out.out, "Scanning tracks....\n");

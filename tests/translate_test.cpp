@@ -28,22 +28,44 @@ void nextRow(NoteContext& ctx) {
 TEST(TranslateNoteOn, ChoosesChannelAndPansTheNote) {
     // Key 64 arrives at time 20 in module tick 2: its note delay gives way to
     // the panning that every note start writes.
-    struct Busy { ChannelState state; std::int16_t note; std::uint32_t start, release; };
-    struct Case { const char* name; Busy busy[2]; bool noPan; std::size_t chosen; int pan; };
+    struct Busy {
+        ChannelState state;
+        std::int16_t note;
+        std::uint32_t start, release;
+    };
+    struct Case {
+        const char* name;
+        Busy busy[2];
+        bool noPan;
+        std::size_t chosen;
+        int pan;
+    };
     using S = ChannelState;
     const Busy freeChannel = {S::Free, -1, 0, 0}, playing = {S::Playing, 60, 0, 0};
     const Case cases[] = {
         {"lowest free channel, MIDI pan 64", {playing, freeChannel}, false, 1, 0x80},
         {"noPan, even channel", {freeChannel, freeChannel}, true, 0, 1},
         {"noPan, odd channel", {playing, freeChannel}, true, 1, 255},
-        {"same note while releasing re-uses its channel", {playing, {S::Releasing, 64, 5, 30}},
-         false, 1, 0x80},
-        {"both playing: the older note is stolen", {{S::Playing, 60, 9, 0}, {S::Playing, 62, 4, 0}},
-         false, 1, 0x80},
+        {"same note while releasing re-uses its channel",
+         {playing, {S::Releasing, 64, 5, 30}},
+         false,
+         1,
+         0x80},
+        {"both playing: the older note is stolen",
+         {{S::Playing, 60, 9, 0}, {S::Playing, 62, 4, 0}},
+         false,
+         1,
+         0x80},
         {"a releasing note is stolen before a playing one",
-         {{S::Releasing, 60, 9, 30}, {S::Playing, 62, 4, 0}}, false, 0, 0x80},
+         {{S::Releasing, 60, 9, 30}, {S::Playing, 62, 4, 0}},
+         false,
+         0,
+         0x80},
         {"of two releasing notes the nearer end is stolen",
-         {{S::Releasing, 60, 0, 30}, {S::KeyOffPending, 62, 0, 10}}, false, 1, 0x80},
+         {{S::Releasing, 60, 0, 30}, {S::KeyOffPending, 62, 0, 10}},
+         false,
+         1,
+         0x80},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -53,8 +75,12 @@ TEST(TranslateNoteOn, ChoosesChannelAndPansTheNote) {
         NoteContext ctx = score.context();
         for (std::size_t k = 0; k < 2; ++k) {
             const Busy& b = c.busy[k];
-            ctx.channels[k] = {.note = b.note, .instrument = 1, .startTime = b.start,
-                               .state = b.state, .midiChannel = 0, .releaseTicks = b.release};
+            ctx.channels[k] = {.note = b.note,
+                               .instrument = 1,
+                               .startTime = b.start,
+                               .state = b.state,
+                               .midiChannel = 0,
+                               .releaseTicks = b.release};
         }
         MidiEvent event = at(on(0, 0, 64), 0, 2);
         event.time = 20;
@@ -69,8 +95,12 @@ TEST(TranslateNoteOn, ChoosesChannelAndPansTheNote) {
 
 TEST(TranslateNoteOn, ModuleNoteFromKeymapScalingAndTransposeOrDropped) {
     // mapped: the instrument number in the map entry; cellNote -1: the note is dropped
-    struct Case { const char* name; int key, mapped, transpose, keymapEntry, scaleFactor;
-                  std::size_t samples; int cellNote; };
+    struct Case {
+        const char* name;
+        int key, mapped, transpose, keymapEntry, scaleFactor;
+        std::size_t samples;
+        int cellNote;
+    };
     const Case cases[] = {
         {"half scaling around the root", 73, 1, 0, 0, 512, 1, 67},
         {"scaling below 0 is limited", 2, 1, 0, 0, 4096, 1, 1},
@@ -109,8 +139,12 @@ TEST(TranslateNoteOn, ModuleNoteFromKeymapScalingAndTransposeOrDropped) {
 }
 
 TEST(TranslateNoteOff, ReleaseTimesByEnvelope) {
-    struct Case { const char* name; int volumeType, points, lastX, elapsed; bool sustainPedal;
-                  std::uint32_t releaseTicks, keyOffDelay; };
+    struct Case {
+        const char* name;
+        int volumeType, points, lastX, elapsed;
+        bool sustainPedal;
+        std::uint32_t releaseTicks, keyOffDelay;
+    };
     const Case cases[] = {
         {"no envelope", 0, 0, 0, 5, false, 1, 0},
         {"envelope without sustain waits for its end", 1, 3, 40, 10, false, 0, 30},
@@ -140,7 +174,11 @@ TEST(TranslateNoteOff, ReleaseTimesByEnvelope) {
 }
 
 TEST(TranslatePitchBend, SlidesTowardsTheBendTarget) {
-    struct Case { const char* name; std::uint32_t speed; int offset, bend, effect, param, slide; };
+    struct Case {
+        const char* name;
+        std::uint32_t speed;
+        int offset, bend, effect, param, slide;
+    };
     const Case cases[] = {
         {"speed 3, 60 units up", 3, -30, 8191, 0x01, 30, 60},
         {"speed 3, 60 units down", 3, 30, -8192, 0x02, 30, -60},
@@ -165,7 +203,11 @@ TEST(TranslatePitchBend, SlidesTowardsTheBendTarget) {
 }
 
 TEST(TranslateController, BendRangeFromDataEntry) {
-    struct Case { const char* name; std::vector<std::pair<int, int>> controllers; int divisor; };
+    struct Case {
+        const char* name;
+        std::vector<std::pair<int, int>> controllers;
+        int divisor;
+    };
     const Case cases[] = {
         {"12 semitones", {{101, 0}, {100, 0}, {6, 12}}, 45},
         {"127 semitones", {{100, 0}, {101, 0}, {6, 127}}, 4},
@@ -217,8 +259,12 @@ TEST(TranslateController, VolumeModulationPanAndSustain) {
 }
 
 TEST(TranslateTempo, SetBpmFromTempo) {
-    struct Case { const char* name; std::vector<std::uint8_t> payload;
-                  std::uint32_t ticksPerRow, speed; int bpm; };
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> payload;
+        std::uint32_t ticksPerRow, speed;
+        int bpm;
+    };
     const Case cases[] = {
         {"120 beats per minute", {0x07, 0xA1, 0x20}, 2, 1, 0xF0},
         {"faster than the format allows", {0x00, 0x10, 0x00}, 2, 1, 255},

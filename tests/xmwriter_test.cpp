@@ -55,8 +55,11 @@ std::size_t checkPatterns(const Bytes& b) {
 
 TEST(FillModuleHeader, FindsTheEndOfTheMusicAndFillsTheRecord) {
     // Event times are rows (one tick a row).
-    struct Case { const char* name; std::vector<std::vector<MidiEvent>> tracks;
-                  int patterns, rows; };
+    struct Case {
+        const char* name;
+        std::vector<std::vector<MidiEvent>> tracks;
+        int patterns, rows;
+    };
     const Case cases[] = {
         {"everything in pattern 0", {{end(0)}}, 1, 1},
         {"latest pattern wins over a later row", {{end(255 + 3)}, {end(250)}}, 2, 4},
@@ -91,8 +94,8 @@ TEST(WriteScore, WritesAModuleOtherPlayersLoad) {
     std::vector<MidiEvent> notes = {program(0, 0, 1)};
     for (std::uint32_t t = 0; t < 96 * 64; t += 48) {
         const int key = 50 + int(t / 48 % 24);
-        notes.insert(notes.end(), {on(t, 0, key), on(t, 9, 36), off(t + 40, 0, key),
-                                   off(t + 40, 9, 36)});
+        notes.insert(notes.end(),
+                     {on(t, 0, key), on(t, 9, 36), off(t + 40, 0, key), off(t + 40, 9, 36)});
     }
     notes.push_back(end(96 * 64));
     file.midi = store(96, {{tempo(0, 500000), tempo(96 * 8, 400000), end(96 * 8)}, notes});
@@ -114,8 +117,16 @@ TEST(WriteScore, WritesAModuleOtherPlayersLoad) {
     EXPECT_EQ(std::string(b.begin(), b.begin() + 37), std::string("Extended Module: ") + name);
     EXPECT_EQ(b[37], 0x1A);
     EXPECT_EQ(std::string(b.begin() + 38, b.begin() + 58), "KORVALIN" + std::string(12, '\0'));
-    const std::uint16_t fields[] = {0x0104, 276, 0, h.songLength, 0, h.channelCount,
-                                    h.patternCount, 0, 1, std::uint16_t(file.timing.speed),
+    const std::uint16_t fields[] = {0x0104,
+                                    276,
+                                    0,
+                                    h.songLength,
+                                    0,
+                                    h.channelCount,
+                                    h.patternCount,
+                                    0,
+                                    1,
+                                    std::uint16_t(file.timing.speed),
                                     std::uint16_t(file.timing.bpm)};
     // Version, header size (32 bits), song length, restart, channels, patterns,
     // instruments, flags, speed, BPM.
@@ -127,7 +138,8 @@ TEST(WriteScore, WritesAModuleOtherPlayersLoad) {
     EXPECT_EQ(checkPatterns(b), b.size()) << "bytes after the last pattern";
     for (const PatternRecord& p : file.patterns) EXPECT_TRUE(p.packedData.empty());
     EXPECT_NE(out.out.find("Writing XM score" + std::string(h.patternCount, '.') + "\n"),
-              std::string::npos) << out.out;
+              std::string::npos)
+        << out.out;
 
     openmpt_module* mod = openmpt_module_create_from_memory2(
         b.data(), b.size(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);

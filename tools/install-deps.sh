@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config git
-    clang libclang-rt-14-dev
+    clang clang-format libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev
     qt6-base-dev
     libopenmpt-dev libxmp-dev

@@ -13,6 +13,12 @@ root=$(pwd)
 ./tools/install-deps.sh
 
 jobs=$(nproc)
+
+echo "== formatting"
+if ! git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror; then
+    echo "formatting differs from .clang-format: run clang-format -i on the files above"
+    exit 1
+fi
 fuzz_seconds=${FUZZ_SECONDS:-15}
 
 echo "== 1/3 normal build and tests"

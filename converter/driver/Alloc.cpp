@@ -12,7 +12,9 @@ std::string& cleanupPath() {
 }
 }  // namespace
 
-void setAbortCleanupPath(const char* path) { cleanupPath() = path ? path : ""; }
+void setAbortCleanupPath(const char* path) {
+    cleanupPath() = path ? path : "";
+}
 
 void abortProcess(Console& console) {
     if (!cleanupPath().empty()) std::remove(cleanupPath().c_str());

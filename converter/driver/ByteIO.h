@@ -14,7 +14,7 @@ namespace korvalin {
 // cursor to the end and sets a sticky failure flag, so a caller may run a
 // whole record of reads and check ok() once.
 class ByteReader {
-public:
+  public:
     ByteReader() = default;
     explicit ByteReader(std::span<const std::uint8_t> data) : data_(data) {}
 
@@ -39,7 +39,7 @@ public:
     // The next n bytes as a view without moving, or an empty span when short.
     std::span<const std::uint8_t> peek(std::size_t n) const;
 
-private:
+  private:
     bool need(std::size_t n);
 
     std::span<const std::uint8_t> data_;
@@ -53,7 +53,7 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, int&
 // Destination of the module bytes. A failed or short write sets a sticky
 // failure with its system error number; later writes are dropped.
 class ByteSink {
-public:
+  public:
     virtual ~ByteSink() = default;
     bool write(const void* data, std::size_t n);
     bool write(const std::vector<std::uint8_t>& bytes) { return write(bytes.data(), bytes.size()); }
@@ -61,39 +61,41 @@ public:
     int error() const { return error_; }
     std::uint64_t written() const { return written_; }
 
-protected:
+  protected:
     // Writes all n bytes or returns false with errorNumber set.
     virtual bool doWrite(const void* data, std::size_t n, int& errorNumber) = 0;
 
-private:
+  private:
     int error_ = 0;
     std::uint64_t written_ = 0;
 };
 
 class FileSink final : public ByteSink {
-public:
+  public:
     explicit FileSink(std::FILE* file) : file_(file) {}
 
-protected:
+  protected:
     bool doWrite(const void* data, std::size_t n, int& errorNumber) override;
 
-private:
+  private:
     std::FILE* file_;
 };
 
 class MemorySink final : public ByteSink {
-public:
+  public:
     std::vector<std::uint8_t> bytes;
     // Makes every write fail with this error once `limit` bytes are stored (tests of a full disk).
     std::size_t limit = SIZE_MAX;
     int limitError = 28;  // ENOSPC
 
-protected:
+  protected:
     bool doWrite(const void* data, std::size_t n, int& errorNumber) override;
 };
 
 // Little-endian appenders for building on-disk records in memory.
-inline void putU8(std::vector<std::uint8_t>& out, std::uint8_t v) { out.push_back(v); }
+inline void putU8(std::vector<std::uint8_t>& out, std::uint8_t v) {
+    out.push_back(v);
+}
 inline void putU16LE(std::vector<std::uint8_t>& out, std::uint16_t v) {
     out.push_back(static_cast<std::uint8_t>(v));
     out.push_back(static_cast<std::uint8_t>(v >> 8));

@@ -9,7 +9,7 @@
 namespace korvalin {
 
 class Console {
-public:
+  public:
     virtual ~Console() = default;
 
     // printf-style text on standard output.
@@ -25,7 +25,7 @@ public:
 
 // Writes to the process's stdout and stderr.
 class StdConsole final : public Console {
-public:
+  public:
     void writeOut(std::string_view text) override;
     void writeErr(std::string_view text) override;
     // From now on every character reaches standard output as soon as it is printed.
@@ -34,15 +34,21 @@ public:
 
 // Keeps both streams, and their interleaving, in memory (tests, fuzzing).
 class CaptureConsole final : public Console {
-public:
-    void writeOut(std::string_view text) override { out += text; all += text; }
-    void writeErr(std::string_view text) override { err += text; all += text; }
+  public:
+    void writeOut(std::string_view text) override {
+        out += text;
+        all += text;
+    }
+    void writeErr(std::string_view text) override {
+        err += text;
+        all += text;
+    }
     std::string out, err, all;
 };
 
 // Discards everything.
 class NullConsole final : public Console {
-public:
+  public:
     void writeOut(std::string_view) override {}
     void writeErr(std::string_view) override {}
 };

@@ -67,7 +67,7 @@ bool loadSettings(const std::vector<std::string>& args, RunState& run, Console& 
 // over the output name only when it is complete, so a failed conversion never
 // destroys an earlier file of that name nor leaves a broken one behind.
 class PendingOutput {
-public:
+  public:
     PendingOutput() = default;
     PendingOutput(const PendingOutput&) = delete;
     PendingOutput& operator=(const PendingOutput&) = delete;
@@ -166,7 +166,7 @@ public:
         temp_.clear();
     }
 
-private:
+  private:
     std::string name_;
     std::string temp_;
     std::FILE* file_ = nullptr;

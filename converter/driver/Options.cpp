@@ -13,7 +13,9 @@ bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool isSingleQuote(char c) { return c == '\'' || c == '`'; }
+bool isSingleQuote(char c) {
+    return c == '\'' || c == '`';
+}
 
 enum class Argument { None, Number, Text };
 
@@ -24,10 +26,10 @@ struct OptionSpec {
 
 // Compared in this order, exactly and with case.
 constexpr OptionSpec kOptions[] = {
-    {"-sampd", Argument::Text},  {"-perch", Argument::Number},   {"-maxch", Argument::Number},
-    {"-name", Argument::Text},   {"-outd", Argument::Text},      {"-qnt", Argument::Number},
-    {"-8bit", Argument::None},   {"-maxrate", Argument::Number}, {"-tweakvol", Argument::None},
-    {"-o", Argument::Text},      {"-dirtyend", Argument::None},  {"-nopan", Argument::None},
+    {"-sampd", Argument::Text}, {"-perch", Argument::Number},   {"-maxch", Argument::Number},
+    {"-name", Argument::Text},  {"-outd", Argument::Text},      {"-qnt", Argument::Number},
+    {"-8bit", Argument::None},  {"-maxrate", Argument::Number}, {"-tweakvol", Argument::None},
+    {"-o", Argument::Text},     {"-dirtyend", Argument::None},  {"-nopan", Argument::None},
     {"-small", Argument::None},
 };
 
@@ -121,8 +123,7 @@ std::optional<std::uint32_t> scanUnsigned(std::string_view text, std::size_t* en
         if (value > UINT32_MAX) value = UINT32_MAX + std::uint64_t{1};
     }
     if (end) *end = i;
-    const auto result =
-        value > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(value);
+    const auto result = value > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(value);
     return negative ? static_cast<std::uint32_t>(0u - result) : result;
 }
 

@@ -33,8 +33,8 @@ void readLine(std::string_view line, unsigned long lineNumber, const std::string
     const auto index = nextNumber(line, pos);
     if (!index) return;  // blank lines and lines of text carry no entry
     if (*index >= kPatchMapSize) {
-        out.print("\n    WARNING: patch.cfg line %lu: index %lu is above 255, line ignored", lineNumber,
-                  static_cast<unsigned long>(*index));
+        out.print("\n    WARNING: patch.cfg line %lu: index %lu is above 255, line ignored",
+                  lineNumber, static_cast<unsigned long>(*index));
         return;
     }
     const std::string_view file = nextWord(line, pos);

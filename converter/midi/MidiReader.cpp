@@ -199,8 +199,8 @@ void trimTrackEnds(MidiFileHeader& header, Console& out) {
 bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header, Console& out) {
     // The table grows as tracks are read: a short file that announces many
     // tracks gets no more records than its bytes could hold.
-    allocOrAbort(header.tracks, std::min<std::size_t>(header.trackCount, in.remaining() / kMinTrackBytes),
-                 out);
+    allocOrAbort(header.tracks,
+                 std::min<std::size_t>(header.trackCount, in.remaining() / kMinTrackBytes), out);
     out.print("Reading MIDI tracks");
     for (std::size_t i = 0; i < header.trackCount; ++i) {
         if (i == header.tracks.size()) reallocOrAbort(header.tracks, i + 1, out);

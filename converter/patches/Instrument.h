@@ -42,7 +42,11 @@ struct SampleRecord {
 };
 
 // Volume type bits.
-enum EnvelopeType : std::uint8_t { kEnvelopeOn = 0x01, kEnvelopeSustain = 0x02, kEnvelopeLoop = 0x04 };
+enum EnvelopeType : std::uint8_t {
+    kEnvelopeOn = 0x01,
+    kEnvelopeSustain = 0x02,
+    kEnvelopeLoop = 0x04
+};
 
 struct InstrumentRecord {
     std::uint32_t headerSize = 263;

@@ -45,7 +45,8 @@ Status readSampleData(InstrumentRecord& instrument, std::span<const std::uint8_t
     for (auto& sample : instrument.samples) {
         if (!sample.used) continue;
         // The loader checked the data was present; the file may have changed since.
-        if (sample.dataOffset > patch.size() || sample.byteLength > patch.size() - sample.dataOffset) {
+        if (sample.dataOffset > patch.size() ||
+            sample.byteLength > patch.size() - sample.dataOffset) {
             out.print("\n    ERROR: Sample data of patch file %s cannot be read!\n", path.c_str());
             return Status::Abort;
         }
@@ -61,7 +62,9 @@ void putName(std::vector<std::uint8_t>& out, const std::array<char, 22>& name) {
     putBytes(out, name.data(), name.size());
 }
 
-void putZeros(std::vector<std::uint8_t>& out, std::size_t n) { out.insert(out.end(), n, 0); }
+void putZeros(std::vector<std::uint8_t>& out, std::size_t n) {
+    out.insert(out.end(), n, 0);
+}
 
 }  // namespace
 
@@ -77,7 +80,8 @@ void writeInstrumentHeader(InstrumentRecord& instrument, ByteSink& sink) {
     putU8(header, instrument.type);
     putU16LE(header, instrument.writtenSampleCount);
     putU32LE(header, instrument.sampleHeaderSize);
-    for (const std::int16_t entry : instrument.keymap) putU8(header, static_cast<std::uint8_t>(entry));
+    for (const std::int16_t entry : instrument.keymap)
+        putU8(header, static_cast<std::uint8_t>(entry));
     for (const EnvelopePoint& point : instrument.volumeEnvelope) {
         putU16LE(header, point.x);
         putU16LE(header, point.y);

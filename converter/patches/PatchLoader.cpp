@@ -135,8 +135,10 @@ void mapWaveKeys(const PatchContext& ctx, SampleRecord& sample, std::size_t samp
                   : static_cast<int>(end);
     top += sample.relativeNote;
     if (ctx.mapIndex < kPercussionBase && top > 118) {
-        const auto divisor = static_cast<float>(std::pow(2.0, static_cast<double>((top - 118) / 12)));
-        const auto lowered = static_cast<std::uint32_t>(static_cast<float>(sample.sampleRate) / divisor);
+        const auto divisor =
+            static_cast<float>(std::pow(2.0, static_cast<double>((top - 118) / 12)));
+        const auto lowered =
+            static_cast<std::uint32_t>(static_cast<float>(sample.sampleRate) / divisor);
         // The lowered rate is a further limit: it never lifts the -maxrate one
         // (a top note of 119 to 129 gives a divisor of 1).
         sample.maxRate = std::min(sample.maxRate, lowered);
@@ -308,8 +310,8 @@ Status readPatchInstrument(const RunState& run, FileState& file, std::size_t ind
                            std::size_t mapIndex, const std::string& path,
                            std::span<const std::uint8_t> bytes, Console& out) {
     ByteReader in(bytes);
-    const PatchContext ctx{run, file, file.instruments[index], run.patchMap[mapIndex],
-                           mapIndex, path, in, out};
+    const PatchContext ctx{
+        run, file, file.instruments[index], run.patchMap[mapIndex], mapIndex, path, in, out};
     const std::optional<std::uint16_t> masterVolume = checkPatchHeader(ctx);
     if (!masterVolume) return Status::Abort;
     // Some patch sets store a master volume far above the usual 127.

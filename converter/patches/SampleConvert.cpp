@@ -52,10 +52,9 @@ std::uint16_t envelopeLevel(std::uint32_t offset) {
 void setRelease(InstrumentRecord& instrument, float releaseSum, float ticksPerSecond,
                 std::uint32_t releaseScale, std::uint32_t releaseFactor) {
     const std::uint32_t sum = static_cast<std::uint32_t>(releaseSum) & 511;
-    const auto releaseMs =
-        static_cast<float>(384.0 * std::pow(static_cast<double>(sum) / 384.0, 4.0) *
-                           static_cast<double>(releaseScale) *
-                           static_cast<double>(releaseFactor) * 1e-6);
+    const auto releaseMs = static_cast<float>(
+        384.0 * std::pow(static_cast<double>(sum) / 384.0, 4.0) *
+        static_cast<double>(releaseScale) * static_cast<double>(releaseFactor) * 1e-6);
     const double ticks =
         static_cast<double>(releaseMs) * static_cast<double>(ticksPerSecond) * 0.001 + 1.0;
     const std::uint32_t n = ticks >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(ticks);
@@ -81,7 +80,8 @@ void insertTremolo(std::array<EnvelopePoint, kEnvelopePoints>& points, std::size
         point.x = static_cast<std::uint16_t>(base.x + j * period / 6);
         point.y = base.y;
         if (j <= 2) point.y = static_cast<std::uint16_t>(base.y + depth);
-        if (j == 4 || j == 5) point.y = base.y > depth ? static_cast<std::uint16_t>(base.y - depth) : 0;
+        if (j == 4 || j == 5)
+            point.y = base.y > depth ? static_cast<std::uint16_t>(base.y - depth) : 0;
     }
     count += 5;
 }
@@ -177,8 +177,8 @@ void resampleSample(SampleRecord& sample, std::span<std::uint8_t> data) {
     const auto step = static_cast<float>(static_cast<double>(sample.sampleRate) /
                                          static_cast<double>(sample.maxRate));
     std::size_t consumed = 0;
-    const std::size_t written = wide ? samples::resample16(data, step, consumed)
-                                     : samples::resample8(data, step, consumed);
+    const std::size_t written =
+        wide ? samples::resample16(data, step, consumed) : samples::resample8(data, step, consumed);
     sample.frameCount = static_cast<std::uint32_t>(written);
     sample.byteLength = static_cast<std::uint32_t>(wide ? 2 * written : written);
     sample.loopStart = scaleByRatio(sample.loopStart, written, consumed);
@@ -230,7 +230,8 @@ void computePitch(SampleRecord& sample, std::int16_t transpose) {
     const float ratio = sample.rootFrequency > 0
                             ? static_cast<float>(kReferenceFrequency / sample.rootFrequency)
                             : 1.0f;
-    const auto f = static_cast<float>(static_cast<double>(sample.sampleRate) * static_cast<double>(ratio));
+    const auto f =
+        static_cast<float>(static_cast<double>(sample.sampleRate) * static_cast<double>(ratio));
     auto y = static_cast<float>(
         (std::log10(static_cast<double>(f) * (1.0 / kMiddleCRate)) * 768.0 / std::log10(2.0) +
          3072.0) /
@@ -239,7 +240,8 @@ void computePitch(SampleRecord& sample, std::int16_t transpose) {
     if (!std::isfinite(y)) y = 0.0f;
     y = std::clamp(y, -1024.0f, 1024.0f);
     const auto n = static_cast<int>(y);
-    sample.finetune = static_cast<std::int8_t>(static_cast<int>((y - static_cast<float>(n)) * 128.0f));
+    sample.finetune =
+        static_cast<std::int8_t>(static_cast<int>((y - static_cast<float>(n)) * 128.0f));
     sample.relativeNote = static_cast<std::int8_t>(n + transpose - 49);
 }
 
@@ -384,10 +386,18 @@ std::size_t reduceTo8Bit(std::span<std::uint8_t> data) {
     return count;
 }
 
-void normalize8(std::span<std::uint8_t> data) { normalizeValues<Values8>(data); }
-void normalize16(std::span<std::uint8_t> data) { normalizeValues<Values16>(data); }
-void deltaEncode8(std::span<std::uint8_t> data) { deltaEncodeValues<Values8>(data); }
-void deltaEncode16(std::span<std::uint8_t> data) { deltaEncodeValues<Values16>(data); }
+void normalize8(std::span<std::uint8_t> data) {
+    normalizeValues<Values8>(data);
+}
+void normalize16(std::span<std::uint8_t> data) {
+    normalizeValues<Values16>(data);
+}
+void deltaEncode8(std::span<std::uint8_t> data) {
+    deltaEncodeValues<Values8>(data);
+}
+void deltaEncode16(std::span<std::uint8_t> data) {
+    deltaEncodeValues<Values16>(data);
+}
 
 }  // namespace samples
 

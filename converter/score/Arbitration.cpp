@@ -14,7 +14,9 @@ namespace {
 constexpr std::int32_t kEmptyPriority = -1;
 constexpr std::int32_t kHighestEffect = 0x23;
 
-std::int32_t subCommand(std::int32_t param) { return (param >> 4) & 0x0F; }
+std::int32_t subCommand(std::int32_t param) {
+    return (param >> 4) & 0x0F;
+}
 
 // Same effect number and, for the extended effect, the same sub-command.
 bool sameKind(std::int32_t effectA, std::int32_t paramA, std::int32_t effectB,
@@ -30,7 +32,9 @@ bool isSlide(std::int32_t effect, std::int32_t param) {
     return sub == 0x1 || sub == 0x2;
 }
 
-std::int32_t cellPriority(const NoteCell& cell) { return effectPriority(cell.effect, cell.param); }
+std::int32_t cellPriority(const NoteCell& cell) {
+    return effectPriority(cell.effect, cell.param);
+}
 
 // Channel whose cell effect is weakest (empty slots first), lowest number on
 // ties; `skip` is left out of the search (pass channels.size() to skip none).
@@ -65,30 +69,30 @@ std::size_t globalChannel(const NoteContext& ctx, std::int32_t effect, std::int3
 std::int32_t effectPriority(std::int32_t effect, std::int32_t param) {
     if (effect == kAbsent) return kEmptyPriority;
     switch (effect) {
-    case kEffectPortaUp:
-    case kEffectPortaDown:
-        return 513;
-    case kEffectPanning:
-        return 625;
-    case kEffectSetBpm:
-        return 999;
-    case kEffectKeyOff:
-        return 750;
-    case kEffectExtended:
-        if (param == kAbsent) return kEmptyPriority;
-        switch (subCommand(param)) {
-        case 0x1:
-        case 0x2:
+        case kEffectPortaUp:
+        case kEffectPortaDown:
             return 513;
-        case 0xC:
-            return 875;
-        case 0xD:
-            return 250;
+        case kEffectPanning:
+            return 625;
+        case kEffectSetBpm:
+            return 999;
+        case kEffectKeyOff:
+            return 750;
+        case kEffectExtended:
+            if (param == kAbsent) return kEmptyPriority;
+            switch (subCommand(param)) {
+                case 0x1:
+                case 0x2:
+                    return 513;
+                case 0xC:
+                    return 875;
+                case 0xD:
+                    return 250;
+                default:
+                    return 0;
+            }
         default:
             return 0;
-        }
-    default:
-        return 0;
     }
 }
 
@@ -114,21 +118,21 @@ bool placeEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t channel
                  std::int32_t effect, std::int32_t param) {
     if (channel >= ctx.cells.size()) return false;
     switch (effectClass(effect, param)) {
-    case 1:
-        channel = globalChannel(ctx, effect, param);
-        break;
-    case 2:
-        for (std::size_t k = 0; k < ctx.channels.size(); ++k) {
-            if (ctx.channels[k].midiChannel == midiChannel) {
-                channel = k;
-                break;
+        case 1:
+            channel = globalChannel(ctx, effect, param);
+            break;
+        case 2:
+            for (std::size_t k = 0; k < ctx.channels.size(); ++k) {
+                if (ctx.channels[k].midiChannel == midiChannel) {
+                    channel = k;
+                    break;
+                }
             }
-        }
-        break;
-    case 3:
-        break;
-    default:
-        return false;  // effects the converter never places
+            break;
+        case 3:
+            break;
+        default:
+            return false;  // effects the converter never places
     }
     return putEffect(ctx, channel, effect, param);
 }
@@ -155,9 +159,8 @@ bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::
 
     // Replacing an effect of another number (or another sub-command) drops
     // the slide that the old one would have made.
-    const bool keep = effect != kEffectExtended
-                          ? cell.effect == effect
-                          : subCommand(cell.param) == subCommand(param);
+    const bool keep = effect != kEffectExtended ? cell.effect == effect
+                                                : subCommand(cell.param) == subCommand(param);
     if (!keep) clearEffect(ctx, channel);
     cell.effect = static_cast<std::int16_t>(effect);
     cell.param = static_cast<std::int16_t>(param);

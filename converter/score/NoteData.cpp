@@ -2,12 +2,13 @@
 // channel age by a row, translates the MIDI events of the row into cells and
 // packs them. A closing pattern lets the notes still sounding at the end
 // release and stop.
+#include "score/NoteData.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
 #include "driver/Alloc.h"
-#include "score/NoteData.h"
 #include "score/Score.h"
 
 namespace korvalin {
@@ -26,8 +27,10 @@ std::uint32_t scaledRelease(const NoteContext& ctx, const ModuleChannel& channel
     auto ticks = static_cast<std::int32_t>(channel.releaseTicks);
     if (!ctx.isPercussion(channel.midiChannel))
         ticks = mul32(ticks, static_cast<std::int32_t>(ctx.file.releaseScale)) / 1000;
-    const bool hasMidi = channel.midiChannel >= 0 && channel.midiChannel < static_cast<std::int16_t>(kMidiChannels);
-    const std::uint8_t program = hasMidi ? ctx.midi[static_cast<std::size_t>(channel.midiChannel)].program : 0;
+    const bool hasMidi =
+        channel.midiChannel >= 0 && channel.midiChannel < static_cast<std::int16_t>(kMidiChannels);
+    const std::uint8_t program =
+        hasMidi ? ctx.midi[static_cast<std::size_t>(channel.midiChannel)].program : 0;
     const auto factor = static_cast<std::int32_t>(ctx.run.patchMap[program].releaseFactor);
     return static_cast<std::uint32_t>(mul32(factor, ticks) / 1000);
 }

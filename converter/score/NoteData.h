@@ -65,7 +65,7 @@ struct ModuleChannel {
     // Melodic: the key (data1 - transpose); percussion: the drum note.
     std::int16_t note = -1;
     std::int16_t instrument = -1;
-    std::int16_t velocity = 64;  // note-on velocity halved; -1 after a cut
+    std::int16_t velocity = 64;    // note-on velocity halved; -1 after a cut
     std::int16_t pitchOffset = 0;  // slide units already applied to the note
     std::int16_t panning = 128;
     std::uint32_t startTime = 0;  // MIDI tick of the note start
@@ -83,7 +83,7 @@ struct ModuleChannel {
 
 struct MidiChannelState {
     std::uint8_t program = 0;
-    std::uint8_t volume = 64;  // controller 7 halved
+    std::uint8_t volume = 64;    // controller 7 halved
     std::int16_t pitchBend = 0;  // centred: value - 8192
     std::int16_t pan = 64;
     std::int16_t sustain = 0;  // 16 while the pedal is held

@@ -14,7 +14,7 @@ constexpr std::uint32_t kMaxSpeed = 5;
 constexpr int kMaxSearchRounds = 1000;
 
 class GridSearch {
-public:
+  public:
     GridSearch(std::uint16_t division, std::uint32_t tempo, std::uint32_t lastTime)
         : x_(static_cast<double>(division) * 60000000.0), tempo_(tempo), lastTime_(lastTime) {}
 
@@ -22,9 +22,10 @@ public:
     // take as long as at the fastest tempo (6120 = 255 x 24). Values above the
     // largest usable speed are all reported as kMaxSpeed + 1.
     std::uint32_t speedAt(std::uint32_t ticksPerRow) const {
-        const double s = static_cast<double>(ticksPerRow) * 6120.0 *
-                         static_cast<double>(tempo_) / x_;
-        return s >= static_cast<double>(kMaxSpeed + 1) ? kMaxSpeed + 1 : static_cast<std::uint32_t>(s);
+        const double s =
+            static_cast<double>(ticksPerRow) * 6120.0 * static_cast<double>(tempo_) / x_;
+        return s >= static_cast<double>(kMaxSpeed + 1) ? kMaxSpeed + 1
+                                                       : static_cast<std::uint32_t>(s);
     }
     bool fits(std::uint32_t ticksPerRow) const { return lastTime_ / ticksPerRow <= kMaxRows; }
     // True when the grid is too fine: a row would last less than one module
@@ -57,7 +58,7 @@ public:
         return static_cast<std::uint32_t>(b);
     }
 
-private:
+  private:
     double x_;
     std::uint32_t tempo_;
     std::uint32_t lastTime_;
@@ -109,9 +110,10 @@ Status chooseTiming(const RunState&, FileState& file, Console& out) {
         }
         const std::uint32_t smaller = (ticksPerRow * 3) >> 2;
         if (smaller == 0) {
-            out.print("ERROR: MIDI division of %u ticks per quarter note is too coarse for "
-                      "the row grid\n",
-                      static_cast<unsigned>(division));
+            out.print(
+                "ERROR: MIDI division of %u ticks per quarter note is too coarse for "
+                "the row grid\n",
+                static_cast<unsigned>(division));
             return Status::Failed;
         }
         if (grewToFit && smaller < smallestFit) break;
@@ -135,7 +137,8 @@ Status preconvertTracks(const RunState&, FileState& file, Console& out) {
             const std::uint32_t r = event.time / ticksPerRow;
             event.row = static_cast<std::uint16_t>(r % kRowsPerPattern);
             event.pattern = r / kRowsPerPattern;
-            event.tick = static_cast<std::uint16_t>(((event.time % ticksPerRow) * speed) / ticksPerRow);
+            event.tick =
+                static_cast<std::uint16_t>(((event.time % ticksPerRow) * speed) / ticksPerRow);
         }
         out.print(".");
     }

@@ -20,7 +20,9 @@ std::int32_t mul32(std::int32_t a, std::int32_t b) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
 }
 
-bool isActive(const ModuleChannel& channel) { return channel.state != ChannelState::Free; }
+bool isActive(const ModuleChannel& channel) {
+    return channel.state != ChannelState::Free;
+}
 
 // Melodic key of a note: the stored note number lowered by the instrument's
 // transpose. Kept signed so that a note-off computes the same value as its
@@ -109,7 +111,9 @@ void placePanning(NoteContext& ctx, std::size_t c, std::int32_t value) {
         ctx.channels[c].panning = static_cast<std::int16_t>(value);
 }
 
-std::int32_t fixedPanning(std::size_t c) { return c % 2 == 0 ? 1 : 255; }
+std::int32_t fixedPanning(std::size_t c) {
+    return c % 2 == 0 ? 1 : 255;
+}
 
 }  // namespace
 
@@ -145,8 +149,8 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
     channel.instrument = static_cast<std::int16_t>(number);
     cell.instrument = static_cast<std::int16_t>(number);
 
-    const std::int64_t baseNote =
-        percussion ? static_cast<std::int64_t>(instrument->drumNote) : melodicKey(event.data1, instrument);
+    const std::int64_t baseNote = percussion ? static_cast<std::int64_t>(instrument->drumNote)
+                                             : melodicKey(event.data1, instrument);
     channel.note = static_cast<std::int16_t>(baseNote);
     cell.note = static_cast<std::int16_t>(moduleNoteIndex(*instrument, baseNote) + 1);
 
@@ -154,7 +158,8 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
     channel.velocity = static_cast<std::int16_t>(event.data2 / 2);
     putVolume(ctx, kVolumeSet + (midi.volume * channel.velocity) / 64, c);
 
-    if (event.tick != 0) placeEffect(ctx, 0, c, kEffectExtended, kExtNoteDelay + (event.tick & 0x0F));
+    if (event.tick != 0)
+        placeEffect(ctx, 0, c, kEffectExtended, kExtNoteDelay + (event.tick & 0x0F));
 
     if (midi.pitchBend != 0) {
         const std::int32_t stored = midi.pitchBend;
@@ -183,7 +188,8 @@ void translateNoteOff(NoteContext& ctx, const MidiEvent& event) {
     ModuleChannel& channel = ctx.channels[c];
     const InstrumentRecord* instrument = ctx.instrument(channel.instrument);
     const std::int32_t sustain = ctx.midi[ch].sustain;
-    auto type = static_cast<std::uint8_t>(instrument ? instrument->volumeType & (kEnvelopeOn | kEnvelopeSustain) : 0);
+    auto type = static_cast<std::uint8_t>(
+        instrument ? instrument->volumeType & (kEnvelopeOn | kEnvelopeSustain) : 0);
     // An envelope without points has nothing to wait for.
     if (type != 0 && instrument->volumePointCount == 0) type = 0;
 
@@ -193,7 +199,8 @@ void translateNoteOff(NoteContext& ctx, const MidiEvent& event) {
     } else if (type == kEnvelopeOn) {
         // Key off once the envelope has run out.
         const std::size_t last =
-            std::min<std::size_t>(instrument->volumePointCount, instrument->volumeEnvelope.size()) - 1;
+            std::min<std::size_t>(instrument->volumePointCount, instrument->volumeEnvelope.size()) -
+            1;
         const std::int64_t left =
             static_cast<std::int64_t>(instrument->volumeEnvelope[last].x) - channel.elapsed;
         channel.keyOffDelay = static_cast<std::uint32_t>(std::max<std::int64_t>(left, 0));
@@ -250,60 +257,61 @@ void translateController(NoteContext& ctx, const MidiEvent& event) {
     auto onMidiChannel = [ch](const ModuleChannel& channel) { return channel.midiChannel == ch; };
 
     switch (event.data1) {
-    case 1: {  // modulation: vibrato depth 0..5
-        midi.vibratoDepth = static_cast<std::int16_t>(value / 24);
-        if (midi.vibratoDepth == 0) break;  // sounding notes keep their vibrato
-        for (std::size_t c = 0; c < ctx.channels.size(); ++c) {
-            if (!onMidiChannel(ctx.channels[c])) continue;
-            ctx.channels[c].vibratoDepth = midi.vibratoDepth;
-            putVolume(ctx, kVolumeVibratoDepth + midi.vibratoDepth, c);
+        case 1: {  // modulation: vibrato depth 0..5
+            midi.vibratoDepth = static_cast<std::int16_t>(value / 24);
+            if (midi.vibratoDepth == 0) break;  // sounding notes keep their vibrato
+            for (std::size_t c = 0; c < ctx.channels.size(); ++c) {
+                if (!onMidiChannel(ctx.channels[c])) continue;
+                ctx.channels[c].vibratoDepth = midi.vibratoDepth;
+                putVolume(ctx, kVolumeVibratoDepth + midi.vibratoDepth, c);
+            }
+            break;
         }
-        break;
-    }
-    case 6:  // data entry
-        if (ctx.run.rpnNumber == 0 && ctx.run.rpnFlags == 3 && value != 0) {
-            // Pitch-bend range in semitones; a range too wide for the slide
-            // unit still keeps a divisor of 1.
-            const std::int32_t divisor = (8192 / value) / 15;
-            midi.bendDivisor = static_cast<std::int16_t>(std::max(divisor, 1));
-        }
-        ctx.run.rpnFlags = 0;
-        break;
-    case 7:  // channel volume
-        midi.volume = static_cast<std::uint8_t>(value / 2);
-        for (std::size_t c = 0; c < ctx.channels.size(); ++c) {
-            const ModuleChannel& channel = ctx.channels[c];
-            if (!isActive(channel) || !onMidiChannel(channel)) continue;
-            putVolume(ctx, kVolumeSet + (channel.velocity * midi.volume) / 64, c);
-        }
-        break;
-    case 10:  // pan
-        if (ctx.noPan) break;
-        for (std::size_t c = 0; c < ctx.channels.size(); ++c)
-            if (onMidiChannel(ctx.channels[c])) placePanning(ctx, c, 2 * value);
-        midi.pan = static_cast<std::int16_t>(value);
-        break;
-    case 64:  // sustain pedal
-        if (value < 63 && midi.sustain > 0) {
-            // Pending key-offs fire at the next row start.
-            for (ModuleChannel& channel : ctx.channels)
-                if (onMidiChannel(channel) && static_cast<std::int16_t>(channel.state) < 0)
-                    channel.keyOffDelay = 0;
-            midi.sustain = 0;
-        } else if (value > 64 && midi.sustain == 0) {
-            midi.sustain = 16;
-        }
-        break;
-    case 100:  // registered parameter, low 7 bits
-        ctx.run.rpnNumber = static_cast<std::uint16_t>((ctx.run.rpnNumber & 0x3F80) + value);
-        ctx.run.rpnFlags |= 1;
-        break;
-    case 101:  // registered parameter, high 7 bits
-        ctx.run.rpnNumber = static_cast<std::uint16_t>((ctx.run.rpnNumber & 0x7F) + value * 128);
-        ctx.run.rpnFlags |= 2;
-        break;
-    default:
-        break;
+        case 6:  // data entry
+            if (ctx.run.rpnNumber == 0 && ctx.run.rpnFlags == 3 && value != 0) {
+                // Pitch-bend range in semitones; a range too wide for the slide
+                // unit still keeps a divisor of 1.
+                const std::int32_t divisor = (8192 / value) / 15;
+                midi.bendDivisor = static_cast<std::int16_t>(std::max(divisor, 1));
+            }
+            ctx.run.rpnFlags = 0;
+            break;
+        case 7:  // channel volume
+            midi.volume = static_cast<std::uint8_t>(value / 2);
+            for (std::size_t c = 0; c < ctx.channels.size(); ++c) {
+                const ModuleChannel& channel = ctx.channels[c];
+                if (!isActive(channel) || !onMidiChannel(channel)) continue;
+                putVolume(ctx, kVolumeSet + (channel.velocity * midi.volume) / 64, c);
+            }
+            break;
+        case 10:  // pan
+            if (ctx.noPan) break;
+            for (std::size_t c = 0; c < ctx.channels.size(); ++c)
+                if (onMidiChannel(ctx.channels[c])) placePanning(ctx, c, 2 * value);
+            midi.pan = static_cast<std::int16_t>(value);
+            break;
+        case 64:  // sustain pedal
+            if (value < 63 && midi.sustain > 0) {
+                // Pending key-offs fire at the next row start.
+                for (ModuleChannel& channel : ctx.channels)
+                    if (onMidiChannel(channel) && static_cast<std::int16_t>(channel.state) < 0)
+                        channel.keyOffDelay = 0;
+                midi.sustain = 0;
+            } else if (value > 64 && midi.sustain == 0) {
+                midi.sustain = 16;
+            }
+            break;
+        case 100:  // registered parameter, low 7 bits
+            ctx.run.rpnNumber = static_cast<std::uint16_t>((ctx.run.rpnNumber & 0x3F80) + value);
+            ctx.run.rpnFlags |= 1;
+            break;
+        case 101:  // registered parameter, high 7 bits
+            ctx.run.rpnNumber =
+                static_cast<std::uint16_t>((ctx.run.rpnNumber & 0x7F) + value * 128);
+            ctx.run.rpnFlags |= 2;
+            break;
+        default:
+            break;
     }
 }
 
@@ -311,8 +319,7 @@ void translateTempo(NoteContext& ctx, const MidiEvent& event) {
     const std::uint32_t tempo = event.tempo();
     std::int32_t bpm = 255;  // a tempo of 0 is as fast as the format goes
     if (tempo != 0) {
-        const auto numerator =
-            static_cast<float>(ctx.file.midi.division * 60000000.0 * ctx.speed);
+        const auto numerator = static_cast<float>(ctx.file.midi.division * 60000000.0 * ctx.speed);
         const double denominator = ctx.file.timing.ticksPerRow * 24.0 * tempo;
         const auto quotient = static_cast<float>(static_cast<double>(numerator) / denominator);
         if (!(quotient >= 32.0f))

@@ -1,17 +1,16 @@
 #include "common/Module1.h"
 
-#include "common/Toolkit.h"
-
-#include <QDir>
-#include <QFileDialog>
-#include <QFileInfo>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <cerrno>
 #include <utility>
+
+#include "common/Toolkit.h"
 
 namespace korvalinfe {
 
@@ -34,7 +33,9 @@ QString& windowsPathOverride() {
 
 // Creates folder (and its parents) when missing; a failure shows up later,
 // when a file is created there.
-void ensureFolder(const QString& folder) { QDir().mkpath(folder); }
+void ensureFolder(const QString& folder) {
+    QDir().mkpath(folder);
+}
 
 }  // namespace
 
@@ -45,7 +46,9 @@ QString BrowseForFolder(QWidget* hwndOwner, const QString& sPrompt) {
                                              QFileDialog::ShowDirsOnly);
 }
 
-void setBrowseForFolderHook(BrowseForFolderHook hook) { browseHook() = std::move(hook); }
+void setBrowseForFolderHook(BrowseForFolderHook hook) {
+    browseHook() = std::move(hook);
+}
 
 QString withTrailingSlash(const QString& folder) {
     return folder.endsWith(u'/') ? folder : folder + u'/';
@@ -79,10 +82,16 @@ QString WindowsPath() {
     return path;
 }
 
-void overrideAppPath(const QString& folder) { appPathOverride() = folder; }
-void overrideWindowsPath(const QString& folder) { windowsPathOverride() = folder; }
+void overrideAppPath(const QString& folder) {
+    appPathOverride() = folder;
+}
+void overrideWindowsPath(const QString& folder) {
+    windowsPathOverride() = folder;
+}
 
-bool DirExists(const QString& sPath) { return !dirFirst(sPath, true).isEmpty(); }
+bool DirExists(const QString& sPath) {
+    return !dirFirst(sPath, true).isEmpty();
+}
 
 bool FileExists(const QString& sPath) {
     const QByteArray name = QFile::encodeName(sPath);
@@ -102,7 +111,8 @@ void ExtractResource(std::uint16_t iResource, const QString& sPath) {
     writeBinaryFile(sPath, bytes);
     if (iResource == kResConverter) {
         QFile program(sPath);
-        const auto executable = QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
+        const auto executable =
+            QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
         errno = 0;
         if (!program.setPermissions(program.permissions() | executable))
             raiseFileError(errno != 0 ? errno : EACCES);

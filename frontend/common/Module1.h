@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QString>
-
 #include <cstdint>
 #include <functional>
 
@@ -13,8 +12,8 @@ class QWidget;
 namespace korvalinfe {
 
 // Embedded resources of type "CUSTOM".
-inline constexpr std::uint16_t kResConverter = 101;   // the korvalin program
-inline constexpr std::uint16_t kResPatchMap = 102;    // the default patch map
+inline constexpr std::uint16_t kResConverter = 101;  // the korvalin program
+inline constexpr std::uint16_t kResPatchMap = 102;   // the default patch map
 
 // Shows a folder chooser titled by sPrompt; the chosen folder's path, or an
 // empty text when the user cancelled.

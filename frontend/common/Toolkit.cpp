@@ -1,5 +1,7 @@
 #include "common/Toolkit.h"
 
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -8,9 +10,6 @@
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QWidget>
-
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -34,31 +33,48 @@ thread_local int lastSystemError = 0;
 
 QString standardDescription(long number) {
     switch (number) {
-        case kErrInvalidArgument: return QStringLiteral("Invalid procedure call or argument");
-        case kErrSubscriptRange: return QStringLiteral("Subscript out of range");
-        case kErrFileNotFound: return QStringLiteral("File not found");
-        case kErrDeviceIo: return QStringLiteral("Device I/O error");
-        case kErrDiskFull: return QStringLiteral("Disk full");
-        case kErrPastEndOfFile: return QStringLiteral("Input past end of file");
-        case kErrPermissionDenied: return QStringLiteral("Permission denied");
-        case kErrPathFileAccess: return QStringLiteral("Path/File access error");
-        case kErrPathNotFound: return QStringLiteral("Path not found");
-        case kErrInvalidPropertyValue: return QStringLiteral("Invalid property value");
-        default: return QStringLiteral("Application-defined or object-defined error");
+        case kErrInvalidArgument:
+            return QStringLiteral("Invalid procedure call or argument");
+        case kErrSubscriptRange:
+            return QStringLiteral("Subscript out of range");
+        case kErrFileNotFound:
+            return QStringLiteral("File not found");
+        case kErrDeviceIo:
+            return QStringLiteral("Device I/O error");
+        case kErrDiskFull:
+            return QStringLiteral("Disk full");
+        case kErrPastEndOfFile:
+            return QStringLiteral("Input past end of file");
+        case kErrPermissionDenied:
+            return QStringLiteral("Permission denied");
+        case kErrPathFileAccess:
+            return QStringLiteral("Path/File access error");
+        case kErrPathNotFound:
+            return QStringLiteral("Path not found");
+        case kErrInvalidPropertyValue:
+            return QStringLiteral("Invalid property value");
+        default:
+            return QStringLiteral("Application-defined or object-defined error");
     }
 }
 
 long errorNumberFor(int systemError) {
     switch (systemError) {
-        case ENOENT: return kErrFileNotFound;
-        case ENOTDIR: return kErrPathNotFound;
+        case ENOENT:
+            return kErrFileNotFound;
+        case ENOTDIR:
+            return kErrPathNotFound;
         case EACCES:
         case EPERM:
-        case EROFS: return kErrPermissionDenied;
+        case EROFS:
+            return kErrPermissionDenied;
         case ENOSPC:
-        case EDQUOT: return kErrDiskFull;
-        case EIO: return kErrDeviceIo;
-        default: return kErrPathFileAccess;
+        case EDQUOT:
+            return kErrDiskFull;
+        case EIO:
+            return kErrDeviceIo;
+        default:
+            return kErrPathFileAccess;
     }
 }
 
@@ -68,7 +84,9 @@ int systemErrorOf(const QFileDevice& file) {
     return file.error() == QFileDevice::ResourceError ? ENOSPC : EIO;
 }
 
-bool isHiddenName(const QString& name) { return name.startsWith(u'.'); }
+bool isHiddenName(const QString& name) {
+    return name.startsWith(u'.');
+}
 
 // A regular file or a folder: everything else (sockets, devices, pipes) is a
 // "system" entry that the listing never reports.
@@ -95,22 +113,30 @@ QString App::EXEName() {
 // ---------------------------------------------------------------- run-time errors
 
 RuntimeError::RuntimeError(long number, QString source, QString description)
-    : number_(number), source_(std::move(source)), description_(std::move(description)),
+    : number_(number),
+      source_(std::move(source)),
+      description_(std::move(description)),
       what_(description_.toStdString()) {}
 
 void raiseError(long number, const QString& source, const QString& description) {
     throw RuntimeError(number, source, description);
 }
 
-void raiseError(long number) { raiseError(number, App::Title(), standardDescription(number)); }
+void raiseError(long number) {
+    raiseError(number, App::Title(), standardDescription(number));
+}
 
 void raiseFileError(int systemError) {
     setLastDllError(systemError);
     raiseError(errorNumberFor(systemError));
 }
 
-int lastDllError() { return lastSystemError; }
-void setLastDllError(int code) { lastSystemError = code; }
+int lastDllError() {
+    return lastSystemError;
+}
+void setLastDllError(int code) {
+    lastSystemError = code;
+}
 
 // ---------------------------------------------------------------- message boxes
 
@@ -129,17 +155,23 @@ void msgBox(QWidget* owner, const QString& text, MsgIcon icon, const QString& ca
     box.exec();
 }
 
-void setMessageBoxHook(MessageBoxHook hook) { messageBoxHook() = std::move(hook); }
+void setMessageBoxHook(MessageBoxHook hook) {
+    messageBoxHook() = std::move(hook);
+}
 
 MessageRecorder::MessageRecorder() {
     setMessageBoxHook([this](const ShownMessage& message) { messages.push_back(message); });
 }
 
-MessageRecorder::~MessageRecorder() { setMessageBoxHook(nullptr); }
+MessageRecorder::~MessageRecorder() {
+    setMessageBoxHook(nullptr);
+}
 
 // ---------------------------------------------------------------- message pumping
 
-void doEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void doEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 // ---------------------------------------------------------------- windows and controls
 
@@ -160,7 +192,9 @@ void endProgram() {
     std::_Exit(0);
 }
 
-void setEndProgramHook(EndProgramHook hook) { endProgramHook() = std::move(hook); }
+void setEndProgramHook(EndProgramHook hook) {
+    endProgramHook() = std::move(hook);
+}
 
 void chooseListEntry(QComboBox* list, const QString& text) {
     const int index = list->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
@@ -174,7 +208,9 @@ TextFileReader::TextFileReader(const QString& path) {
     data_ = readBinaryFile(path);
 }
 
-bool TextFileReader::atEnd() const { return pos_ >= data_.size(); }
+bool TextFileReader::atEnd() const {
+    return pos_ >= data_.size();
+}
 
 QString TextFileReader::readLine() {
     if (atEnd()) raiseError(kErrPastEndOfFile);
@@ -196,7 +232,8 @@ void TextFileReader::close() {
 TextFileWriter::TextFileWriter(const QString& path) : file_(path) {
     errno = 0;
     if (QFileInfo(path).isDir()) raiseFileError(EISDIR);
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate)) raiseFileError(systemErrorOf(file_));
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        raiseFileError(systemErrorOf(file_));
 }
 
 void TextFileWriter::writeLine(const QString& text) {

@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QString>
 #include <QStringList>
-
 #include <exception>
 #include <functional>
 #include <memory>
@@ -47,30 +46,30 @@ struct App {
 
 // Error numbers raised by the services below.
 enum ErrorNumber : long {
-    kErrInvalidArgument = 5,      // "Invalid procedure call or argument"
-    kErrSubscriptRange = 9,       // "Subscript out of range"
-    kErrFileNotFound = 53,        // "File not found"
-    kErrDeviceIo = 57,            // "Device I/O error"
-    kErrDiskFull = 61,            // "Disk full"
-    kErrPastEndOfFile = 62,       // "Input past end of file"
-    kErrPermissionDenied = 70,    // "Permission denied"
-    kErrPathFileAccess = 75,      // "Path/File access error"
-    kErrPathNotFound = 76,        // "Path not found"
-    kErrResourceNotFound = 326,   // "Resource with identifier 'n' not found"
+    kErrInvalidArgument = 5,         // "Invalid procedure call or argument"
+    kErrSubscriptRange = 9,          // "Subscript out of range"
+    kErrFileNotFound = 53,           // "File not found"
+    kErrDeviceIo = 57,               // "Device I/O error"
+    kErrDiskFull = 61,               // "Disk full"
+    kErrPastEndOfFile = 62,          // "Input past end of file"
+    kErrPermissionDenied = 70,       // "Permission denied"
+    kErrPathFileAccess = 75,         // "Path/File access error"
+    kErrPathNotFound = 76,           // "Path not found"
+    kErrResourceNotFound = 326,      // "Resource with identifier 'n' not found"
     kErrInvalidPropertyValue = 380,  // "Invalid property value"
 };
 
 // A failure with number, description and source. Classes raise it to their
 // caller; handlers catch it in their error branch.
 class RuntimeError : public std::exception {
-public:
+  public:
     RuntimeError(long number, QString source, QString description);
     long Number() const { return number_; }
     const QString& Source() const { return source_; }
     const QString& Description() const { return description_; }
     const char* what() const noexcept override { return what_.c_str(); }
 
-private:
+  private:
     long number_;
     QString source_;
     QString description_;
@@ -108,7 +107,7 @@ void setMessageBoxHook(MessageBoxHook hook);
 
 // Records the message boxes shown during its lifetime instead of showing them.
 class MessageRecorder {
-public:
+  public:
     MessageRecorder();
     ~MessageRecorder();
     MessageRecorder(const MessageRecorder&) = delete;
@@ -143,7 +142,7 @@ void chooseListEntry(QComboBox* list, const QString& text);
 // Reads a text file line by line. The line end (CR LF, or a lone LF or CR) is
 // not part of the line. Text is taken as UTF-8, the system's 8-bit encoding.
 class TextFileReader {
-public:
+  public:
     // Opens an existing file; raises a RuntimeError when it cannot be opened.
     explicit TextFileReader(const QString& path);
     bool atEnd() const;
@@ -151,21 +150,21 @@ public:
     QString readLine();
     void close();
 
-private:
+  private:
     QByteArray data_;
     qsizetype pos_ = 0;
 };
 
 // Creates a text file or replaces its content; every line is followed by CR LF.
 class TextFileWriter {
-public:
+  public:
     explicit TextFileWriter(const QString& path);
     // Raises a RuntimeError when the line cannot be written.
     void writeLine(const QString& text);
     // Flushes and closes; raises a RuntimeError when the data could not be written.
     void close();
 
-private:
+  private:
     QFile file_;
 };
 

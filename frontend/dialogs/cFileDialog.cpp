@@ -1,12 +1,11 @@
 #include "dialogs/cFileDialog.h"
 
-#include "common/Toolkit.h"
-
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-
 #include <utility>
+
+#include "common/Toolkit.h"
 
 namespace korvalinfe {
 
@@ -51,7 +50,9 @@ QStringList runDialog(cFileDialog::Request& request) {
 }
 
 // The folder that holds path, without a trailing '/' except for "/".
-QString folderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
+QString folderOf(const QString& path) {
+    return QFileInfo(path).absolutePath();
+}
 
 }  // namespace
 
@@ -86,7 +87,9 @@ QStringList cFileDialog::nameFilters(const QString& sFilter) {
     return filters;
 }
 
-void cFileDialog::setDialogHook(DialogHook hook) { dialogHook() = std::move(hook); }
+void cFileDialog::setDialogHook(DialogHook hook) {
+    dialogHook() = std::move(hook);
+}
 
 std::optional<QStringList> cFileDialog::show(Request& request) {
     request.owner = owner;

@@ -9,7 +9,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -21,13 +20,13 @@ class QWidget;
 namespace korvalinfe {
 
 class cFileDialog {
-public:
+  public:
     // Dialog flags (the caller's flags word).
     enum : std::int32_t {
         kReadOnly = 0x1,
         kOverwritePrompt = 0x2,
         kHideReadOnly = 0x4,
-        kNoChangeDir = 0x8,           // keep the current directory
+        kNoChangeDir = 0x8,  // keep the current directory
         kAllowMultiSelect = 0x200,
         kPathMustExist = 0x800,
         kFileMustExist = 0x1000,
@@ -86,10 +85,10 @@ public:
         bool save = false;
         QString title;
         QString initDir;
-        QString filename;            // initial file name
+        QString filename;  // initial file name
         QStringList nameFilters;
         std::int32_t filterIndex = 1;
-        std::int32_t flags = 0;      // as copied into the dialog, kExplorer added for multi
+        std::int32_t flags = 0;  // as copied into the dialog, kExplorer added for multi
         QString defaultExt;
         QWidget* owner = nullptr;
     };
@@ -98,7 +97,7 @@ public:
     // Replaces every dialog by hook (tests; nullptr restores the real dialogs).
     static void setDialogHook(DialogHook hook);
 
-private:
+  private:
     std::optional<QStringList> show(Request& request);
     void raiseCancel(const char* className) const;
 

@@ -1,7 +1,11 @@
 #include "runner/ReadOutput.h"
 
-#include "common/Module1.h"
-#include "common/Toolkit.h"
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QDirIterator>
@@ -11,18 +15,13 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QThread>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
+
+#include "common/Module1.h"
+#include "common/Toolkit.h"
 
 extern char** environ;
 
@@ -117,8 +116,7 @@ struct FdCloser {
 
 }  // namespace
 
-ReadOutput::ReadOutput(QWidget* parent)
-    : QWidget(parent), sInterpreter(QStringLiteral("/bin/sh")) {
+ReadOutput::ReadOutput(QWidget* parent) : QWidget(parent), sInterpreter(QStringLiteral("/bin/sh")) {
     imgIcon = new QLabel(this);
     imgIcon->setPixmap(consoleIcon());
     imgIcon->resize(imgIcon->pixmap().size());
@@ -219,11 +217,11 @@ void ReadOutput::RunCommand(const QString& sCommandText) {
     sigset_t noMask;
     sigemptyset(&noMask);
     posix_spawnattr_setsigmask(&attributes, &noMask);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
-                                              POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setflags(
+        &attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
-    const int spawnError = ::posix_spawn(&pid, interpreter.constData(), &actions, &attributes,
-                                         argv, envp.data());
+    const int spawnError =
+        ::posix_spawn(&pid, interpreter.constData(), &actions, &attributes, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (spawnError != 0) {

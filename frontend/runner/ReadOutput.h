@@ -9,14 +9,13 @@
 // read before the request was noticed, then Canceled or Error 1203.
 #pragma once
 
+#include <sys/types.h>
+
 #include <QLabel>
 #include <QString>
 #include <QStringDecoder>
 #include <QTimer>
 #include <QWidget>
-
-#include <sys/types.h>
-
 #include <cstdint>
 #include <vector>
 
@@ -25,7 +24,7 @@ namespace korvalinfe {
 class ReadOutput : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     // Error numbers of the Error signal (pipe and process failures carry errno).
     enum : std::int32_t {
         kErrInvalidCommand = 1200,
@@ -64,17 +63,17 @@ public:
 
     bool Processing() const { return bProcessing; }
 
-signals:
+  signals:
     void Error(const QString& Error, std::int32_t LastDLLError);
     void GotChunk(const QString& sChunk, bool LastChunk);
     void Complete();
     void Starting();
     void Canceled();
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     void RunCommand(const QString& sCommandText);
     void reapFinished();
 

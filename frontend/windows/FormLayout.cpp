@@ -4,12 +4,13 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QStringList>
-
 #include <algorithm>
 
 namespace korvalinfe {
 
-int twips(int value) { return (value + 7) / 15; }
+int twips(int value) {
+    return (value + 7) / 15;
+}
 
 void place(QWidget* control, int left, int top, int width, int height) {
     int w = twips(width);

@@ -3,7 +3,6 @@
 
 #include <QFont>
 #include <QWidget>
-
 #include <initializer_list>
 #include <utility>
 

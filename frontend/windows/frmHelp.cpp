@@ -9,7 +9,9 @@ namespace {
 
 // Layout in twips, at 15 twips per pixel.
 constexpr int kTwipsPerPixel = 15;
-constexpr int px(int twips) { return twips / kTwipsPerPixel; }
+constexpr int px(int twips) {
+    return twips / kTwipsPerPixel;
+}
 
 }  // namespace
 

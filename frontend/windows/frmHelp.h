@@ -10,7 +10,7 @@ namespace korvalinfe {
 class frmHelp : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit frmHelp(QWidget* parent = nullptr);
 
     // The window's text: fourteen lines, each followed by CR LF.

@@ -7,7 +7,6 @@
 #include <QScrollBar>
 #include <QStringList>
 #include <QTextCursor>
-
 #include <cerrno>
 
 #include "common/Module1.h"
@@ -61,7 +60,9 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
 
 frmMain::~frmMain() = default;
 
-QString frmMain::ConverterName() { return QStringLiteral("korvalin"); }
+QString frmMain::ConverterName() {
+    return QStringLiteral("korvalin");
+}
 
 void frmMain::buildControls() {
     Frame1 = addControl<QGroupBox>(this, 90, 60, 7395, 4875, QStringLiteral("Midi to convert:"));
@@ -130,7 +131,8 @@ bool frmMain::Form_Load() {
     }
 
     sOptionFile = AppPath() + QStringLiteral("korvalin.cfg");
-    const QString defaultSampleOption = QStringLiteral("-sampd ") + optionFileFolder(programFolder());
+    const QString defaultSampleOption =
+        QStringLiteral("-sampd ") + optionFileFolder(programFolder());
 
     if (FileExists(sOptionFile)) {
         try {
@@ -263,13 +265,15 @@ void frmMain::removeWorkFiles() {
         } catch (const RuntimeError& error) {
             // Kept for the next clean-up, so a user's file is never given up.
             failed.push_back(*it);
-            if (firstError.isEmpty()) firstError = it->sPath + QStringLiteral(": ") + error.Description();
+            if (firstError.isEmpty())
+                firstError = it->sPath + QStringLiteral(": ") + error.Description();
         }
     }
     placedFiles.assign(failed.rbegin(), failed.rend());
     bWorkFilesPlaced = false;
     if (!firstError.isEmpty())
-        msgBox(this, QStringLiteral("Error: ") + firstError, MsgIcon::Error, QStringLiteral("Error"));
+        msgBox(this, QStringLiteral("Error: ") + firstError, MsgIcon::Error,
+               QStringLiteral("Error"));
 }
 
 void frmMain::cmdConvert_Click() {
@@ -316,8 +320,8 @@ void frmMain::ReadOutput1_GotChunk(const QString& sChunk, bool /*LastChunk*/) {
 
 void frmMain::ReadOutput1_Error(const QString& Error, std::int32_t LastDLLError) {
     msgBox(this,
-           QStringLiteral("Error!\r\nDescription: ") + Error + QStringLiteral("\r\nLastDLLError: ") +
-               QString::number(LastDLLError),
+           QStringLiteral("Error!\r\nDescription: ") + Error +
+               QStringLiteral("\r\nLastDLLError: ") + QString::number(LastDLLError),
            MsgIcon::Error, QStringLiteral("Error"));
 }
 

@@ -13,7 +13,6 @@
 #include <QPushButton>
 #include <QString>
 #include <QWidget>
-
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -31,7 +30,7 @@ class frmOption;
 class frmMain : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit frmMain(QWidget* parent = nullptr);
     ~frmMain() override;
 
@@ -70,10 +69,10 @@ public:
     QPointer<frmOption> optionWindow;
     QPointer<frmHelp> helpWindow;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void Form_Unload();
     void ReadOutput1_Error(const QString& Error, std::int32_t LastDLLError);
     void ReadOutput1_GotChunk(const QString& sChunk, bool LastChunk);

@@ -1,7 +1,6 @@
 #include "windows/frmOption.h"
 
 #include <QCloseEvent>
-
 #include <utility>
 
 #include "common/Module1.h"
@@ -52,7 +51,9 @@ frmOption::frmOption(QWidget* parent) : QWidget(parent, Qt::Window) {
     Form_Load();
 }
 
-QString frmOption::OptionFile() { return AppPath() + QStringLiteral("korvalin.cfg"); }
+QString frmOption::OptionFile() {
+    return AppPath() + QStringLiteral("korvalin.cfg");
+}
 
 void frmOption::buildControls() {
     Frame4 = addControl<QGroupBox>(this, 210, 180, 6435, 1095, QStringLiteral("Folders"));
@@ -108,15 +109,18 @@ void frmOption::buildControls() {
     connect(cmdSampleDir, &QPushButton::clicked, this, [this] { cmdSampleDir_Click(); });
     connect(cmdOutputDir, &QPushButton::clicked, this, [this] { cmdOutputDir_Click(); });
 
-    setTabOrderChain({Frame3, cbPercussion, ChkNoPan, Label6, Frame1, cbQuantisize,
-                      ChkQuantisize, OptOldMethod, OptNewMethod, Frame2, ChkTweakVol, cbMaxRate,
-                      cbMaxCh, Chk8Bit, ChkDirtyEnd, Label3, Label4, Frame4, txtOutputDir,
-                      cmdOutputDir, cmdSampleDir, txtSampleDir, Label2, Label1});
+    setTabOrderChain({Frame3,       cbPercussion,  ChkNoPan,     Label6,       Frame1,
+                      cbQuantisize, ChkQuantisize, OptOldMethod, OptNewMethod, Frame2,
+                      ChkTweakVol,  cbMaxRate,     cbMaxCh,      Chk8Bit,      ChkDirtyEnd,
+                      Label3,       Label4,        Frame4,       txtOutputDir, cmdOutputDir,
+                      cmdSampleDir, txtSampleDir,  Label2,       Label1});
 
     setFixedSize(twips(210 + 6435 + 210), twips(1380 + 3015 + 210));
 }
 
-void frmOption::Form_Load() { GetSettings(); }
+void frmOption::Form_Load() {
+    GetSettings();
+}
 
 void frmOption::GetSettings() {
     const QString optionFile = OptionFile();
@@ -253,6 +257,8 @@ void frmOption::OptOldMethod_Click() {
     cbQuantisize->setEnabled(true);
 }
 
-void frmOption::ChkQuantisize_Click() { cbQuantisize->setEnabled(ChkQuantisize->isChecked()); }
+void frmOption::ChkQuantisize_Click() {
+    cbQuantisize->setEnabled(ChkQuantisize->isChecked());
+}
 
 }  // namespace korvalinfe

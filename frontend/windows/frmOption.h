@@ -12,7 +12,6 @@
 #include <QRadioButton>
 #include <QString>
 #include <QWidget>
-
 #include <array>
 
 class QCloseEvent;
@@ -22,7 +21,7 @@ namespace korvalinfe {
 class frmOption : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     // The window loads the option file as it is created (Form_Load).
     explicit frmOption(QWidget* parent = nullptr);
 
@@ -60,10 +59,10 @@ public:
     QLabel* Label6 = nullptr;
     QComboBox* cbPercussion = nullptr;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void Form_Load();
     void Form_Unload();
     void cmdSampleDir_Click();

@@ -1,11 +1,11 @@
 // Shared procedures, embedded resources, the toolkit services they rest on,
 // and the help window's text.
+#include <QComboBox>
+
 #include "common/Module1.h"
 #include "common/Toolkit.h"
 #include "main_option_fixture.h"
 #include "windows/frmHelp.h"
-
-#include <QComboBox>
 
 namespace korvalinfe::testing {
 namespace {

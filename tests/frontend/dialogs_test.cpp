@@ -1,14 +1,14 @@
 // The file dialog wrapper with its dialog replaced by a stub that returns
 // chosen paths: filter conversion, the multiple-selection result and its
 // splitting, and cancelling.
-#include "common/Module1.h"
-#include "common/Toolkit.h"
-#include "dialogs/cFileDialog.h"
+#include <gtest/gtest.h>
 
 #include <QDir>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
+#include "common/Module1.h"
+#include "common/Toolkit.h"
+#include "dialogs/cFileDialog.h"
 
 namespace korvalinfe {
 namespace {

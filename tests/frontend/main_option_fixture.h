@@ -3,14 +3,13 @@
 // and program ends, and a file dialog that "chooses" the files a test names.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 #include <optional>
 
 #include "common/Module1.h"
@@ -43,7 +42,7 @@ inline QByteArray crlfLines(const QStringList& lines) {
 }
 
 class WindowFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         overrideAppPath(appDir);
         overrideWindowsPath(converterDir);

@@ -16,7 +16,7 @@ const char kFakeConverter[] =
     "if [ -f korvalin.cfg ]; then echo \"cfg=$(head -n 1 korvalin.cfg | tr -d '\\r')\"; fi\n";
 
 class MainWindowTest : public WindowFixture {
-protected:
+  protected:
     void installConverter() {
         const QString path = converterDir + frmMain::ConverterName();
         writeAll(path, kFakeConverter);

@@ -1,9 +1,9 @@
 // What the front end writes must come back unchanged through the converter's
 // option-file reader and through the shell.
+#include <gtest/gtest.h>
+
 #include <QProcess>
 #include <QStringList>
-
-#include <gtest/gtest.h>
 
 #include "windows/OptionLine.h"
 
@@ -20,12 +20,22 @@ TEST(OptionLine, FolderIsOneWordForTheOptionFileReader) {
         EXPECT_EQ(optionValue(line, StringTokenizer(line)), folder);
     }
     EXPECT_EQ(defaultOptionLines(QStringLiteral("/srv/app"))[0], QStringLiteral("-sampd /srv/app"));
-    EXPECT_EQ(defaultOptionLines(QStringLiteral("/my app"))[1], QStringLiteral("-outd \"/my app\""));
+    EXPECT_EQ(defaultOptionLines(QStringLiteral("/my app"))[1],
+              QStringLiteral("-outd \"/my app\""));
 }
 
 TEST(OptionLine, ShellWordsReachTheProgramUnchanged) {
-    const QStringList words{"plain/path-1.mid", "with blank", "$HOME", "`id`", "a\\b",
-                            "\"quoted\"", "it's", "*.mid", "~", "", "ünï"};
+    const QStringList words{"plain/path-1.mid",
+                            "with blank",
+                            "$HOME",
+                            "`id`",
+                            "a\\b",
+                            "\"quoted\"",
+                            "it's",
+                            "*.mid",
+                            "~",
+                            "",
+                            "ünï"};
     QString command = QStringLiteral("printf '%s\\n'");
     for (const QString& word : words) command += u' ' + shellWord(word);
     QProcess shell;

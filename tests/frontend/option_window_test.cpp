@@ -11,7 +11,7 @@ namespace korvalinfe::testing {
 namespace {
 
 class OptionWindowTest : public WindowFixture {
-protected:
+  protected:
     QPointer<frmOption> open(const QByteArray& content) {
         writeAll(optionFile(), content);
         return new frmOption();
@@ -35,9 +35,9 @@ TEST_F(OptionWindowTest, DefaultFileFillsTheControls) {
 }
 
 TEST_F(OptionWindowTest, FilesComeBackUnchangedWhenClosed) {
-    const QByteArray every = crlfLines(
-        {"-sampd " + appFolder(), "-outd " + appFolder(), "-dirtyend ", "-tweakvol ", "-8bit ",
-         "-maxrate 22050", "-maxch 12", "-small ", "-qnt 8", "-nopan ", "-perch 9"});
+    const QByteArray every = crlfLines({"-sampd " + appFolder(), "-outd " + appFolder(),
+                                        "-dirtyend ", "-tweakvol ", "-8bit ", "-maxrate 22050",
+                                        "-maxch 12", "-small ", "-qnt 8", "-nopan ", "-perch 9"});
     // A bare "-qnt" would make the converter read the next option word as its
     // value: it is not written back, and the lines after it still apply.
     const std::pair<QByteArray, QByteArray> cases[] = {

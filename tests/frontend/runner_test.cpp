@@ -1,10 +1,10 @@
 // The command runner against real /bin/sh children: the order of its events,
 // the 256-byte reads, its refusals, cancelling, and how the child is started.
+#include <cerrno>
+
 #include "common/Module1.h"
 #include "main_option_fixture.h"
 #include "runner/ReadOutput.h"
-
-#include <cerrno>
 
 namespace korvalinfe::testing {
 namespace {
@@ -37,7 +37,8 @@ TEST(ReadOutput, EventsAndTextOfACommand) {
         {"cat 600.txt",
          {"GotChunk 256", "GotChunk 256", "GotChunk 88", "GotChunk 0 last"},
          QString(600, u'x')},
-        {"cat split.txt", {"GotChunk 255", "GotChunk 1", "GotChunk 0 last"},
+        {"cat split.txt",
+         {"GotChunk 255", "GotChunk 1", "GotChunk 0 last"},
          QString(255, u'a') + QChar(0xe9)},
         {"echo out; echo err 1>&2", {}, "out\nerr\n"},
         {R"(printf '%s|' "a b.mid" 'c$d.mid')", {}, "a b.mid|c$d.mid|"},

@@ -44,7 +44,9 @@ inline MidiEvent tempo(std::uint32_t time, std::uint32_t usPerQuarter) {
     auto byte = [&](int shift) { return static_cast<std::uint8_t>(usPerQuarter >> shift); };
     return meta(time, kMetaSetTempo, {byte(16), byte(8), byte(0)});
 }
-inline MidiEvent end(std::uint32_t time) { return meta(time, kMetaEndOfTrack, {}); }
+inline MidiEvent end(std::uint32_t time) {
+    return meta(time, kMetaEndOfTrack, {});
+}
 
 inline MidiFileHeader store(std::uint16_t division, std::vector<std::vector<MidiEvent>> tracks) {
     MidiFileHeader h;

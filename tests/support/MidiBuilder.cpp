@@ -6,7 +6,9 @@
 namespace korvalin::test {
 namespace {
 
-unsigned char byte(std::uint32_t v) { return static_cast<unsigned char>(v & 0xFF); }
+unsigned char byte(std::uint32_t v) {
+    return static_cast<unsigned char>(v & 0xFF);
+}
 
 void putU32BE(Bytes& out, std::uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(byte(v >> shift));
@@ -80,7 +82,9 @@ SmfTrack& SmfTrack::text(std::uint32_t delta, const std::string& text) {
 SmfTrack& SmfTrack::sysex(std::uint32_t delta, const Bytes& payload) {
     return withLength(delta, {0xF0}, payload);
 }
-SmfTrack& SmfTrack::endOfTrack(std::uint32_t delta) { return meta(delta, 0x2F, {}); }
+SmfTrack& SmfTrack::endOfTrack(std::uint32_t delta) {
+    return meta(delta, 0x2F, {});
+}
 
 SmfTrack& SmfTrack::raw(const Bytes& bytes) {
     data_.insert(data_.end(), bytes.begin(), bytes.end());
@@ -122,7 +126,9 @@ Bytes Smf::bytes() const {
     return out;
 }
 
-void Smf::writeTo(const std::filesystem::path& path) const { writeBytes(path, bytes()); }
+void Smf::writeTo(const std::filesystem::path& path) const {
+    writeBytes(path, bytes());
+}
 
 void writeBytes(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

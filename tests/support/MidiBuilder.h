@@ -22,7 +22,7 @@ namespace korvalin::test {
 using Bytes = std::vector<unsigned char>;
 
 class SmfTrack {
-public:
+  public:
     // With running status on, a channel message whose status equals the
     // previous channel status is written without its status byte.
     SmfTrack& runningStatus(bool on = true) {
@@ -50,7 +50,7 @@ public:
         return *this;
     }
 
-private:
+  private:
     friend class Smf;
     SmfTrack& channelMessage(std::uint32_t delta, int status, std::initializer_list<int> data);
     SmfTrack& withLength(std::uint32_t delta, std::initializer_list<int> head,
@@ -63,7 +63,7 @@ private:
 };
 
 class Smf {
-public:
+  public:
     explicit Smf(int format = 1, int division = 96);
 
     // Appends a track chunk; the reference stays valid for the Smf's life.
@@ -89,7 +89,7 @@ public:
     Bytes bytes() const;
     void writeTo(const std::filesystem::path& path) const;
 
-private:
+  private:
     int format_;
     int division_;
     std::string headerId_ = "MThd";

@@ -49,7 +49,8 @@ PatchWave PatchWave::pcm8(const std::vector<int>& values, bool unsignedData) {
 
 PatchWave PatchWave::pcm16(const std::vector<int>& values, bool unsignedData) {
     PatchWave w;
-    for (int v : values) putU16LE(w.data, static_cast<std::uint16_t>(unsignedData ? v + 0x8000 : v));
+    for (int v : values)
+        putU16LE(w.data, static_cast<std::uint16_t>(unsignedData ? v + 0x8000 : v));
     w.modes |= unsignedData ? 0x03 : 0x01;
     return w;
 }
@@ -93,7 +94,8 @@ PatchBytes PatchBuilder::bytes() const {
         }
         putU16LE(out, instrument.number);
         putText(out, instrument.name, 16);
-        putU32LE(out, instrument.declaredSize.value_or(static_cast<std::uint32_t>(63 + body.size())));
+        putU32LE(out,
+                 instrument.declaredSize.value_or(static_cast<std::uint32_t>(63 + body.size())));
         putU8(out, static_cast<std::uint8_t>(instrument.layers.size()));
         out.insert(out.end(), 40, 0);
         out.insert(out.end(), body.begin(), body.end());

@@ -20,7 +20,7 @@ using PatchBytes = std::vector<unsigned char>;
 
 struct PatchWave {
     std::string name = "wave";
-    PatchBytes data;  // stored as given
+    PatchBytes data;                            // stored as given
     std::optional<std::uint32_t> declaredSize;  // wave size field; data size when unset
     std::uint32_t loopStart = 0, loopEnd = 0;
     std::uint16_t sampleRate = 44100;
@@ -39,18 +39,43 @@ struct PatchWave {
     // 16-bit values, low byte first; unsigned data stores value + 0x8000.
     static PatchWave pcm16(const std::vector<int>& values, bool unsignedData = false);
 
-    PatchWave& named(const std::string& n) { name = n; return *this; }
-    PatchWave& keys(std::uint32_t low, std::uint32_t high) { lowFrequency = low; highFrequency = high; return *this; }
-    PatchWave& pitch(std::uint16_t rate, std::uint32_t root) { sampleRate = rate; rootFrequency = root; return *this; }
+    PatchWave& named(const std::string& n) {
+        name = n;
+        return *this;
+    }
+    PatchWave& keys(std::uint32_t low, std::uint32_t high) {
+        lowFrequency = low;
+        highFrequency = high;
+        return *this;
+    }
+    PatchWave& pitch(std::uint16_t rate, std::uint32_t root) {
+        sampleRate = rate;
+        rootFrequency = root;
+        return *this;
+    }
     PatchWave& loop(std::uint32_t start, std::uint32_t end, bool bidirectional = false);
-    PatchWave& vibrato(std::uint8_t sweep, std::uint8_t rate, std::uint8_t depth) { vibratoSweep = sweep; vibratoRate = rate; vibratoDepth = depth; return *this; }
-    PatchWave& withModes(std::uint8_t bits) { modes |= bits; return *this; }
-    PatchWave& size(std::uint32_t declared) { declaredSize = declared; return *this; }
+    PatchWave& vibrato(std::uint8_t sweep, std::uint8_t rate, std::uint8_t depth) {
+        vibratoSweep = sweep;
+        vibratoRate = rate;
+        vibratoDepth = depth;
+        return *this;
+    }
+    PatchWave& withModes(std::uint8_t bits) {
+        modes |= bits;
+        return *this;
+    }
+    PatchWave& size(std::uint32_t declared) {
+        declaredSize = declared;
+        return *this;
+    }
 };
 
 struct PatchLayer {
     std::vector<PatchWave> waves;
-    PatchLayer& wave(const PatchWave& w) { waves.push_back(w); return *this; }
+    PatchLayer& wave(const PatchWave& w) {
+        waves.push_back(w);
+        return *this;
+    }
 };
 
 struct PatchInstrument {
@@ -59,21 +84,36 @@ struct PatchInstrument {
     std::vector<PatchLayer> layers;
     std::optional<std::uint32_t> declaredSize;  // instrument size field; actual size when unset
 
-    PatchLayer& layer() { layers.emplace_back(); return layers.back(); }
-    PatchInstrument& size(std::uint32_t declared) { declaredSize = declared; return *this; }
+    PatchLayer& layer() {
+        layers.emplace_back();
+        return layers.back();
+    }
+    PatchInstrument& size(std::uint32_t declared) {
+        declaredSize = declared;
+        return *this;
+    }
 };
 
 class PatchBuilder {
-public:
-    PatchBuilder& header(const std::string& text) { header_ = text; return *this; }  // 12 bytes stored
-    PatchBuilder& id(const std::string& text) { id_ = text; return *this; }          // 10 bytes stored
-    PatchBuilder& masterVolume(std::uint16_t volume) { masterVolume_ = volume; return *this; }
+  public:
+    PatchBuilder& header(const std::string& text) {
+        header_ = text;
+        return *this;
+    }  // 12 bytes stored
+    PatchBuilder& id(const std::string& text) {
+        id_ = text;
+        return *this;
+    }  // 10 bytes stored
+    PatchBuilder& masterVolume(std::uint16_t volume) {
+        masterVolume_ = volume;
+        return *this;
+    }
     PatchInstrument& instrument(std::uint16_t number, const std::string& name = "instrument");
 
     PatchBytes bytes() const;
     PatchBytes truncated(std::size_t length) const;  // the file cut after `length` bytes
 
-private:
+  private:
     std::string header_ = "GF1PATCH110";
     std::string id_ = "ID#000002";
     std::uint16_t masterVolume_ = 127;

@@ -28,9 +28,9 @@ PlayerReport checkInPlayers(const std::vector<std::uint8_t>& module, bool render
     const long patterns = headerU16(module, 70);
     const long instruments = headerU16(module, 72);
 
-    if (openmpt_module* mod = openmpt_module_create_from_memory2(
-            module.data(), module.size(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-            nullptr)) {
+    if (openmpt_module* mod =
+            openmpt_module_create_from_memory2(module.data(), module.size(), nullptr, nullptr,
+                                               nullptr, nullptr, nullptr, nullptr, nullptr)) {
         report.openmptLoaded = true;
         compare(report.mismatch, "libopenmpt", "patterns", openmpt_module_get_num_patterns(mod),
                 patterns);

@@ -11,8 +11,8 @@ namespace korvalin::test {
 struct PlayerReport {
     bool openmptLoaded = false;
     bool xmpLoaded = false;
-    double seconds = 0;  // duration as libopenmpt computes it
-    double peak = 0;     // largest absolute sample of a mono rendering (0 when not rendered)
+    double seconds = 0;    // duration as libopenmpt computes it
+    double peak = 0;       // largest absolute sample of a mono rendering (0 when not rendered)
     std::string mismatch;  // empty when both players agree with the header
 };
 

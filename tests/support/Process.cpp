@@ -15,7 +15,8 @@
 namespace korvalin::test {
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "korvalin-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "korvalin-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
 }

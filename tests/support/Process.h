@@ -9,7 +9,7 @@ namespace korvalin::test {
 
 // A fresh folder under the system's temporary folder, removed on destruction.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -19,7 +19,7 @@ public:
     void write(const std::string& name, const std::string& bytes) const;
     void write(const std::string& name, const std::vector<unsigned char>& bytes) const;
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -27,9 +27,9 @@ std::string readFile(const std::filesystem::path& path);
 std::vector<unsigned char> readBytes(const std::filesystem::path& path);
 
 struct ProcessResult {
-    int exitCode = -1;   // exit status, or 128 + signal number
-    std::string out;     // standard output
-    std::string err;     // standard error
+    int exitCode = -1;  // exit status, or 128 + signal number
+    std::string out;    // standard output
+    std::string err;    // standard error
     bool timedOut = false;
 };
 
@@ -38,8 +38,14 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
                          const std::filesystem::path& cwd, int timeoutSeconds = 60);
 
 // The built converter.
-inline std::string korvalinBinary() { return KORVALIN_BIN; }
-inline std::filesystem::path sourceDir() { return KORVALIN_SOURCE_DIR; }
-inline std::filesystem::path midiCasesDir() { return MIDI_CASES_DIR; }
+inline std::string korvalinBinary() {
+    return KORVALIN_BIN;
+}
+inline std::filesystem::path sourceDir() {
+    return KORVALIN_SOURCE_DIR;
+}
+inline std::filesystem::path midiCasesDir() {
+    return MIDI_CASES_DIR;
+}
 
 }  // namespace korvalin::test

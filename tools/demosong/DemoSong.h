@@ -55,7 +55,7 @@ struct TimedEvent {
 };
 
 class TrackWriter {
-public:
+  public:
     explicit TrackWriter(bool runningStatus) : runningStatus_(runningStatus) {}
 
     void meta(std::uint32_t tick, std::uint8_t type, const std::vector<std::uint8_t>& data) {
@@ -138,7 +138,7 @@ public:
         for (int shift = 24; shift >= 0; shift -= 8) out.push_back(std::uint8_t(v >> shift));
     }
 
-private:
+  private:
     void add(std::uint32_t tick, int order, std::vector<std::uint8_t> bytes) {
         events_.push_back({tick, order, sequence_++, std::move(bytes)});
     }
@@ -263,8 +263,8 @@ inline std::vector<std::uint8_t> buildDemoSong() {
     for (std::uint32_t bar = 0; bar < finalStart / kBar; ++bar) {
         const std::uint32_t t0 = bar * kBar;
         const bool intro = bar < kIntroBars;
-        const bool sectionStart = t0 == verseStart || t0 == themeStart || t0 == bridgeStart ||
-                                  t0 == repriseStart;
+        const bool sectionStart =
+            t0 == verseStart || t0 == themeStart || t0 == bridgeStart || t0 == repriseStart;
         if (sectionStart) drums.note(t0, kDivision * 2, kDrumChannel, crash, 110);
         for (std::uint32_t e = 0; e < 8; ++e) {
             const std::uint32_t t = t0 + e * kEighth;
@@ -344,8 +344,8 @@ inline std::vector<std::uint8_t> buildDemoSong() {
             }
         }
     }
-    for (std::uint8_t key : {std::uint8_t(60), std::uint8_t(64), std::uint8_t(67),
-                             std::uint8_t(72)})
+    for (std::uint8_t key :
+         {std::uint8_t(60), std::uint8_t(64), std::uint8_t(67), std::uint8_t(72)})
         chords.note(finalStart, 2 * kBar - 24, kChordChannel, key, 90);
 
     // Lead: flute with slides and vibrato swells, panned across in the bridge.

@@ -3,12 +3,11 @@
 // mono at one rate; the tool reports the ratio of their lengths and the
 // correlation of their loudness envelopes (RMS over 50 ms frames, at the best
 // shift within +-1 s, so a short lead-in on either side does not count).
+#include <fcntl.h>
 #include <libopenmpt/libopenmpt.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -63,7 +62,9 @@ std::vector<std::uint8_t> readAll(const std::string& path, std::string& error) {
 std::uint32_t le32(const std::uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24);
 }
-std::uint16_t le16(const std::uint8_t* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
+std::uint16_t le16(const std::uint8_t* p) {
+    return std::uint16_t(p[0] | (p[1] << 8));
+}
 
 // Reads a PCM WAV file (8, 16 or 32-bit integer, any channel count; channels
 // are mixed to mono) as floats in -1..1.
@@ -127,8 +128,8 @@ bool renderMidi(const std::string& timidity, const std::string& config, const st
     const fs::path folder = folderTemplate;
     const std::string wav = (folder / "midi.wav").string();
     const std::string rateText = std::to_string(rate);
-    std::vector<std::string> args = {timidity, "-c",  config,     "-Ow", "--output-mono",
-                                     "-s",     rateText, "-o", wav,  "-idq"};
+    std::vector<std::string> args = {timidity, "-c",     config, "-Ow", "--output-mono",
+                                     "-s",     rateText, "-o",   wav,   "-idq"};
     args.push_back(midi);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -139,8 +140,8 @@ bool renderMidi(const std::string& timidity, const std::string& config, const st
     // TiMidity's chatter would mix into the report; only its failures matter.
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
-    const int spawned = ::posix_spawnp(&pid, timidity.c_str(), &actions, nullptr, argv.data(),
-                                       environ);
+    const int spawned =
+        ::posix_spawnp(&pid, timidity.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     bool ok = false;
     if (spawned != 0) {
@@ -175,9 +176,9 @@ bool renderModule(const std::string& path, unsigned rate, std::vector<float>& sa
     if (!error.empty()) return false;
     int openError = 0;
     const char* openMessage = nullptr;
-    openmpt_module* mod = openmpt_module_create_from_memory2(
-        bytes.data(), bytes.size(), logToStderr, nullptr, nullptr, nullptr, &openError,
-        &openMessage, nullptr);
+    openmpt_module* mod =
+        openmpt_module_create_from_memory2(bytes.data(), bytes.size(), logToStderr, nullptr,
+                                           nullptr, nullptr, &openError, &openMessage, nullptr);
     if (!mod) {
         error = path + ": libopenmpt cannot load it" +
                 (openMessage ? std::string(": ") + openMessage : std::string());
@@ -188,9 +189,8 @@ bool renderModule(const std::string& path, unsigned rate, std::vector<float>& sa
     std::vector<std::int16_t> buffer(4096);
     const auto limit = static_cast<std::size_t>(kMaxSeconds * rate);
     for (;;) {
-        const std::size_t got =
-            openmpt_module_read_mono(mod, static_cast<std::int32_t>(rate), buffer.size(),
-                                     buffer.data());
+        const std::size_t got = openmpt_module_read_mono(mod, static_cast<std::int32_t>(rate),
+                                                         buffer.size(), buffer.data());
         if (got == 0) break;
         for (std::size_t i = 0; i < got; ++i) samples.push_back(buffer[i] / 32768.0f);
         if (samples.size() > limit) {
@@ -252,8 +252,8 @@ int main(int argc, char** argv) {
     const auto midiEnv = fd::rmsEnvelope(midiSamples, frame);
     const auto xmEnv = fd::rmsEnvelope(xmSamples, frame);
     const double frameSeconds = static_cast<double>(frame) / rate;
-    const auto best = fd::bestCorrelation(midiEnv, xmEnv,
-                                          static_cast<long>(kMaxLagSeconds / frameSeconds + 0.5));
+    const auto best =
+        fd::bestCorrelation(midiEnv, xmEnv, static_cast<long>(kMaxLagSeconds / frameSeconds + 0.5));
     const double midiSeconds = static_cast<double>(midiSamples.size()) / rate;
     const double xmSeconds = static_cast<double>(xmSamples.size()) / rate;
     const double midiSounding = fd::soundingSeconds(midiEnv, frameSeconds);

@@ -128,7 +128,8 @@ bool parseFile(const fs::path& file, ParseState& state, int depth, std::string* 
                     state.config.errors.push_back(origin + ": sourced file " + words[i] +
                                                   " not found");
                 } else if (depth + 1 > kMaxSourceDepth) {
-                    state.config.errors.push_back(origin + ": sourced files nested too deeply "
+                    state.config.errors.push_back(origin +
+                                                  ": sourced files nested too deeply "
                                                   "(a file sources itself?)");
                 } else {
                     std::string reason;
@@ -220,8 +221,8 @@ bool checkGf1Patch(const fs::path& file, std::uint16_t& firstInstrument, std::st
     }
     static const char kHeader110[] = "GF1PATCH110\0ID#000002";  // 22 bytes with the final zero
     static const char kHeader100[] = "GF1PATCH100\0ID#000002";
-    if (got < 22 || (std::memcmp(head, kHeader110, 22) != 0 &&
-                     std::memcmp(head, kHeader100, 22) != 0)) {
+    if (got < 22 ||
+        (std::memcmp(head, kHeader110, 22) != 0 && std::memcmp(head, kHeader100, 22) != 0)) {
         error = "not a GF1 patch (no \"GF1PATCH110\"/\"GF1PATCH100\" header with id ID#000002)";
         return false;
     }
@@ -234,29 +235,83 @@ bool checkGf1Patch(const fs::path& file, std::uint16_t& firstInstrument, std::st
     return true;
 }
 
-int programFamily(int program) { return program / 8; }
+int programFamily(int program) {
+    return program / 8;
+}
 
 DrumKind drumKind(int key) {
     switch (key) {
-        case 35: case 36:
+        case 35:
+        case 36:
             return DrumKind::Kick;
-        case 25: case 37: case 38: case 39: case 40:
+        case 25:
+        case 37:
+        case 38:
+        case 39:
+        case 40:
             return DrumKind::Snare;
-        case 41: case 43: case 45: case 47: case 48: case 50:
+        case 41:
+        case 43:
+        case 45:
+        case 47:
+        case 48:
+        case 50:
             return DrumKind::Tom;
-        case 42: case 44: case 46:
+        case 42:
+        case 44:
+        case 46:
             return DrumKind::HiHat;
-        case 49: case 51: case 52: case 53: case 55: case 57: case 59:
+        case 49:
+        case 51:
+        case 52:
+        case 53:
+        case 55:
+        case 57:
+        case 59:
             return DrumKind::Cymbal;
-        case 60: case 61: case 62: case 63: case 64: case 65: case 66: case 86: case 87:
+        case 60:
+        case 61:
+        case 62:
+        case 63:
+        case 64:
+        case 65:
+        case 66:
+        case 86:
+        case 87:
             return DrumKind::HandDrum;
-        case 54: case 69: case 70: case 73: case 74: case 82: case 83:
+        case 54:
+        case 69:
+        case 70:
+        case 73:
+        case 74:
+        case 82:
+        case 83:
             return DrumKind::Shaker;
-        case 34: case 56: case 67: case 68: case 80: case 81: case 84:
+        case 34:
+        case 56:
+        case 67:
+        case 68:
+        case 80:
+        case 81:
+        case 84:
             return DrumKind::Bell;
-        case 31: case 32: case 33: case 75: case 76: case 77: case 85:
+        case 31:
+        case 32:
+        case 33:
+        case 75:
+        case 76:
+        case 77:
+        case 85:
             return DrumKind::Wood;
-        case 26: case 27: case 28: case 29: case 30: case 58: case 71: case 72: case 78:
+        case 26:
+        case 27:
+        case 28:
+        case 29:
+        case 30:
+        case 58:
+        case 71:
+        case 72:
+        case 78:
         case 79:
             return DrumKind::Effect;
         default:
@@ -266,17 +321,28 @@ DrumKind drumKind(int key) {
 
 const char* drumKindName(DrumKind kind) {
     switch (kind) {
-        case DrumKind::Kick: return "kicks";
-        case DrumKind::Snare: return "snares and claps";
-        case DrumKind::Tom: return "toms";
-        case DrumKind::HiHat: return "hi-hats";
-        case DrumKind::Cymbal: return "cymbals";
-        case DrumKind::HandDrum: return "hand drums";
-        case DrumKind::Shaker: return "shakers and scrapers";
-        case DrumKind::Bell: return "bells";
-        case DrumKind::Wood: return "woods and clicks";
-        case DrumKind::Effect: return "effects";
-        case DrumKind::Other: return "other";
+        case DrumKind::Kick:
+            return "kicks";
+        case DrumKind::Snare:
+            return "snares and claps";
+        case DrumKind::Tom:
+            return "toms";
+        case DrumKind::HiHat:
+            return "hi-hats";
+        case DrumKind::Cymbal:
+            return "cymbals";
+        case DrumKind::HandDrum:
+            return "hand drums";
+        case DrumKind::Shaker:
+            return "shakers and scrapers";
+        case DrumKind::Bell:
+            return "bells";
+        case DrumKind::Wood:
+            return "woods and clicks";
+        case DrumKind::Effect:
+            return "effects";
+        case DrumKind::Other:
+            return "other";
     }
     return "other";
 }
@@ -349,7 +415,9 @@ std::vector<KitEntry> planKit(const TimidityConfig& config) {
     return kit;
 }
 
-std::string defaultMapText() { return std::string(defaultMapBytes()); }
+std::string defaultMapText() {
+    return std::string(defaultMapBytes());
+}
 
 std::string_view defaultMapBytes() {
     return {reinterpret_cast<const char*>(kDefaultMapBytes), sizeof kDefaultMapBytes};
@@ -380,8 +448,8 @@ bool buildPathMap(const std::vector<KitEntry>& kit, const fs::path& base,
         const fs::path name = entry.source->file.lexically_relative(baseDir);
         const std::string word = name.generic_string();
         if (word.empty() || word == ".") {
-            error = "cannot name " + entry.source->file.string() + " relative to " +
-                    baseDir.string();
+            error =
+                "cannot name " + entry.source->file.string() + " relative to " + baseDir.string();
             return false;
         }
         if (std::any_of(word.begin(), word.end(),
@@ -392,7 +460,8 @@ bool buildPathMap(const std::vector<KitEntry>& kit, const fs::path& base,
             return false;
         }
         if (word.size() > kMaxMapName) {
-            error = "patch path " + word + " is longer than 255 characters; use --samples or "
+            error = "patch path " + word +
+                    " is longer than 255 characters; use --samples or "
                     "a --base closer to the patches";
             return false;
         }

@@ -40,7 +40,19 @@ bool checkGf1Patch(const fs::path& file, std::uint16_t& firstInstrument, std::st
 // The General MIDI family (eight programs) of a program, and the kind of
 // sound of a percussion key; keys of one kind stand in for each other.
 int programFamily(int program);
-enum class DrumKind { Kick, Snare, Tom, HiHat, Cymbal, HandDrum, Shaker, Bell, Wood, Effect, Other };
+enum class DrumKind {
+    Kick,
+    Snare,
+    Tom,
+    HiHat,
+    Cymbal,
+    HandDrum,
+    Shaker,
+    Bell,
+    Wood,
+    Effect,
+    Other
+};
 DrumKind drumKind(int key);
 const char* drumKindName(DrumKind kind);
 
@@ -79,8 +91,7 @@ bool buildPathMap(const std::vector<KitEntry>& kit, const fs::path& base,
 
 // Writes `text` to `file` through a temporary file in the same folder, so a
 // failed write leaves no partial file. Refuses to replace unless `replace`.
-bool writeTextFile(const fs::path& file, const std::string& text, bool replace,
-                   std::string& error);
+bool writeTextFile(const fs::path& file, const std::string& text, bool replace, std::string& error);
 
 // Puts one link (or copy) per default-map name into `folder`.
 bool writeSampleFolder(const std::vector<KitEntry>& kit, const fs::path& folder, bool copy,

@@ -56,13 +56,15 @@ std::string describe(int index) {
 
 std::string reasonText(const pk::KitEntry& entry) {
     switch (entry.reason) {
-        case pk::FillReason::SameFamily: return "same family";
+        case pk::FillReason::SameFamily:
+            return "same family";
         case pk::FillReason::SameKind:
             return std::string("same kind: ") +
                    pk::drumKindName(pk::drumKind(entry.index - pk::kPercussionBase));
         case pk::FillReason::Nearest:
             return entry.index >= pk::kPercussionBase ? "nearest key" : "nearest program";
-        default: return "";
+        default:
+            return "";
     }
 }
 
@@ -140,9 +142,8 @@ int main(int argc, char** argv) {
         if (!entry.source || instruments.count(entry.source->file)) continue;
         std::uint16_t first = 0;
         if (!pk::checkGf1Patch(entry.source->file, first, error)) {
-            std::fprintf(stderr, "korvalin-patchkit: %s (%s): %s\n",
-                         entry.source->file.c_str(), entry.source->origin.c_str(),
-                         error.c_str());
+            std::fprintf(stderr, "korvalin-patchkit: %s (%s): %s\n", entry.source->file.c_str(),
+                         entry.source->origin.c_str(), error.c_str());
             bad = true;
             continue;
         }
