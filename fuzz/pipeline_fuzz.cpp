@@ -18,11 +18,8 @@
 
 #include "driver/ByteIO.h"
 #include "driver/Console.h"
+#include "driver/Driver.h"
 #include "driver/State.h"
-#include "midi/MidiReader.h"
-#include "patches/Patches.h"
-#include "score/Score.h"
-#include "xm/Xm.h"
 
 namespace {
 
@@ -83,14 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Each stage runs only after the previous one succeeded; Failed and
     // Abort both end this input (a real run would end the process on Abort).
-    Status status = readMidiFile(run, in, file, out);
-    if (status == Status::Ok) status = scanTracks(run, file, out);
-    if (status == Status::Ok) status = chooseTiming(run, file, out);
-    if (status == Status::Ok) status = initPatches(run, file, out);
-    if (status == Status::Ok) status = preconvertTracks(run, file, out);
-    if (status == Status::Ok) status = fillModuleHeader(run, file, out);
-    if (status == Status::Ok) status = writeScore(run, file, sink, out);
-    if (status == Status::Ok) status = writePatches(run, file, sink, out);
+    runStages(run, file, in, sink, out);
     resetFileState(run, file);
     return 0;
 }
