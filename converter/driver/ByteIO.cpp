@@ -1,5 +1,7 @@
 #include "ByteIO.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -11,11 +13,6 @@ bool ByteReader::need(std::size_t n) {
     pos_ = data_.size();
     failed_ = true;
     return false;
-}
-
-std::uint8_t ByteReader::readU8() {
-    if (!need(1)) return 0;
-    return data_[pos_++];
 }
 
 std::uint16_t ByteReader::readU16BE() {
@@ -84,12 +81,24 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, int&
         errorNumber = errno;
         return false;
     }
-    std::uint8_t buffer[65536];
+    // Unbuffered, fread reads straight into the vector. A regular file is read
+    // in one request of its size plus one byte, so that the short count shows
+    // its end; other files (and files that grow meanwhile) go on in doubling
+    // steps.
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    std::size_t request = 65536;
+    struct stat info {};
+    if (fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+        request = static_cast<std::size_t>(info.st_size) + 1;
+    std::size_t size = 0;
     for (;;) {
-        const std::size_t n = std::fread(buffer, 1, sizeof buffer, f);
-        out.insert(out.end(), buffer, buffer + n);
-        if (n < sizeof buffer) break;
+        out.resize(size + request);
+        const std::size_t n = std::fread(out.data() + size, 1, request, f);
+        size += n;
+        if (n < request) break;
+        request = std::max<std::size_t>(size, 65536);
     }
+    out.resize(size);
     const bool failed = std::ferror(f) != 0;
     errorNumber = failed ? (errno ? errno : EIO) : 0;
     std::fclose(f);

@@ -24,7 +24,12 @@ class ByteReader {
     std::size_t size() const { return data_.size(); }
     std::size_t remaining() const { return data_.size() - pos_; }
 
-    std::uint8_t readU8();
+    // Inline: the MIDI reader takes most of its bytes one at a time.
+    std::uint8_t readU8() {
+        if (pos_ < data_.size()) return data_[pos_++];
+        need(1);  // fails and marks the input as ended
+        return 0;
+    }
     std::uint16_t readU16BE();
     std::uint32_t readU32BE();
     std::uint16_t readU16LE();
