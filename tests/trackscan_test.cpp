@@ -52,6 +52,32 @@ TEST(TrackScan, NumbersProgramsAndKeysInOrderOfFirstSound) {
     EXPECT_FALSE(scan.file.midi.tracks[0].ended);
 }
 
+TEST(TrackScan, MergesManyTracksByTimeThenTrackOrder) {
+    // Programs number in the order their first notes are visited: by time,
+    // then track index, then stored order; track 2 ends before its later
+    // notes, and the empty track takes no part.
+    Scan scan;
+    scan.file.midi = store(96, {
+                                   {program(0, 0, 10), on(30, 0, 61), end(40)},
+                                   {program(0, 1, 11), on(20, 1, 61), on(30, 1, 62), end(40)},
+                                   {program(0, 2, 12), end(5), program(6, 2, 20), on(6, 2, 61)},
+                                   {},
+                                   {program(0, 3, 13), on(10, 3, 61), end(40)},
+                                   {program(0, 4, 14), on(30, 4, 61), end(40)},
+                                   {program(0, 5, 15), on(20, 5, 61), end(40)},
+                               });
+    scan();
+    ASSERT_EQ(scan.status, Status::Ok);
+    EXPECT_EQ(scan.number(13), 1);
+    EXPECT_EQ(scan.number(11), 2);
+    EXPECT_EQ(scan.number(15), 3);
+    EXPECT_EQ(scan.number(10), 4);
+    EXPECT_EQ(scan.number(14), 5);
+    EXPECT_EQ(scan.number(12), 0);
+    EXPECT_EQ(scan.number(20), 0);
+    EXPECT_EQ(scan.file.nextInstrument, 6u);
+}
+
 TEST(TrackScan, SeedsTheRowGridFromTheShortestNotes) {
     // With -small, quantize 96 and division 96 the seed is the average of the
     // shortest melodic and percussion lengths plus one, so it shows which

@@ -1,10 +1,9 @@
 // Track scan: walks all tracks together in time order once, pairs notes,
 // numbers the programs and percussion keys that sound, finds the fastest tempo
 // and seeds the row grid.
+#include <algorithm>
 #include <cstdint>
 #include <functional>
-#include <queue>
-#include <utility>
 #include <vector>
 
 #include "score/Score.h"
@@ -92,21 +91,42 @@ Status scanTracks(RunState& run, FileState& file, Console& out) {
     auto& tracks = file.midi.tracks;
 
     // Merge of all tracks by (time, track index): events at the same time are
-    // taken track by track, and within a track in stored order.
-    using Entry = std::pair<std::uint32_t, std::size_t>;
-    std::priority_queue<Entry, std::vector<Entry>, std::greater<>> pending;
+    // taken track by track, and within a track in stored order. The heap holds
+    // one key per track still taking part, the time in the high half and the
+    // track index (below 65536: the header counts tracks in 16 bits) in the
+    // low half, so that one integer comparison orders two tracks.
+    std::vector<std::uint64_t> heap;
+    heap.reserve(tracks.size());
+    auto key = [](std::uint32_t time, std::size_t t) {
+        return (static_cast<std::uint64_t>(time) << 32) | static_cast<std::uint64_t>(t);
+    };
+    // Moves heap[0] down to its place.
+    auto siftDown = [&heap]() {
+        const std::size_t n = heap.size();
+        const std::uint64_t moving = heap[0];
+        std::size_t i = 0;
+        for (;;) {
+            std::size_t child = 2 * i + 1;
+            if (child >= n) break;
+            if (child + 1 < n && heap[child + 1] < heap[child]) ++child;
+            if (moving <= heap[child]) break;
+            heap[i] = heap[child];
+            i = child;
+        }
+        heap[i] = moving;
+    };
     std::vector<std::size_t> cursor(tracks.size(), 0);
     for (std::size_t t = 0; t < tracks.size(); ++t) {
         tracks[t].ended = false;
         if (tracks[t].events.empty()) {
             out.print(".");  // a track without events takes no part
         } else {
-            pending.emplace(tracks[t].events.front().time, t);
+            heap.push_back(key(tracks[t].events.front().time, t));
+            std::push_heap(heap.begin(), heap.end(), std::greater<>());
         }
     }
-    while (!pending.empty()) {
-        const std::size_t t = pending.top().second;
-        pending.pop();
+    while (!heap.empty()) {
+        const auto t = static_cast<std::size_t>(heap[0] & 0xFFFFFFFFu);
         MidiTrack& track = tracks[t];
         MidiEvent& event = track.events[cursor[t]++];
         if (event.isEndOfTrack()) {
@@ -117,10 +137,13 @@ Status scanTracks(RunState& run, FileState& file, Console& out) {
         // A track leaves the scan at its end-of-track event, or when its
         // events run out without one.
         if (!track.ended && cursor[t] < track.events.size()) {
-            pending.emplace(track.events[cursor[t]].time, t);
+            heap[0] = key(track.events[cursor[t]].time, t);
         } else {
+            heap[0] = heap.back();
+            heap.pop_back();
             out.print(".");
         }
+        if (!heap.empty()) siftDown();
     }
     out.print("\n");
 
