@@ -60,14 +60,6 @@ std::int32_t moduleNoteIndex(InstrumentRecord& instrument, std::int64_t baseNote
     return n;
 }
 
-// Does a sounding channel play the note that this event names?
-bool playsNote(const NoteContext& ctx, const ModuleChannel& channel, std::uint8_t ch,
-               std::uint8_t data1, std::int32_t percussionInstrument) {
-    if (!isActive(channel) || channel.midiChannel != ch) return false;
-    if (ctx.isPercussion(ch)) return channel.instrument == percussionInstrument;
-    return melodicKey(data1, ctx.instrument(channel.instrument)) == channel.note;
-}
-
 // Map entry that a note on MIDI channel ch with this key uses, or nullptr for
 // a percussion key outside the map.
 const PatchMapEntry* noteEntry(const NoteContext& ctx, std::uint8_t ch, std::uint8_t data1) {
@@ -78,27 +70,42 @@ const PatchMapEntry* noteEntry(const NoteContext& ctx, std::uint8_t ch, std::uin
     return &ctx.run.patchMap[ctx.midi[ch].program];
 }
 
-// Frees a channel for a new note when all are busy: the one closest to the end
-// of its release, else the oldest playing one.
-std::size_t stealChannel(NoteContext& ctx) {
-    const std::size_t none = ctx.channels.size();
-    std::size_t release = none, oldest = none;
+// Channel for a new note on MIDI channel ch, in one pass over the channels:
+// the first one that still sounds the same note (it keeps its channel), else
+// the first free one, else a stolen one: the one closest to the end of its
+// release, else the oldest playing one (the first of equals in both cases).
+std::size_t noteOnChannel(NoteContext& ctx, std::uint8_t ch, std::uint8_t data1,
+                          std::int32_t number) {
+    const std::size_t count = ctx.channels.size();
+    const std::size_t none = count;
+    const bool percussion = ctx.isPercussion(ch);
+    std::size_t free = none, release = none, oldest = none;
     std::uint32_t releaseLeft = 0, oldestStart = 0;
-    for (std::size_t c = 0; c < ctx.channels.size(); ++c) {
-        const ModuleChannel& channel = ctx.channels[c];
+    for (std::size_t k = 0; k < count; ++k) {
+        const ModuleChannel& channel = ctx.channels[k];
+        if (channel.state == ChannelState::Free) {
+            if (free == none) free = k;
+            continue;
+        }
+        if (channel.midiChannel == ch &&
+            (percussion ? channel.instrument == number
+                        : melodicKey(data1, ctx.instrument(channel.instrument)) == channel.note))
+            return k;
+        if (free != none) continue;  // nothing needs stealing
         if (channel.state == ChannelState::Playing) {
             if (oldest == none || channel.startTime < oldestStart) {
-                oldest = c;
+                oldest = k;
                 oldestStart = channel.startTime;
             }
-        } else if (isActive(channel)) {
+        } else {
             const std::uint32_t left = channel.releaseTicks - channel.elapsed;
             if (release == none || left < releaseLeft) {
-                release = c;
+                release = k;
                 releaseLeft = left;
             }
         }
     }
+    if (free != none) return free;
     const std::size_t chosen = release != none ? release : oldest;
     resetChannel(ctx.channels[chosen], ChannelState::Free);
     return chosen;
@@ -126,14 +133,7 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
     InstrumentRecord* instrument = ctx.instrument(number);
     if (!instrument) return;  // numbered beyond the loaded instruments
 
-    // The same note still sounding on this MIDI channel keeps its channel.
-    const std::size_t none = ctx.channels.size();
-    std::size_t c = none;
-    for (std::size_t k = 0; k < ctx.channels.size() && c == none; ++k)
-        if (playsNote(ctx, ctx.channels[k], ch, event.data1, number)) c = k;
-    for (std::size_t k = 0; k < ctx.channels.size() && c == none; ++k)
-        if (!isActive(ctx.channels[k])) c = k;
-    if (c == none) c = stealChannel(ctx);
+    const std::size_t c = noteOnChannel(ctx, ch, event.data1, number);
 
     // A per-note effect left in the cell belongs to the previous note; global
     // effects stay.
@@ -178,10 +178,20 @@ void translateNoteOff(NoteContext& ctx, const MidiEvent& event) {
     // The oldest instance of the note is released first.
     const std::size_t none = ctx.channels.size();
     std::size_t c = none;
+    std::uint32_t cStart = 0;
+    const bool percussion = ctx.isPercussion(ch);
     for (std::size_t k = 0; k < ctx.channels.size(); ++k) {
         const ModuleChannel& channel = ctx.channels[k];
-        if (!playsNote(ctx, channel, ch, event.data1, percussionInstrument)) continue;
-        if (c == none || channel.startTime < ctx.channels[c].startTime) c = k;
+        // Cheap rejections first: most channels play another MIDI channel.
+        if (channel.midiChannel != ch || channel.state == ChannelState::Free) continue;
+        if (percussion
+                ? channel.instrument != percussionInstrument
+                : melodicKey(event.data1, ctx.instrument(channel.instrument)) != channel.note)
+            continue;
+        if (c == none || channel.startTime < cStart) {
+            c = k;
+            cStart = channel.startTime;
+        }
     }
     if (c == none) return;
 
