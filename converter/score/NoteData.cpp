@@ -187,16 +187,30 @@ void packRow(NoteContext& ctx, PatternRecord& pattern) {
     std::size_t size = 0;
     for (std::size_t c = 0; c < ctx.cells.size(); ++c) {
         NoteCell& cell = ctx.cells[c];
-        const std::int16_t fields[5] = {cell.note, cell.instrument, cell.volume, cell.effect,
-                                        cell.param};
-        std::uint8_t flags = kCellPacked;
-        for (std::size_t f = 0; f < 5; ++f)
-            if (fields[f] != kAbsent) flags = static_cast<std::uint8_t>(flags | (1u << f));
-        out[size++] = flags;
-        for (std::int16_t field : fields)
-            if (field != kAbsent) out[size++] = static_cast<std::uint8_t>(field & 0xFF);
-
         ModuleChannel& channel = ctx.channels[c];
+        // kAbsent has every bit set: the fields' AND keeps it only when all
+        // five are absent, the common empty cell of a single flag byte.
+        if ((cell.note & cell.instrument & cell.volume & cell.effect & cell.param) == kAbsent) {
+            out[size++] = kCellPacked;
+            channel.pitchOffset = static_cast<std::int16_t>(channel.pitchOffset + cell.slide);
+            cell.slide = 0;
+            continue;
+        }
+        // The flag byte goes first; the present fields follow it in order.
+        const std::size_t flagsAt = size++;
+        std::uint8_t flags = kCellPacked;
+        auto put = [&](std::int16_t field, std::uint8_t bit) {
+            if (field == kAbsent) return;
+            flags = static_cast<std::uint8_t>(flags | bit);
+            out[size++] = static_cast<std::uint8_t>(field & 0xFF);
+        };
+        put(cell.note, 0x01);
+        put(cell.instrument, 0x02);
+        put(cell.volume, 0x04);
+        put(cell.effect, 0x08);
+        put(cell.param, 0x10);
+        out[flagsAt] = flags;
+
         channel.pitchOffset = static_cast<std::int16_t>(channel.pitchOffset + cell.slide);
         cell = NoteCell{};
     }
