@@ -87,6 +87,9 @@ void dropUnusedChannels(const RunState& run, FileState& file, std::size_t patter
     std::size_t write = 0;
     bool exhausted = false;
     for (std::uint32_t row = 0; row < p.rowCount; ++row) {
+        // The kept cells are the first ones of the row: one copy moves them all.
+        const std::size_t rowStart = read;
+        std::size_t keptEnd = read;
         std::uint32_t cell = 0;
         for (; cell < cellsPerRow && !exhausted; ++cell) {
             const std::size_t n = cellLength(data, read, end);
@@ -94,12 +97,11 @@ void dropUnusedChannels(const RunState& run, FileState& file, std::size_t patter
                 exhausted = true;
                 break;
             }
-            if (cell < keep) {
-                std::memcpy(kept.data() + write, data.data() + read, n);
-                write += n;
-            }
             read += n;
+            if (cell < keep) keptEnd = read;
         }
+        std::memcpy(kept.data() + write, data.data() + rowStart, keptEnd - rowStart);
+        write += keptEnd - rowStart;
         for (std::uint32_t c = std::min(cell, keep); c < keep; ++c) kept[write++] = kCellPacked;
     }
     reallocOrAbort(kept, write, out);
