@@ -180,6 +180,26 @@ TEST(SampleSteps, Resampling) {
     }
 }
 
+TEST(SampleSteps, DeltaEncodingWrapsAtTheValueWidth) {
+    const struct {
+        const char* name;
+        bool wide;
+        Bytes in, out;
+    } cases[] = {
+        {"8-bit extremes", false, {0x7F, 0x80, 0x00, 0xFF, 0xFF}, {0x7F, 0x01, 0x80, 0xFF, 0x00}},
+        {"16-bit extremes, odd byte left alone",
+         true,
+         {0xFF, 0x7F, 0x00, 0x80, 0x00, 0x00, 0xFF, 0xFF, 0x12},
+         {0xFF, 0x7F, 0x01, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0x12}},
+        {"empty", true, {}, {}},
+    };
+    for (const auto& c : cases) {
+        Bytes data = c.in;
+        c.wide ? samples::deltaEncode16(data) : samples::deltaEncode8(data);
+        EXPECT_EQ(data, c.out) << c.name;
+    }
+}
+
 TEST(FitLoop, LoopsStayInsideTheSample) {
     const struct {
         const char* name;

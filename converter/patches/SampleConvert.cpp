@@ -155,17 +155,6 @@ void normalizeValues(std::span<std::uint8_t> data) {
         Values::put(data, i, Values::get(data, i) * Values::kPeak / peak);
 }
 
-template <class Values>
-void deltaEncodeValues(std::span<std::uint8_t> data) {
-    const std::size_t count = Values::count(data);
-    int previous = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const int value = Values::get(data, i);
-        Values::put(data, i, value - previous);
-        previous = value;
-    }
-}
-
 std::uint32_t scaleByRatio(std::uint32_t value, std::size_t numerator, std::size_t denominator) {
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(value) * numerator / denominator);
 }
@@ -392,11 +381,28 @@ void normalize8(std::span<std::uint8_t> data) {
 void normalize16(std::span<std::uint8_t> data) {
     normalizeValues<Values16>(data);
 }
+// Each value becomes its difference from the one before, wrapping at the
+// value's width. Written on raw bytes in unsigned arithmetic (the same bits
+// as the signed difference) so that the loops stay tight on long samples.
 void deltaEncode8(std::span<std::uint8_t> data) {
-    deltaEncodeValues<Values8>(data);
+    std::uint8_t previous = 0;
+    for (std::uint8_t& byte : data) {
+        const std::uint8_t value = byte;
+        byte = static_cast<std::uint8_t>(value - previous);
+        previous = value;
+    }
 }
 void deltaEncode16(std::span<std::uint8_t> data) {
-    deltaEncodeValues<Values16>(data);
+    std::uint8_t* p = data.data();
+    const std::size_t count = data.size() / 2;
+    std::uint16_t previous = 0;
+    for (std::size_t i = 0; i < count; ++i, p += 2) {
+        const auto value = static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+        const auto delta = static_cast<std::uint16_t>(value - previous);
+        p[0] = static_cast<std::uint8_t>(delta);
+        p[1] = static_cast<std::uint8_t>(delta >> 8);
+        previous = value;
+    }
 }
 
 }  // namespace samples
