@@ -100,7 +100,9 @@ void dropUnusedChannels(const RunState& run, FileState& file, std::size_t patter
             read += n;
             if (cell < keep) keptEnd = read;
         }
-        std::memcpy(kept.data() + write, data.data() + rowStart, keptEnd - rowStart);
+        // An absent or exhausted pattern has nothing to copy (and maybe no block).
+        if (keptEnd > rowStart)
+            std::memcpy(kept.data() + write, data.data() + rowStart, keptEnd - rowStart);
         write += keptEnd - rowStart;
         for (std::uint32_t c = std::min(cell, keep); c < keep; ++c) kept[write++] = kCellPacked;
     }
