@@ -19,13 +19,13 @@ bool isSingleQuote(char c) {
 
 enum class Argument { None, Number, Text };
 
-struct OptionSpec {
+struct OptionDef {
     const char* name;
     Argument argument;
 };
 
 // Compared in this order, exactly and with case.
-constexpr OptionSpec kOptions[] = {
+constexpr OptionDef kOptions[] = {
     {"-sampd", Argument::Text}, {"-perch", Argument::Number},   {"-maxch", Argument::Number},
     {"-name", Argument::Text},  {"-outd", Argument::Text},      {"-qnt", Argument::Number},
     {"-8bit", Argument::None},  {"-maxrate", Argument::Number}, {"-tweakvol", Argument::None},
@@ -33,8 +33,8 @@ constexpr OptionSpec kOptions[] = {
     {"-small", Argument::None},
 };
 
-const OptionSpec* findOption(const std::string& word) {
-    for (const OptionSpec& option : kOptions)
+const OptionDef* findOption(const std::string& word) {
+    for (const OptionDef& option : kOptions)
         if (word == option.name) return &option;
     return nullptr;
 }
@@ -130,7 +130,7 @@ std::optional<std::uint32_t> scanUnsigned(std::string_view text, std::size_t* en
 void parseOptions(std::span<const std::string> words, ConversionSettings& settings, Console& out) {
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string& word = words[i];
-        const OptionSpec* option = findOption(word);
+        const OptionDef* option = findOption(word);
         if (!option) {
             std::string name = word;
             if (splitPath(word).extension.empty()) name += ".mid";
