@@ -17,9 +17,14 @@ constexpr std::uint32_t kHeaderLength = 6;
 constexpr std::size_t kMinTrackBytes = 12;
 // Sixteen quarter notes after the last note start the music is over.
 constexpr std::uint64_t kTailQuarters = 16;
+constexpr std::uint8_t kMaxDataByte = 0x7F;
 
 bool hasTwoDataBytes(std::uint8_t status) {
     return status < 0xC0 || (status >= 0xE0 && status <= 0xEF);
+}
+
+bool isChannelMessage(std::uint8_t status) {
+    return status >= 0x80 && status < 0xF0;
 }
 
 bool isNoteMessage(std::uint8_t status) {
@@ -104,6 +109,15 @@ EventResult readEvent(const RunState& run, ByteReader& in, MidiTrack& track,
             event.status = runningStatus;
         }
         if (hasTwoDataBytes(event.status)) event.data2 = in.readU8();
+        // A channel message's data bytes carry seven bits, but some editors
+        // write bytes with the top bit set there (a velocity of 0xCC). Such a
+        // byte counts as the largest value, 127: every later stage then works
+        // on values it was built for. Masking to seven bits would instead turn
+        // velocity 0x80 into a note-off and controller 0x87 into the volume.
+        if (isChannelMessage(event.status)) {
+            event.data1 = std::min(event.data1, kMaxDataByte);
+            event.data2 = std::min(event.data2, kMaxDataByte);
+        }
         // Module note numbers start at 1; percussion keys stay as they are.
         if (isNoteMessage(event.status) && event.channel() != run.settings.percussionChannel)
             event.data1 = static_cast<std::uint8_t>(event.data1 + 1);
