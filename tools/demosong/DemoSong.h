@@ -1,6 +1,6 @@
 // The project's demo piece, built as a Standard MIDI File in memory.
 //
-// "Harbour Lights": about 80 seconds in C major over C - Am - F - G, format 1,
+// "Tide at Kessby": about 80 seconds in C major over C - Am - F - G, format 1,
 // five tracks (conductor, drums on MIDI channel 10, bass, chords, lead). It
 // exercises what a converter has to handle in ordinary files: tempo changes,
 // a program change in the middle, volume and pan controllers, a lead line
@@ -231,40 +231,42 @@ inline void playLead(TrackWriter& t, std::uint32_t start, const std::vector<Melo
     t.bend(tick, kLeadChannel, 0);
 }
 
-}  // namespace detail
+// Start ticks of the song's sections.
+struct Sections {
+    std::uint32_t verse = kIntroBars * kBar;
+    std::uint32_t theme = verse + kVerseBars * kBar;
+    std::uint32_t bridge = theme + kThemeBars * kBar;
+    std::uint32_t reprise = bridge + kBridgeBars * kBar;
+    std::uint32_t ending = reprise + kRepriseBars * kBar;
+};
 
-// The complete file.
-inline std::vector<std::uint8_t> buildDemoSong() {
-    using namespace detail;
-    const std::uint32_t verseStart = kIntroBars * kBar;
-    const std::uint32_t themeStart = verseStart + kVerseBars * kBar;
-    const std::uint32_t bridgeStart = themeStart + kThemeBars * kBar;
-    const std::uint32_t repriseStart = bridgeStart + kBridgeBars * kBar;
-    const std::uint32_t finalStart = repriseStart + kRepriseBars * kBar;
-
-    // Conductor: names, metre, key and the tempo map.
+// Conductor: names, metre, key and the tempo map.
+inline TrackWriter conductorTrack(const Sections& at) {
     TrackWriter conductor(false);
-    conductor.text(0, 0x03, "Harbour Lights");
+    conductor.text(0, 0x03, "Tide at Kessby");
     conductor.text(0, 0x02, "korvalin demo song, free to use");
     conductor.meta(0, 0x58, {4, 2, 24, 8});  // 4/4
     conductor.meta(0, 0x59, {0, 0});         // C major
     conductor.tempo(0, 100);
-    conductor.tempo(bridgeStart, 112);
-    conductor.tempo(repriseStart, 100);
-    conductor.tempo(finalStart, 88);
-    conductor.tempo(finalStart + kBar, 72);
+    conductor.tempo(at.bridge, 112);
+    conductor.tempo(at.reprise, 100);
+    conductor.tempo(at.ending, 88);
+    conductor.tempo(at.ending + kBar, 72);
+    return conductor;
+}
 
-    // Drums on channel 10: kick, snare, hats, crashes at section starts.
+// Drums on channel 10: kick, snare, hats, crashes at section starts.
+inline TrackWriter drumTrack(const Sections& at) {
     TrackWriter drums(false);
     drums.text(0, 0x03, "Drums");
     drums.controller(0, kDrumChannel, 7, 100);
     drums.controller(0, kDrumChannel, 10, 64);
     constexpr std::uint8_t kick = 36, snare = 38, closedHat = 42, openHat = 46, crash = 49;
-    for (std::uint32_t bar = 0; bar < finalStart / kBar; ++bar) {
+    for (std::uint32_t bar = 0; bar < at.ending / kBar; ++bar) {
         const std::uint32_t t0 = bar * kBar;
         const bool intro = bar < kIntroBars;
         const bool sectionStart =
-            t0 == verseStart || t0 == themeStart || t0 == bridgeStart || t0 == repriseStart;
+            t0 == at.verse || t0 == at.theme || t0 == at.bridge || t0 == at.reprise;
         if (sectionStart) drums.note(t0, kDivision * 2, kDrumChannel, crash, 110);
         for (std::uint32_t e = 0; e < 8; ++e) {
             const std::uint32_t t = t0 + e * kEighth;
@@ -285,16 +287,19 @@ inline std::vector<std::uint8_t> buildDemoSong() {
             drums.note(t0 + 7 * kEighth + kEighth / 2, kEighth / 2, kDrumChannel, snare, 90);
         }
     }
-    drums.note(finalStart, kBar, kDrumChannel, crash, 112);
-    drums.note(finalStart, kEighth, kDrumChannel, kick, 112);
+    drums.note(at.ending, kBar, kDrumChannel, crash, 112);
+    drums.note(at.ending, kEighth, kDrumChannel, kick, 112);
+    return drums;
+}
 
-    // Bass: root, root, fifth, octave in a steady eighth-note figure.
+// Bass: root, root, fifth, octave in a steady eighth-note figure.
+inline TrackWriter bassTrack(const Sections& at) {
     TrackWriter bass(true);
     bass.text(0, 0x03, "Bass");
     bass.program(0, kBassChannel, kFingerBass);
     bass.controller(0, kBassChannel, 7, 104);
     bass.controller(0, kBassChannel, 10, 60);
-    for (std::uint32_t bar = kIntroBars; bar < finalStart / kBar; ++bar) {
+    for (std::uint32_t bar = kIntroBars; bar < at.ending / kBar; ++bar) {
         const std::uint32_t t0 = bar * kBar;
         const std::uint8_t root = chordAt(bar).root;
         const std::uint8_t figure[8] = {root,
@@ -311,9 +316,12 @@ inline std::vector<std::uint8_t> buildDemoSong() {
             bass.note(t0 + e * kEighth, length, kBassChannel, figure[e], e % 4 == 0 ? 108 : 88);
         }
     }
-    bass.note(finalStart, 2 * kBar - 24, kBassChannel, kC.root, 110);
+    bass.note(at.ending, 2 * kBar - 24, kBassChannel, kC.root, 110);
+    return bass;
+}
 
-    // Chords: piano in a 3+3+2 rhythm, strings held through the bridge.
+// Chords: piano in a 3+3+2 rhythm, strings held through the bridge.
+inline TrackWriter chordTrack(const Sections& at) {
     TrackWriter chords(true);
     chords.text(0, 0x03, "Chords");
     chords.program(0, kChordChannel, kPiano);
@@ -322,15 +330,15 @@ inline std::vector<std::uint8_t> buildDemoSong() {
     for (std::uint32_t step = 0; step < 16; ++step)
         chords.controller(step * kDivision / 2, kChordChannel, 7,
                           static_cast<std::uint8_t>(30 + step * 4));
-    for (std::uint32_t bar = 0; bar < finalStart / kBar; ++bar) {
+    for (std::uint32_t bar = 0; bar < at.ending / kBar; ++bar) {
         const std::uint32_t t0 = bar * kBar;
         const Chord& chord = chordAt(bar);
-        const bool held = bar < kIntroBars || (t0 >= bridgeStart && t0 < repriseStart);
-        if (t0 == bridgeStart) {
+        const bool held = bar < kIntroBars || (t0 >= at.bridge && t0 < at.reprise);
+        if (t0 == at.bridge) {
             chords.program(t0, kChordChannel, kStrings);
             chords.controller(t0, kChordChannel, 7, 84);
         }
-        if (t0 == repriseStart) {
+        if (t0 == at.reprise) {
             chords.program(t0, kChordChannel, kPiano);
             chords.controller(t0, kChordChannel, 7, 92);
         }
@@ -346,34 +354,46 @@ inline std::vector<std::uint8_t> buildDemoSong() {
     }
     for (std::uint8_t key :
          {std::uint8_t(60), std::uint8_t(64), std::uint8_t(67), std::uint8_t(72)})
-        chords.note(finalStart, 2 * kBar - 24, kChordChannel, key, 90);
+        chords.note(at.ending, 2 * kBar - 24, kChordChannel, key, 90);
+    return chords;
+}
 
-    // Lead: flute with slides and vibrato swells, panned across in the bridge.
+// Lead: flute with slides and vibrato swells, panned across in the bridge.
+inline TrackWriter leadTrack(const Sections& at) {
     TrackWriter lead(false);
     lead.text(0, 0x03, "Lead");
     lead.program(0, kLeadChannel, kFlute);
     lead.controller(0, kLeadChannel, 7, 110);
     lead.controller(0, kLeadChannel, 10, 84);
     lead.controller(0, kLeadChannel, 1, 0);
-    playLead(lead, themeStart, themeMelody(), 4, 4, 100);
-    playLead(lead, bridgeStart, bridgeMelody(), 6, 4, 104);
+    playLead(lead, at.theme, themeMelody(), 4, 4, 100);
+    playLead(lead, at.bridge, bridgeMelody(), 6, 4, 104);
     for (std::uint32_t step = 0; step <= 16; ++step)
-        lead.controller(bridgeStart + step * (kBridgeBars * kBar / 16), kLeadChannel, 10,
+        lead.controller(at.bridge + step * (kBridgeBars * kBar / 16), kLeadChannel, 10,
                         static_cast<std::uint8_t>(84 - step * 3));
-    lead.controller(repriseStart, kLeadChannel, 10, 72);
+    lead.controller(at.reprise, kLeadChannel, 10, 72);
     const std::vector<MelodyNote> reprise(themeMelody().begin(), themeMelody().begin() + 13);
-    playLead(lead, repriseStart, reprise, 4, 4, 96);
+    playLead(lead, at.reprise, reprise, 4, 4, 96);
     {
         const std::vector<MelodyNote> last = {{71, 2}, {74, 2}, {79, 4}};
-        playLead(lead, repriseStart + 3 * kBar, last, 4, 8, 96);
+        playLead(lead, at.reprise + 3 * kBar, last, 4, 8, 96);
     }
-    playLead(lead, finalStart, {{72, 16}}, 16, 8, 100);
+    playLead(lead, at.ending, {{72, 16}}, 16, 8, 100);
+    return lead;
+}
 
+}  // namespace detail
+
+// The complete file.
+inline std::vector<std::uint8_t> buildDemoSong() {
+    using namespace detail;
+    const Sections at;
     std::vector<std::uint8_t> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 5};
     file.push_back(std::uint8_t(kDivision >> 8));
     file.push_back(std::uint8_t(kDivision & 0xFF));
-    for (TrackWriter* t : {&conductor, &drums, &bass, &chords, &lead}) {
-        const auto chunk = t->chunk();
+    for (TrackWriter t :
+         {conductorTrack(at), drumTrack(at), bassTrack(at), chordTrack(at), leadTrack(at)}) {
+        const auto chunk = t.chunk();
         file.insert(file.end(), chunk.begin(), chunk.end());
     }
     return file;
