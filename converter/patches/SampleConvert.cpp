@@ -64,6 +64,30 @@ void setRelease(InstrumentRecord& instrument, float releaseSum, float ticksPerSe
         instrument.volumeFadeout > 0 ? 32768u / instrument.volumeFadeout : 32768u;
 }
 
+// The six GF1 stages: attack, decay, sustain level, then three release
+// stages whose total time gives the fadeout.
+struct EnvelopeStages {
+    std::array<std::uint32_t, 6> ticks{};
+    std::array<std::uint16_t, 6> levels{};
+    float releaseSum = 0.0f;
+};
+
+EnvelopeStages readStages(const WaveEnvelope& wave, float ticksPerSecond) {
+    EnvelopeStages stages;
+    std::uint32_t previous = 0;
+    for (std::size_t i = 0; i < 6; ++i) {
+        const std::uint32_t offset = wave.offsets[i] * 16u + wave.offsets[i] / 16u;
+        const std::uint32_t diff = offset > previous ? offset - previous : previous - offset;
+        const float duration = stageDuration(diff, wave.rates[i]);
+        if (i >= 3) stages.releaseSum = stages.releaseSum + duration;
+        stages.ticks[i] = static_cast<std::uint32_t>(static_cast<double>(ticksPerSecond) *
+                                                     static_cast<double>(duration) * 0.001);
+        stages.levels[i] = envelopeLevel(offset);
+        previous = offset;
+    }
+    return stages;
+}
+
 // One tremolo period inserted behind the sustain point s, looped while the
 // key is held: up by depth, back, down by depth, back, over `period` ticks.
 void insertTremolo(std::array<EnvelopePoint, kEnvelopePoints>& points, std::size_t& count,
@@ -245,22 +269,9 @@ void convertEnvelope(InstrumentRecord& instrument, const WaveEnvelope& wave, std
     instrument.volumeLoopEnd = 0;
     instrument.volumeType = 0;
 
-    // The six GF1 stages: attack, decay, sustain level, then three release
-    // stages whose total time gives the fadeout.
-    std::array<std::uint32_t, 6> ticks{};
-    std::array<std::uint16_t, 6> levels{};
-    float releaseSum = 0.0f;
-    std::uint32_t previous = 0;
-    for (std::size_t i = 0; i < 6; ++i) {
-        const std::uint32_t offset = wave.offsets[i] * 16u + wave.offsets[i] / 16u;
-        const std::uint32_t diff = offset > previous ? offset - previous : previous - offset;
-        const float duration = stageDuration(diff, wave.rates[i]);
-        if (i >= 3) releaseSum = releaseSum + duration;
-        ticks[i] = static_cast<std::uint32_t>(static_cast<double>(ticksPerSecond) *
-                                              static_cast<double>(duration) * 0.001);
-        levels[i] = envelopeLevel(offset);
-        previous = offset;
-    }
+    const EnvelopeStages stages = readStages(wave, ticksPerSecond);
+    const auto& ticks = stages.ticks;
+    const auto& levels = stages.levels;
 
     const bool envelopeOn = (wave.modes & kModeEnvelope) != 0;
     std::array<EnvelopePoint, kEnvelopePoints> points{};
@@ -313,7 +324,7 @@ void convertEnvelope(InstrumentRecord& instrument, const WaveEnvelope& wave, std
 
     // The first wave decides the instrument's fadeout.
     if (sampleIndex == 0)
-        setRelease(instrument, releaseSum, ticksPerSecond, releaseScale, releaseFactor);
+        setRelease(instrument, stages.releaseSum, ticksPerSecond, releaseScale, releaseFactor);
 }
 
 void scaleEnvelopes(FileState& file) {

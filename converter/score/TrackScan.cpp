@@ -83,18 +83,14 @@ void handleEvent(ScanState& scan, RunState& run, FileState& file, MidiEvent& eve
     }
 }
 
-}  // namespace
-
-Status scanTracks(RunState& run, FileState& file, Console& out) {
-    out.print("Scanning tracks");
-    ScanState scan;
+// Walks all tracks together: by (time, track index), so events at the same
+// time are taken track by track, and within a track in stored order. Prints a
+// dot for each track as it leaves the walk.
+void walkTracks(ScanState& scan, RunState& run, FileState& file, Console& out) {
     auto& tracks = file.midi.tracks;
-
-    // Merge of all tracks by (time, track index): events at the same time are
-    // taken track by track, and within a track in stored order. The heap holds
-    // one key per track still taking part, the time in the high half and the
-    // track index (below 65536: the header counts tracks in 16 bits) in the
-    // low half, so that one integer comparison orders two tracks.
+    // The heap holds one key per track still taking part, the time in the high
+    // half and the track index (below 65536: the header counts tracks in 16
+    // bits) in the low half, so that one integer comparison orders two tracks.
     std::vector<std::uint64_t> heap;
     heap.reserve(tracks.size());
     auto key = [](std::uint32_t time, std::size_t t) {
@@ -145,24 +141,13 @@ Status scanTracks(RunState& run, FileState& file, Console& out) {
         }
         if (!heap.empty()) siftDown();
     }
-    out.print("\n");
+}
 
-    unsigned long stillOn = 0;
-    for (const NoteSlot& slot : scan.notes) stillOn += slot.on ? 1 : 0;
-    if (stillOn != 0) out.print("    WARNING: %lu notes are left on\n", stillOn);
-    if (scan.leftOutCount != 0) {
-        out.print("    WARNING: %lu instruments are left out (a module holds at most %lu)\n",
-                  static_cast<unsigned long>(scan.leftOutCount),
-                  static_cast<unsigned long>(kMaxInstruments));
-    }
-
-    for (MidiTrack& track : tracks) track.ended = false;
-    if (file.timing.fastestTempo == kNone32) file.timing.fastestTempo = kDefaultTempo;
-
-    // Seed of the row grid. The small method starts from the average of the
-    // shortest melodic and percussion notes (a missing one counts as all bits
-    // set, and the sum wraps), moved up to the next multiple of
-    // division / quantize ticks; the default starts from one tick.
+// Seed of the row grid. The small method starts from the average of the
+// shortest melodic and percussion notes (a missing one counts as all bits set,
+// and the sum wraps), moved up to the next multiple of division / quantize
+// ticks; the default starts from one tick.
+Status seedRowGrid(const ScanState& scan, const RunState& run, FileState& file, Console& out) {
     std::uint32_t seed = 1;
     if (run.settings.has(kSmall)) {
         const std::uint32_t quantize = run.settings.quantize;
@@ -181,6 +166,28 @@ Status scanTracks(RunState& run, FileState& file, Console& out) {
     file.shortestNote = seed;
     file.timing.ticksPerRow = seed;
     return Status::Ok;
+}
+
+}  // namespace
+
+Status scanTracks(RunState& run, FileState& file, Console& out) {
+    out.print("Scanning tracks");
+    ScanState scan;
+    walkTracks(scan, run, file, out);
+    out.print("\n");
+
+    unsigned long stillOn = 0;
+    for (const NoteSlot& slot : scan.notes) stillOn += slot.on ? 1 : 0;
+    if (stillOn != 0) out.print("    WARNING: %lu notes are left on\n", stillOn);
+    if (scan.leftOutCount != 0) {
+        out.print("    WARNING: %lu instruments are left out (a module holds at most %lu)\n",
+                  static_cast<unsigned long>(scan.leftOutCount),
+                  static_cast<unsigned long>(kMaxInstruments));
+    }
+
+    for (MidiTrack& track : file.midi.tracks) track.ended = false;
+    if (file.timing.fastestTempo == kNone32) file.timing.fastestTempo = kDefaultTempo;
+    return seedRowGrid(scan, run, file, out);
 }
 
 }  // namespace korvalin
