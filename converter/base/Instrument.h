@@ -72,6 +72,7 @@ struct InstrumentRecord {
     std::uint32_t drumNote = 0;
     std::vector<SampleRecord> samples;  // sampleCount = samples.size()
     std::int16_t transpose = 0;
+    std::uint16_t mapIndex = 0;  // the patch map entry it was loaded for
 };
 
 }  // namespace korvalin

@@ -285,19 +285,26 @@ Status findPatchInstrument(const PatchContext& ctx, std::uint8_t sampleVolume,
     return Status::Ok;
 }
 
-// The PatchMap index of the entry that holds instrument number `number`.
-std::optional<std::size_t> findMapIndex(const RunState& run, std::size_t number) {
-    for (std::size_t i = 0; i < kPatchMapSize; ++i)
-        if (run.patchMap[i].instrument == number) return i;
-    return std::nullopt;
+// For every instrument number, from 1 up, the index of the PatchMap entry
+// that holds it (kPatchMapSize where none does): found in one pass over the
+// map instead of one search per instrument.
+std::vector<std::size_t> indexMapEntries(const RunState& run, std::size_t count) {
+    std::vector<std::size_t> mapIndexOf(count, kPatchMapSize);
+    for (std::size_t i = kPatchMapSize; i-- > 0;) {
+        const std::size_t number = run.patchMap[i].instrument;
+        if (number >= 1 && number <= count) mapIndexOf[number - 1] = i;
+    }
+    return mapIndexOf;
 }
 
 // Takes instrument `number` out of the numbering: later instruments move down
 // by one.
-void dropInstrument(RunState& run, FileState& file, std::size_t number) {
+void dropInstrument(RunState& run, FileState& file, std::vector<std::size_t>& mapIndexOf,
+                    std::size_t number) {
     for (auto& entry : run.patchMap)
         if (entry.instrument > number) --entry.instrument;
     --file.nextInstrument;
+    mapIndexOf.erase(mapIndexOf.begin() + static_cast<std::ptrdiff_t>(number - 1));
 }
 
 std::size_t instrumentCount(const FileState& file) {
@@ -312,6 +319,7 @@ Status readPatchInstrument(const RunState& run, FileState& file, std::size_t ind
     ByteReader in(bytes);
     const PatchContext ctx{
         run, file, file.instruments[index], run.patchMap[mapIndex], mapIndex, path, in, out};
+    ctx.instrument.mapIndex = static_cast<std::uint16_t>(mapIndex);
     const std::optional<std::uint16_t> masterVolume = checkPatchHeader(ctx);
     if (!masterVolume) return Status::Abort;
     // Some patch sets store a master volume far above the usual 127.
@@ -320,22 +328,25 @@ Status readPatchInstrument(const RunState& run, FileState& file, std::size_t ind
     return findPatchInstrument(ctx, sampleVolume, ctx.entry.patchInstrument);
 }
 
-Status loadInstrument(RunState& run, FileState& file, std::size_t index, Console& out) {
-    // A dropped instrument's place is taken by the next one, which is loaded
-    // in the same place.
+namespace {
+
+// Loads instrument index + 1; a dropped instrument's place is taken by the
+// next one, which is loaded in the same place.
+Status loadInstrument(RunState& run, FileState& file, std::size_t index,
+                      std::vector<std::size_t>& mapIndexOf, Console& out) {
     while (index < instrumentCount(file)) {
         const std::size_t number = index + 1;
-        const std::optional<std::size_t> mapIndex = findMapIndex(run, number);
-        if (!mapIndex) {
-            dropInstrument(run, file, number);
+        const std::size_t mapIndex = mapIndexOf[index];
+        if (mapIndex == kPatchMapSize) {
+            dropInstrument(run, file, mapIndexOf, number);
             continue;
         }
-        PatchMapEntry& entry = run.patchMap[*mapIndex];
+        PatchMapEntry& entry = run.patchMap[mapIndex];
         if (!entry.hasPath) {
             entry.instrument = 0;
             out.print("\n    WARNING: Midi instrument %ld has no entry in patch.cfg!",
-                      static_cast<long>(*mapIndex));
-            dropInstrument(run, file, number);
+                      static_cast<long>(mapIndex));
+            dropInstrument(run, file, mapIndexOf, number);
             continue;
         }
 
@@ -345,18 +356,21 @@ Status loadInstrument(RunState& run, FileState& file, std::size_t index, Console
             out.systemError(entry.patchPath, errorNumber);
             return Status::Failed;
         }
-        return readPatchInstrument(run, file, index, *mapIndex, entry.patchPath, bytes, out);
+        return readPatchInstrument(run, file, index, mapIndex, entry.patchPath, bytes, out);
     }
     return Status::Ok;
 }
+
+}  // namespace
 
 Status initPatches(RunState& run, FileState& file, Console& out) {
     out.print("Instruments used: %lu\n", static_cast<unsigned long>(instrumentCount(file)));
     out.print("Initializing Patches");
     allocOrAbort(file.instruments, instrumentCount(file), out);
+    std::vector<std::size_t> mapIndexOf = indexMapEntries(run, instrumentCount(file));
     // The count is read again each time: dropped instruments lower it.
     for (std::size_t index = 0; index < instrumentCount(file); ++index) {
-        const Status status = loadInstrument(run, file, index, out);
+        const Status status = loadInstrument(run, file, index, mapIndexOf, out);
         if (status != Status::Ok) return status;
         out.print(".");
     }

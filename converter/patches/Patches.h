@@ -19,7 +19,6 @@ extern const std::array<std::uint32_t, 108> noteFrequencyTable;
 // Loads the patch of every numbered instrument into file.instruments and drops
 // the programs and keys that have no patch.cfg entry.
 Status initPatches(RunState& run, FileState& file, Console& out);
-Status loadInstrument(RunState& run, FileState& file, std::size_t index, Console& out);
 // Parses one patch held in memory into file.instruments[index] (already sized):
 // the header check, the search for the entry's patchInstrument, and all its
 // layers and waves. `path` is only used in messages.
