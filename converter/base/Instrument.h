@@ -20,6 +20,23 @@ struct EnvelopePoint {
     std::uint16_t y = 0;
 };
 
+// Sizes of an instrument header and a sample header as the module holds
+// them. The instrument header: its size, name, type, sample count, the sample
+// header size, one keymap byte per note, volume and panning envelopes of
+// twelve points, eight point counts and indices, two envelope types, four
+// vibrato bytes, the fadeout and 22 reserved bytes. The sample header: length,
+// loop start and length, volume, finetune, type, panning, relative note, one
+// reserved byte and the name.
+inline constexpr std::size_t kKeymapNotes = 96;
+inline constexpr std::size_t kEnvelopePointCount = 12;
+inline constexpr std::size_t kSampleNameBytes = 22;
+inline constexpr std::uint32_t kInstrumentHeaderSize = 263;
+inline constexpr std::uint32_t kSampleHeaderSize = 40;
+static_assert(kInstrumentHeaderSize == 4 + 22 + 1 + 2 + 4 + kKeymapNotes +
+                                           2 * kEnvelopePointCount * sizeof(EnvelopePoint) + 8 + 2 +
+                                           4 + 2 + 22);
+static_assert(kSampleHeaderSize == 3 * 4 + 6 * 1 + kSampleNameBytes);
+
 struct SampleRecord {
     std::uint32_t byteLength = 0;
     std::uint32_t frameCount = 0;
@@ -30,7 +47,7 @@ struct SampleRecord {
     std::uint8_t type = 0;
     std::uint8_t panning = 0;
     std::int8_t relativeNote = 0;
-    std::array<char, 22> name{};
+    std::array<char, kSampleNameBytes> name{};
     std::vector<std::uint8_t> data;
     std::uint32_t dataOffset = 0;
     std::uint32_t sampleRate = 0;
@@ -49,15 +66,15 @@ enum EnvelopeType : std::uint8_t {
 };
 
 struct InstrumentRecord {
-    std::uint32_t headerSize = 263;
+    std::uint32_t headerSize = kInstrumentHeaderSize;
     std::array<char, 22> name{};
     std::uint8_t type = 0;
     std::uint16_t sampleCount = 0;
     std::uint16_t writtenSampleCount = 0;
-    std::uint32_t sampleHeaderSize = 40;
-    std::array<std::int16_t, 96> keymap{};
-    std::array<EnvelopePoint, 12> volumeEnvelope{};
-    std::array<EnvelopePoint, 12> panningEnvelope{};
+    std::uint32_t sampleHeaderSize = kSampleHeaderSize;
+    std::array<std::int16_t, kKeymapNotes> keymap{};
+    std::array<EnvelopePoint, kEnvelopePointCount> volumeEnvelope{};
+    std::array<EnvelopePoint, kEnvelopePointCount> panningEnvelope{};
     std::uint8_t volumePointCount = 0;
     std::uint8_t volumeSustainPoint = 0;
     std::uint8_t volumeLoopStart = 0;

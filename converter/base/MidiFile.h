@@ -8,6 +8,28 @@ namespace korvalin {
 
 inline constexpr std::uint32_t kMidiHeaderId = 0x4D546864;  // "MThd"
 inline constexpr std::uint32_t kMidiTrackId = 0x4D54726B;   // "MTrk"
+// Kinds of channel message: the high half of the status byte.
+enum MidiKind : std::uint8_t {
+    kKindNoteOff = 0x80,
+    kKindNoteOn = 0x90,
+    kKindKeyPressure = 0xA0,
+    kKindController = 0xB0,
+    kKindProgram = 0xC0,
+    kKindChannelPressure = 0xD0,
+    kKindPitchBend = 0xE0,
+};
+
+// Controller numbers the converter acts on.
+enum MidiController : std::uint8_t {
+    kControlModulation = 1,
+    kControlDataEntry = 6,
+    kControlVolume = 7,
+    kControlPan = 10,
+    kControlSustain = 64,
+    kControlRpnLow = 100,
+    kControlRpnHigh = 101,
+};
+
 inline constexpr std::uint8_t kStatusSysex = 0xF0;
 inline constexpr std::uint8_t kStatusMeta = 0xFF;
 inline constexpr std::uint8_t kMetaEndOfTrack = 0x2F;
@@ -34,9 +56,11 @@ struct MidiEvent {
     bool isEndOfTrack() const { return isMeta(kMetaEndOfTrack); }
     bool isSetTempo() const { return isMeta(kMetaSetTempo); }
     // Note-on with a velocity above 0.
-    bool isNoteOn() const { return kind() == 0x90 && data2 != 0; }
+    bool isNoteOn() const { return kind() == kKindNoteOn && data2 != 0; }
     // Note-off, or note-on with velocity 0.
-    bool isNoteOff() const { return kind() == 0x80 || (kind() == 0x90 && data2 == 0); }
+    bool isNoteOff() const {
+        return kind() == kKindNoteOff || (kind() == kKindNoteOn && data2 == 0);
+    }
     // Microseconds per quarter note of a set-tempo event (missing bytes count as 0).
     std::uint32_t tempo() const {
         std::uint32_t v = 0;

@@ -3,15 +3,10 @@
 #include <cctype>
 
 #include "driver/Paths.h"
+#include "score/NoteData.h"
 
 namespace korvalin {
 namespace {
-
-constexpr std::uint32_t kMaxModuleChannels = 32;
-
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 bool isSingleQuote(char c) {
     return c == '\'' || c == '`';
@@ -92,7 +87,7 @@ std::vector<std::string> splitOptionText(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         const char c = text[i++];
-        if (isSpace(c)) {
+        if (isBlank(c)) {
             if (!word.empty()) words.push_back(word);
             word.clear();
         } else if (c == '"' || isSingleQuote(c)) {
@@ -113,7 +108,7 @@ std::vector<std::string> splitOptionText(std::string_view text) {
 
 std::optional<std::uint32_t> scanUnsigned(std::string_view text, std::size_t* end) {
     std::size_t i = 0;
-    while (i < text.size() && isSpace(text[i])) ++i;
+    while (i < text.size() && isBlank(text[i])) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     if (i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) return std::nullopt;
@@ -150,11 +145,12 @@ void parseOptions(std::span<const std::string> words, ConversionSettings& settin
 }
 
 void checkSettings(ConversionSettings& settings, Console& out) {
-    if (settings.maxChannels == 0 || settings.maxChannels > kMaxModuleChannels) {
-        const std::uint32_t used = settings.maxChannels == 0 ? 1 : kMaxModuleChannels;
+    constexpr auto kLimit = static_cast<std::uint32_t>(kMaxModuleChannels);
+    if (settings.maxChannels == 0 || settings.maxChannels > kLimit) {
+        const std::uint32_t used = settings.maxChannels == 0 ? 1 : kLimit;
         out.print("\n    WARNING: -maxch %lu is out of range 1 to %lu, using %lu",
                   static_cast<unsigned long>(settings.maxChannels),
-                  static_cast<unsigned long>(kMaxModuleChannels), static_cast<unsigned long>(used));
+                  static_cast<unsigned long>(kLimit), static_cast<unsigned long>(used));
         settings.maxChannels = used;
     }
 }

@@ -17,6 +17,12 @@ namespace korvalin {
 inline constexpr const char* kUsageText =
     "\n\nUsage: KORVALIN [options] file1 [file2 [...]]\n\nPlease see readme for options.\n";
 
+// The whitespace that separates words in korvalin.cfg and patch.cfg: blank,
+// tab, line feed, vertical tab, form feed and carriage return.
+inline bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
 // Splits the text of an option file into words. Whitespace separates words;
 // "..." and '...' (a single quote or backquote opens, either one closes) keep
 // whitespace inside a word and are removed; a quoted stretch does not end the

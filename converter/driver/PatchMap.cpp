@@ -8,15 +8,11 @@
 namespace korvalin {
 namespace {
 
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // The next run of non-blank characters, or empty at the end of the line.
 std::string_view nextWord(std::string_view line, std::size_t& pos) {
-    while (pos < line.size() && isSpace(line[pos])) ++pos;
+    while (pos < line.size() && isBlank(line[pos])) ++pos;
     const std::size_t start = pos;
-    while (pos < line.size() && !isSpace(line[pos])) ++pos;
+    while (pos < line.size() && !isBlank(line[pos])) ++pos;
     return line.substr(start, pos - start);
 }
 

@@ -19,17 +19,22 @@ constexpr std::size_t kMinTrackBytes = 12;
 constexpr std::uint64_t kTailQuarters = 16;
 constexpr std::uint8_t kMaxDataByte = 0x7F;
 
+// Status bytes have the top bit set; data bytes carry seven bits.
+constexpr std::uint8_t kStatusBit = 0x80;
+
+// Every status below the program change (the unresolved status 0 included)
+// and the pitch bend take two data bytes.
 bool hasTwoDataBytes(std::uint8_t status) {
-    return status < 0xC0 || (status >= 0xE0 && status <= 0xEF);
+    return status < kKindProgram || (status >= kKindPitchBend && status < kStatusSysex);
 }
 
 bool isChannelMessage(std::uint8_t status) {
-    return status >= 0x80 && status < 0xF0;
+    return status >= kKindNoteOff && status < kStatusSysex;
 }
 
 bool isNoteMessage(std::uint8_t status) {
     const auto kind = status & 0xF0;
-    return kind == 0x80 || kind == 0x90;
+    return kind == kKindNoteOff || kind == kKindNoteOn;
 }
 
 // A variable-length quantity: seven bits per byte, high bit set on all but the
@@ -102,7 +107,7 @@ EventResult readEvent(const RunState& run, ByteReader& in, MidiTrack& track,
         // Statuses 0xF1..0xFE take this path too: one data byte, and they
         // become the running status. A data byte at the very start of a track
         // is stored with status 0 and two data bytes.
-        if (event.status & 0x80) {
+        if (event.status & kStatusBit) {
             event.data1 = in.readU8();
         } else {
             event.data1 = event.status;

@@ -28,7 +28,7 @@ const std::array<std::uint32_t, 108> noteFrequencyTable{
 namespace {
 
 // Sizes of the GF1 records.
-constexpr std::size_t kInstrumentHeaderSize = 63;
+constexpr std::size_t kGf1InstrumentBytes = 63;
 constexpr std::size_t kNameSize = 16;
 constexpr std::size_t kWaveNameSize = 7;
 
@@ -37,16 +37,6 @@ constexpr std::uint16_t kMaxSampleVolume = 64;
 // Keymap entries are written as single bytes, so an instrument cannot address
 // more waves than that.
 constexpr std::size_t kMaxWavesPerInstrument = 255;
-
-// GF1 wave modes bits.
-enum WaveMode : std::uint8_t {
-    kMode16Bit = 0x01,
-    kModeUnsigned = 0x02,
-    kModeLooping = 0x04,
-    kModeBidirectional = 0x08,
-    kModeSustain = 0x20,
-    kModeEnvelope = 0x40,
-};
 
 // Everything the readers of one patch share.
 struct PatchContext {
@@ -264,9 +254,9 @@ Status findPatchInstrument(const PatchContext& ctx, std::uint8_t sampleVolume,
         in.skip(40);  // reserved
         if (!in.ok()) return invalidPatch(ctx);
         if (number == patchInstrument) break;
-        if (size < kInstrumentHeaderSize) return invalidPatch(ctx);
+        if (size < kGf1InstrumentBytes) return invalidPatch(ctx);
         // An instrument running past the end leaves nothing to search.
-        if (!in.skip(std::min<std::size_t>(size - kInstrumentHeaderSize, in.remaining())))
+        if (!in.skip(std::min<std::size_t>(size - kGf1InstrumentBytes, in.remaining())))
             return invalidPatch(ctx);
     }
 

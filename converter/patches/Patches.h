@@ -13,6 +13,16 @@
 
 namespace korvalin {
 
+// Bits of a GF1 wave's modes byte.
+enum WaveMode : std::uint8_t {
+    kMode16Bit = 0x01,
+    kModeUnsigned = 0x02,
+    kModeLooping = 0x04,
+    kModeBidirectional = 0x08,
+    kModeSustain = 0x20,
+    kModeEnvelope = 0x40,
+};
+
 // Equal-tempered note frequencies C0..B8 in thousandths of a hertz.
 extern const std::array<std::uint32_t, 108> noteFrequencyTable;
 

@@ -18,13 +18,8 @@ constexpr double kReferenceFrequency = 138591.0;
 constexpr double kMiddleCRate = 8363.0;
 
 // Longest envelope and the level below which a point counts as silent.
-constexpr std::size_t kEnvelopePoints = 12;
 constexpr std::uint16_t kSilentLevel = 4;
 constexpr std::uint32_t kMaxFadeout = 4095;
-
-// GF1 modes bits used by the envelope.
-constexpr std::uint8_t kModeSustain = 0x20;
-constexpr std::uint8_t kModeEnvelope = 0x40;
 
 // Duration of one GF1 envelope stage in milliseconds: the stage moves the
 // level by `diff` in steps of `increment` every `step` milliseconds.
@@ -90,7 +85,7 @@ EnvelopeStages readStages(const WaveEnvelope& wave, float ticksPerSecond) {
 
 // One tremolo period inserted behind the sustain point s, looped while the
 // key is held: up by depth, back, down by depth, back, over `period` ticks.
-void insertTremolo(std::array<EnvelopePoint, kEnvelopePoints>& points, std::size_t& count,
+void insertTremolo(std::array<EnvelopePoint, kEnvelopePointCount>& points, std::size_t& count,
                    std::size_t s, std::uint32_t period, std::uint16_t depth) {
     for (std::size_t i = count; i-- > s + 1;) {
         points[i + 5] = points[i];
@@ -274,7 +269,7 @@ void convertEnvelope(InstrumentRecord& instrument, const WaveEnvelope& wave, std
     const auto& levels = stages.levels;
 
     const bool envelopeOn = (wave.modes & kModeEnvelope) != 0;
-    std::array<EnvelopePoint, kEnvelopePoints> points{};
+    std::array<EnvelopePoint, kEnvelopePointCount> points{};
     std::size_t firstStage = 0;
     std::size_t sustainBase = 1;
     if (ticks[0] == 0) {

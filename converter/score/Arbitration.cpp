@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "score/EffectClass.h"
 #include "score/NoteData.h"
 
 namespace korvalin {
@@ -97,19 +98,22 @@ std::int32_t effectPriority(std::int32_t effect, std::int32_t param) {
 }
 
 std::int32_t effectClass(std::int32_t effect, std::int32_t param) {
-    if (effect == kAbsent || effect < 0 || effect > kHighestEffect) return 0;
+    if (effect == kAbsent || effect < 0 || effect > kHighestEffect) return kClassNone;
+    // Short names for the tables: none, global, MIDI channel, own channel.
+    constexpr EffectClass N = kClassNone, G = kClassGlobal, M = kClassMidiChannel,
+                          C = kClassChannel;
     if (effect == kEffectExtended) {
-        if (param == kAbsent) return 0;
+        if (param == kAbsent) return kClassNone;
         // Sub-commands 0x0 to 0xF.
-        static constexpr std::int32_t kExtendedClass[16] = {0, 3, 3, 2, 2, 2, 3, 2,
-                                                            0, 3, 2, 2, 3, 3, 1, 0};
+        static constexpr EffectClass kExtendedClass[16] = {N, C, C, M, M, M, C, M,
+                                                           N, C, M, M, C, C, G, N};
         return kExtendedClass[subCommand(param)];
     }
     // Effect numbers 0x00 to 0x23 (0x0E handled above).
-    static constexpr std::int32_t kEffectClass[kHighestEffect + 1] = {
-        1, 3, 3, 2, 2, 2, 2, 2, 3, 3, 2, 2, 2, 3, 0, 1,  // 0x00-0x0F
-        1, 1, 0, 0, 3, 3, 0, 0, 0, 2, 0, 3, 0, 2, 0, 0,  // 0x10-0x1F
-        0, 2, 0, 0,                                      // 0x20-0x23
+    static constexpr EffectClass kEffectClass[kHighestEffect + 1] = {
+        G, C, C, M, M, M, M, M, C, C, M, M, M, C, N, G,  // 0x00-0x0F
+        G, G, N, N, C, C, N, N, N, M, N, C, N, M, N, N,  // 0x10-0x1F
+        N, M, N, N,                                      // 0x20-0x23
     };
     return kEffectClass[effect];
 }
@@ -118,10 +122,10 @@ bool placeEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t channel
                  std::int32_t effect, std::int32_t param) {
     if (channel >= ctx.cells.size()) return false;
     switch (effectClass(effect, param)) {
-        case 1:
+        case kClassGlobal:
             channel = globalChannel(ctx, effect, param);
             break;
-        case 2:
+        case kClassMidiChannel:
             for (std::size_t k = 0; k < ctx.channels.size(); ++k) {
                 if (ctx.channels[k].midiChannel == midiChannel) {
                     channel = k;
@@ -129,7 +133,7 @@ bool placeEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t channel
                 }
             }
             break;
-        case 3:
+        case kClassChannel:
             break;
         default:
             return false;  // effects the converter never places
@@ -143,7 +147,7 @@ bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::
 
     // A global effect of the same kind is in the way: move it to the channel
     // with the weakest effect instead of losing it.
-    if (cell.effect != kAbsent && effectClass(cell.effect, cell.param) == 1 &&
+    if (cell.effect != kAbsent && effectClass(cell.effect, cell.param) == kClassGlobal &&
         sameKind(cell.effect, cell.param, effect, param)) {
         const std::size_t k = weakestChannel(ctx, channel);
         if (k < ctx.cells.size() && cellPriority(cell) >= cellPriority(ctx.cells[k])) {

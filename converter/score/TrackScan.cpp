@@ -6,12 +6,12 @@
 #include <functional>
 #include <vector>
 
+#include "score/NoteData.h"
 #include "score/Score.h"
 
 namespace korvalin {
 namespace {
 
-constexpr std::size_t kMidiChannels = 16;
 // One slot for every possible data byte: melodic notes are stored plus one
 // (1..128), and a malformed file may carry any byte value as a key.
 constexpr std::size_t kNoteSlots = 256;
@@ -67,7 +67,7 @@ void handleEvent(ScanState& scan, RunState& run, FileState& file, MidiEvent& eve
             if (entry.highestNote < event.data1) entry.highestNote = event.data1;
         }
     } else if (event.isNoteOff()) {
-        event.status = static_cast<std::uint8_t>(0x80 | ch);  // later stages see only 0x8n
+        event.status = static_cast<std::uint8_t>(kKindNoteOff | ch);  // later stages see only 0x8n
         NoteSlot& slot = scan.slot(ch, event.data1);
         if (!slot.on) return;
         slot.on = false;
@@ -78,7 +78,7 @@ void handleEvent(ScanState& scan, RunState& run, FileState& file, MidiEvent& eve
     } else if (event.isSetTempo()) {
         const std::uint32_t tempo = event.tempo();
         if (tempo < file.timing.fastestTempo) file.timing.fastestTempo = tempo;
-    } else if (event.kind() == 0xC0 && !percussion) {
+    } else if (event.kind() == kKindProgram && !percussion) {
         scan.program[ch] = event.data1;
     }
 }

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/Arith.h"
+#include "score/EffectClass.h"
 #include "score/NoteData.h"
 
 namespace korvalin {
@@ -14,11 +16,6 @@ namespace {
 
 constexpr std::int32_t kBendCentre = 8192;
 constexpr std::int32_t kNoteCount = 96;
-
-// Signed 32-bit product with two's complement wrap-around.
-std::int32_t mul32(std::int32_t a, std::int32_t b) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
-}
 
 bool isActive(const ModuleChannel& channel) {
     return channel.state != ChannelState::Free;
@@ -138,7 +135,7 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
     // A per-note effect left in the cell belongs to the previous note; global
     // effects stay.
     NoteCell& cell = ctx.cells[c];
-    if (effectClass(cell.effect, cell.param) != 1) clearEffect(ctx, c);
+    if (effectClass(cell.effect, cell.param) != kClassGlobal) clearEffect(ctx, c);
 
     ModuleChannel& channel = ctx.channels[c];
     resetChannel(channel, ChannelState::Playing);
@@ -267,7 +264,7 @@ void translateController(NoteContext& ctx, const MidiEvent& event) {
     auto onMidiChannel = [ch](const ModuleChannel& channel) { return channel.midiChannel == ch; };
 
     switch (event.data1) {
-        case 1: {  // modulation: vibrato depth 0..5
+        case kControlModulation: {  // vibrato depth 0..5
             midi.vibratoDepth = static_cast<std::int16_t>(value / 24);
             if (midi.vibratoDepth == 0) break;  // sounding notes keep their vibrato
             for (std::size_t c = 0; c < ctx.channels.size(); ++c) {
@@ -277,7 +274,7 @@ void translateController(NoteContext& ctx, const MidiEvent& event) {
             }
             break;
         }
-        case 6:  // data entry
+        case kControlDataEntry:
             if (ctx.run.rpnNumber == 0 && ctx.run.rpnFlags == 3 && value != 0) {
                 // Pitch-bend range in semitones; a range too wide for the slide
                 // unit still keeps a divisor of 1.
@@ -286,7 +283,7 @@ void translateController(NoteContext& ctx, const MidiEvent& event) {
             }
             ctx.run.rpnFlags = 0;
             break;
-        case 7:  // channel volume
+        case kControlVolume:
             midi.volume = static_cast<std::uint8_t>(value / 2);
             for (std::size_t c = 0; c < ctx.channels.size(); ++c) {
                 const ModuleChannel& channel = ctx.channels[c];
@@ -294,13 +291,13 @@ void translateController(NoteContext& ctx, const MidiEvent& event) {
                 putVolume(ctx, kVolumeSet + (channel.velocity * midi.volume) / 64, c);
             }
             break;
-        case 10:  // pan
+        case kControlPan:
             if (ctx.noPan) break;
             for (std::size_t c = 0; c < ctx.channels.size(); ++c)
                 if (onMidiChannel(ctx.channels[c])) placePanning(ctx, c, 2 * value);
             midi.pan = static_cast<std::int16_t>(value);
             break;
-        case 64:  // sustain pedal
+        case kControlSustain:
             if (value < 63 && midi.sustain > 0) {
                 // Pending key-offs fire at the next row start.
                 for (ModuleChannel& channel : ctx.channels)
@@ -311,11 +308,11 @@ void translateController(NoteContext& ctx, const MidiEvent& event) {
                 midi.sustain = 16;
             }
             break;
-        case 100:  // registered parameter, low 7 bits
+        case kControlRpnLow:  // registered parameter, low 7 bits
             ctx.run.rpnNumber = static_cast<std::uint16_t>((ctx.run.rpnNumber & 0x3F80) + value);
             ctx.run.rpnFlags |= 1;
             break;
-        case 101:  // registered parameter, high 7 bits
+        case kControlRpnHigh:  // registered parameter, high 7 bits
             ctx.run.rpnNumber =
                 static_cast<std::uint16_t>((ctx.run.rpnNumber & 0x7F) + value * 128);
             ctx.run.rpnFlags |= 2;

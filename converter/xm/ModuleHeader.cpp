@@ -13,9 +13,7 @@ namespace {
 constexpr char kIdText[] = "Extended Module: ";
 constexpr char kTrackerName[] = "KORVALIN";
 constexpr std::uint16_t kFormatVersion = 0x0104;
-constexpr std::uint32_t kHeaderSize = 276;
 constexpr std::uint16_t kLinearFrequencies = 1;
-constexpr std::uint32_t kMaxPatterns = 256;  // entries of the order table
 
 }  // namespace
 
@@ -32,7 +30,7 @@ Status fillModuleHeader(RunState& run, FileState& file, Console& out) {
             lastRow = last.row;
         }
     }
-    if (lastPattern >= kMaxPatterns) {
+    if (lastPattern >= kOrderTableSize) {
         // The timing stage keeps every piece within 255 patterns.
         out.print("ERROR: The piece needs %lu patterns, more than a module holds\n",
                   static_cast<unsigned long>(lastPattern) + 1);
@@ -45,7 +43,7 @@ Status fillModuleHeader(RunState& run, FileState& file, Console& out) {
     header.trackerName = {};
     std::memcpy(header.trackerName.data(), kTrackerName, sizeof kTrackerName - 1);
     header.formatVersion = kFormatVersion;
-    header.headerSize = kHeaderSize;
+    header.headerSize = kModuleHeaderSize;
     header.songLength = static_cast<std::uint16_t>(lastPattern + 1);
     header.patternCount = header.songLength;
     header.restartPosition = 0;
