@@ -7,7 +7,9 @@
 namespace korvalin {
 namespace {
 
-constexpr std::uint32_t kMaxRows = 255 * kRowsPerPattern;  // 65025 rows in 255 patterns
+// The music fills at most 255 patterns (65025 rows), one order-table entry
+// short of the module's limit, so the closing pattern always has room.
+constexpr std::uint32_t kMaxRows = (kOrderTableSize - 1) * kRowsPerPattern;
 constexpr std::uint32_t kMaxSpeed = 5;
 // Each round of the search either shrinks the grid by a quarter or jumps it up
 // to the next usable size, so a few hundred rounds cover any 32-bit grid.
