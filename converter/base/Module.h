@@ -34,9 +34,9 @@ struct ModuleHeader {
 inline constexpr std::size_t kModuleIdBytes = 60;
 inline constexpr std::uint32_t kModuleHeaderSize = 276;
 inline constexpr std::size_t kModuleHeaderBytes = kModuleIdBytes + kModuleHeaderSize;
-static_assert(kModuleIdBytes == 17 + sizeof(ModuleHeader::moduleName) + 1 +
-                                    sizeof(ModuleHeader::trackerName) +
-                                    sizeof(ModuleHeader::formatVersion));
+static_assert(kModuleIdBytes ==
+              sizeof(ModuleHeader::idText) - 1 + sizeof(ModuleHeader::moduleName) + 1 +
+                  sizeof(ModuleHeader::trackerName) + sizeof(ModuleHeader::formatVersion));
 static_assert(kModuleHeaderSize ==
               sizeof(ModuleHeader::headerSize) + sizeof(ModuleHeader::songLength) +
                   sizeof(ModuleHeader::restartPosition) + sizeof(ModuleHeader::channelCount) +
