@@ -154,10 +154,10 @@ std::unique_ptr<QMessageBox> makeMessageBox(QWidget* owner, const QString& text,
     // centres on the screen.
     QWidget* parent = owner && owner->window()->isVisible() ? owner : nullptr;
     auto box = std::make_unique<QMessageBox>(parent);
-    box->setIcon(icon == MsgIcon::Error       ? QMessageBox::Critical
-                 : icon == MsgIcon::Warning   ? QMessageBox::Warning
-                 : icon == MsgIcon::Question  ? QMessageBox::Question
-                                              : QMessageBox::Information);
+    box->setIcon(icon == MsgIcon::Error      ? QMessageBox::Critical
+                 : icon == MsgIcon::Warning  ? QMessageBox::Warning
+                 : icon == MsgIcon::Question ? QMessageBox::Question
+                                             : QMessageBox::Information);
     box->setWindowTitle(caption);
     box->setText(text);
     box->setStandardButtons(QMessageBox::Ok);

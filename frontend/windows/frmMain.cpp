@@ -2,9 +2,9 @@
 
 #include <QCloseEvent>
 #include <QDir>
-#include <QKeyEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QPalette>
 #include <QScrollBar>
 #include <QStringList>

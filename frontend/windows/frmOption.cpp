@@ -208,8 +208,8 @@ QStringList frmOption::WriteSettings() {
         if (DirExists(folder)) {
             file.writeLine(word + optionFileFolder(folder));
         } else {
-            missing.append(QStringLiteral("%1 \"%2\" does not exist; it is not saved.")
-                               .arg(name, folder));
+            missing.append(
+                QStringLiteral("%1 \"%2\" does not exist; it is not saved.").arg(name, folder));
         }
     };
     try {
