@@ -150,9 +150,11 @@ void setLastDllError(int code) {
 std::unique_ptr<QMessageBox> makeMessageBox(QWidget* owner, const QString& text, MsgIcon icon,
                                             const QString& caption) {
     // A dialog centres itself on its parent's window, even on one not yet
-    // shown, which still sits at the screen's corner; without a parent it
-    // centres on the screen.
-    QWidget* parent = owner && owner->window()->isVisible() ? owner : nullptr;
+    // shown, which still sits at the screen's corner. So the box belongs to
+    // the nearest window on screen (a window still loading has its opener),
+    // or to none and centres on the screen.
+    QWidget* parent = owner;
+    while (parent && !parent->window()->isVisible()) parent = parent->window()->parentWidget();
     auto box = std::make_unique<QMessageBox>(parent);
     box->setIcon(icon == MsgIcon::Error      ? QMessageBox::Critical
                  : icon == MsgIcon::Warning  ? QMessageBox::Warning

@@ -110,7 +110,8 @@ void msgBox(QWidget* owner, const QString& text, MsgIcon icon, const QString& ca
 bool askYesNo(QWidget* owner, const QString& text, const QString& caption);
 
 // The box msgBox shows, not yet shown: titled exactly by caption, and centred
-// on owner's window when that is on screen, otherwise on the screen.
+// on owner's window when that is on screen, else on the nearest window on
+// screen that opened it, else on the screen.
 std::unique_ptr<QMessageBox> makeMessageBox(QWidget* owner, const QString& text, MsgIcon icon,
                                             const QString& caption);
 

@@ -10,6 +10,7 @@
 
 #include "main_option_fixture.h"
 #include "windows/frmMain.h"
+#include "windows/frmOption.h"
 
 namespace korvalinfe::testing {
 namespace {
@@ -84,10 +85,12 @@ TEST_F(MainWindowTest, TitlesAreExactlyTheCaptions) {
     auto window = started({"-sampd /p"});
     EXPECT_EQ(window->windowTitle(), "Korvalin FrontEnd - Convert MIDI to XM v0.16");
     window->move(300, 200);
-    for (bool shown : {false, true}) {
+    QWidget* loading = new frmOption(window.get());  // a window of its own, not yet shown
+    const std::tuple<QWidget*, bool> cases[] = {
+        {window->cmdConvert, false}, {window->cmdConvert, true}, {loading, true}};
+    for (const auto& [owner, shown] : cases) {
         window->setVisible(shown);
-        auto box = makeMessageBox(window->cmdConvert, "No Midi files select.", MsgIcon::Warning,
-                                  QStringLiteral("Convert"));
+        auto box = makeMessageBox(owner, "No Midi files select.", MsgIcon::Warning, "Convert");
         box->show();
         EXPECT_EQ(box->windowTitle(), "Convert");
         const QRect around = shown ? window->frameGeometry() : box->screen()->availableGeometry();
