@@ -6,7 +6,6 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QTest>
-#include <QTimer>
 
 #include "main_option_fixture.h"
 #include "windows/frmMain.h"
@@ -212,9 +211,13 @@ TEST_F(MainWindowTest, RunningConversionCanBeStopped) {
         window->show();
         messages.messages.clear();
         messages.answer = yes;
-        QTimer::singleShot(300, window.get(), [&window, closing] {
-            closing ? (void)window->close() : QTest::keyClick(window->Text1, Qt::Key_Escape);
-        });
+        // The user acts while the converter is at work.
+        QObject::connect(window->ReadOutput1, &ReadOutput::GotChunk, window.get(),
+                         [&window, closing = closing](const QString& chunk, bool) {
+                             if (!chunk.contains("started")) return;
+                             closing ? (void)window->close()
+                                     : QTest::keyClick(window->Text1, Qt::Key_Escape);
+                         });
         window->cmdConvert_Click();
         ASSERT_EQ(messages.messages.size(), 1u);
         EXPECT_TRUE(messages.messages[0].question);
