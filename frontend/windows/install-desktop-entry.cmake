@@ -22,7 +22,9 @@ endif()
 string(REPLACE "%" "%%" program "${program}")
 
 file(READ "${KORVALINFE_DESKTOP_SOURCE}" entry)
-string(REGEX REPLACE "\nExec=[^\n]*" "\nExec=${program}" entry "${entry}")
+# A plain replacement: a regex replacement would take the backslashes.
+string(REGEX MATCH "\nExec=[^\n]*" exec_line "${entry}")
+string(REPLACE "${exec_line}" "\nExec=${program}" entry "${entry}")
 set(target "$ENV{DESTDIR}${KORVALINFE_APPDIR_FULL}/korvalinfe.desktop")
 message(STATUS "Installing: ${target}")
 file(WRITE "${target}" "${entry}")

@@ -7,12 +7,13 @@ set -eu
 command -v desktop-file-validate > /dev/null || { echo "desktop-file-validate missing"; exit 77; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-prefix="$work/my prefix"
+prefix="$work/my \$prefix"
 mkdir "$work/home"
 cmake --install "$1" --component frontend --prefix "$prefix" > /dev/null
 entry="$prefix/share/applications/korvalinfe.desktop"
 desktop-file-validate "$entry"
-command=$(sed -n 's/^Exec=//p' "$entry")
+# The entry's string escapes undone, the rest is quoted as the shell quotes.
+command=$(sed -n 's/^Exec=//p' "$entry" | sed 's/\\\\/\\/g')
 start() { env -i HOME="$work/home" PATH=/usr/bin:/bin "$@"; }
 
 # The first start writes the option file and waits at its notice.
