@@ -1,7 +1,6 @@
 #include "windows/frmOption.h"
 
 #include <QCloseEvent>
-#include <utility>
 
 #include "common/Module1.h"
 #include "common/Toolkit.h"
