@@ -10,7 +10,7 @@ packages=(
     qt6-base-dev
     libopenmpt-dev libxmp-dev
     freepats timidity
-    xvfb xauth
+    xvfb xauth desktop-file-utils xdotool
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Takes the README's screenshots of KorvalinFE from an installed copy running
-# under Xvfb: the main window after converting two MIDI files, and the options
-# window. Needs xvfb, xdotool and imagemagick.
+# under Xvfb with the openbox window manager, title bars included: the main
+# window after converting two MIDI files, and the options window. Needs xvfb,
+# xdotool, imagemagick and openbox.
 #   docs/screenshots/take-screenshots.sh BUILD_DIR
 set -eu
 
@@ -22,9 +23,11 @@ printf -- '-sampd %s\r\n-outd %s\r\n-8bit \r\n-maxch 32\r\n' "$work/samples" "$w
 cat > "$work/session.sh" <<SESSION
 #!/bin/sh
 set -eu
+openbox > /dev/null 2>&1 &
+sleep 1
 HOME="$work/home" "$work/prefix/bin/KorvalinFE" &
 sleep 3
-main=\$(xdotool search --name 'Korvalin FrontEnd' | head -n 1)
+main=\$(xdotool search --onlyvisible --name 'Korvalin FrontEnd' | head -n 1)
 # Browse..., then type the folder and the two names into the file dialog.
 xdotool mousemove --window "\$main" 460 32 click 1
 sleep 2
@@ -37,16 +40,13 @@ sleep 2
 # Convert!, then wait for the converter.
 xdotool mousemove --window "\$main" 460 62 click 1
 sleep 15
-eval \$(xdotool getwindowgeometry --shell "\$main")
-import -window root -crop "\${WIDTH}x\${HEIGHT}+\${X}+\${Y}" +repage "$here/main-window.png"
-# Option..., moved to the side of the main window.
+import -frame -window "\$main" "$here/main-window.png"
+# Option...
 xdotool mousemove --window "\$main" 460 92 click 1
 sleep 2
-option=\$(xdotool search --name '^Option\$' | head -n 1)
-xdotool windowmove "\$option" 0 0
+option=\$(xdotool search --onlyvisible --name '^Option\$' | head -n 1)
 sleep 1
-eval \$(xdotool getwindowgeometry --shell "\$option")
-import -window root -crop "\${WIDTH}x\${HEIGHT}+\${X}+\${Y}" +repage "$here/option-window.png"
+import -frame -window "\$option" "$here/option-window.png"
 SESSION
 chmod +x "$work/session.sh"
 xvfb-run -a -s "-screen 0 1024x768x24" "$work/session.sh"

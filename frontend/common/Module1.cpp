@@ -105,18 +105,38 @@ bool FileExists(const QString& sPath) {
     return isFile;
 }
 
+namespace {
+
+// The converter program must stay executable for everyone who may run it.
+void makeExecutable(std::uint16_t iResource, const QString& sPath) {
+    if (iResource != kResConverter) return;
+    QFile program(sPath);
+    const auto executable = QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
+    if ((program.permissions() & executable) == executable) return;
+    errno = 0;
+    if (!program.setPermissions(program.permissions() | executable))
+        raiseFileError(errno != 0 ? errno : EACCES);
+}
+
+}  // namespace
+
 void ExtractResource(std::uint16_t iResource, const QString& sPath) {
     if (!dirFirst(sPath, false).isEmpty()) return;
+    writeBinaryFile(sPath, loadResData(iResource));
+    makeExecutable(iResource, sPath);
+}
+
+void RefreshResource(std::uint16_t iResource, const QString& sPath) {
     const QByteArray bytes = loadResData(iResource);
-    writeBinaryFile(sPath, bytes);
-    if (iResource == kResConverter) {
-        QFile program(sPath);
-        const auto executable =
-            QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
-        errno = 0;
-        if (!program.setPermissions(program.permissions() | executable))
-            raiseFileError(errno != 0 ? errno : EACCES);
+    if (FileExists(sPath)) {
+        if (readBinaryFile(sPath) != bytes) {
+            if (::access(QFile::encodeName(sPath).constData(), W_OK) != 0) raiseFileError(errno);
+            writeBinaryFile(sPath, bytes);
+        }
+    } else {
+        writeBinaryFile(sPath, bytes);
     }
+    makeExecutable(iResource, sPath);
 }
 
 }  // namespace korvalinfe

@@ -52,6 +52,13 @@ bool FileExists(const QString& sPath);
 // its execute bits set. Failures are raised as RuntimeError.
 void ExtractResource(std::uint16_t iResource, const QString& sPath);
 
+// Makes sPath hold resource iResource exactly: written when absent, replaced
+// through a temporary file and a rename when its bytes differ (a file the
+// user may not write is left as it is and reported), left alone when equal.
+// The converter program keeps its execute bits. Failures are raised as
+// RuntimeError.
+void RefreshResource(std::uint16_t iResource, const QString& sPath);
+
 // Appends '/' unless the text already ends in one.
 QString withTrailingSlash(const QString& folder);
 

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QIcon>
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QWidget>
@@ -99,6 +100,12 @@ bool isListable(const QFileInfo& info, bool includeFolders) {
 
 // ---------------------------------------------------------------- program information
 
+void setUpApplication(QApplication& app) {
+    QApplication::setApplicationName(QString::fromLatin1(kProgramTitle));
+    QApplication::setDesktopFileName(QStringLiteral("korvalinfe"));
+    app.setWindowIcon(QIcon(QStringLiteral(":/korvalinfe/korvalinfe.png")));
+}
+
 QString App::Path() {
     const QString folder = QCoreApplication::applicationDirPath();
     return folder.isEmpty() ? QDir::currentPath() : folder;
@@ -140,19 +147,40 @@ void setLastDllError(int code) {
 
 // ---------------------------------------------------------------- message boxes
 
+std::unique_ptr<QMessageBox> makeMessageBox(QWidget* owner, const QString& text, MsgIcon icon,
+                                            const QString& caption) {
+    // A dialog centres itself on its parent's window, even on one not yet
+    // shown, which still sits at the screen's corner. So the box belongs to
+    // the nearest window on screen (a window still loading has its opener),
+    // or to none and centres on the screen.
+    QWidget* parent = owner;
+    while (parent && !parent->window()->isVisible()) parent = parent->window()->parentWidget();
+    auto box = std::make_unique<QMessageBox>(parent);
+    box->setIcon(icon == MsgIcon::Error      ? QMessageBox::Critical
+                 : icon == MsgIcon::Warning  ? QMessageBox::Warning
+                 : icon == MsgIcon::Question ? QMessageBox::Question
+                                             : QMessageBox::Information);
+    box->setWindowTitle(caption);
+    box->setText(text);
+    box->setStandardButtons(QMessageBox::Ok);
+    return box;
+}
+
 void msgBox(QWidget* owner, const QString& text, MsgIcon icon, const QString& caption) {
     if (messageBoxHook()) {
         messageBoxHook()(ShownMessage{text, icon, caption});
         return;
     }
-    QMessageBox box(owner);
-    box.setIcon(icon == MsgIcon::Error     ? QMessageBox::Critical
-                : icon == MsgIcon::Warning ? QMessageBox::Warning
-                                           : QMessageBox::Information);
-    box.setWindowTitle(caption);
-    box.setText(text);
-    box.setStandardButtons(QMessageBox::Ok);
-    box.exec();
+    makeMessageBox(owner, text, icon, caption)->exec();
+}
+
+bool askYesNo(QWidget* owner, const QString& text, const QString& caption) {
+    if (messageBoxHook())
+        return messageBoxHook()(ShownMessage{text, MsgIcon::Question, caption, true});
+    const auto box = makeMessageBox(owner, text, MsgIcon::Question, caption);
+    box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box->setDefaultButton(QMessageBox::No);
+    return box->exec() == QMessageBox::Yes;
 }
 
 void setMessageBoxHook(MessageBoxHook hook) {
@@ -160,7 +188,10 @@ void setMessageBoxHook(MessageBoxHook hook) {
 }
 
 MessageRecorder::MessageRecorder() {
-    setMessageBoxHook([this](const ShownMessage& message) { messages.push_back(message); });
+    setMessageBoxHook([this](const ShownMessage& message) {
+        messages.push_back(message);
+        return answer;
+    });
 }
 
 MessageRecorder::~MessageRecorder() {

@@ -17,7 +17,9 @@
 #include <string>
 #include <vector>
 
+class QApplication;
 class QComboBox;
+class QMessageBox;
 class QWidget;
 
 namespace korvalinfe {
@@ -25,10 +27,13 @@ namespace korvalinfe {
 // ---------------------------------------------------------------- program information
 
 inline constexpr const char* kProgramTitle = "KorvalinFE";
-inline constexpr const char* kProductName = "Korvalin FrontEnd";
 inline constexpr int kVersionMajor = 0;
 inline constexpr int kVersionMinor = 1;
 inline constexpr int kVersionRevision = 6;
+
+// Names the application and sets its icon. No display name is set: the
+// toolkit would append it to every window and message box title.
+void setUpApplication(QApplication& app);
 
 struct App {
     // Folder of the running executable, without a trailing '/' except for "/".
@@ -90,22 +95,33 @@ void setLastDllError(int code);
 
 // ---------------------------------------------------------------- message boxes
 
-enum class MsgIcon { Error, Warning, Information };
+enum class MsgIcon { Error, Warning, Information, Question };
 
 struct ShownMessage {
     QString text;
     MsgIcon icon;
     QString caption;
+    bool question = false;  // asked with Yes and No buttons
 };
 
 // Modal message box; returns when the user has closed it.
 void msgBox(QWidget* owner, const QString& text, MsgIcon icon, const QString& caption);
+// Modal question with Yes and No (No is the default); true for Yes.
+bool askYesNo(QWidget* owner, const QString& text, const QString& caption);
 
-// Replaces every message box by a call of hook (nullptr restores real boxes).
-using MessageBoxHook = std::function<void(const ShownMessage&)>;
+// The box msgBox shows, not yet shown: titled exactly by caption, and centred
+// on owner's window when that is on screen, else on the nearest window on
+// screen that opened it, else on the screen.
+std::unique_ptr<QMessageBox> makeMessageBox(QWidget* owner, const QString& text, MsgIcon icon,
+                                            const QString& caption);
+
+// Replaces every message box by a call of hook, whose result answers a
+// question (nullptr restores real boxes).
+using MessageBoxHook = std::function<bool(const ShownMessage&)>;
 void setMessageBoxHook(MessageBoxHook hook);
 
-// Records the message boxes shown during its lifetime instead of showing them.
+// Records the message boxes shown during its lifetime instead of showing
+// them; questions get answer.
 class MessageRecorder {
   public:
     MessageRecorder();
@@ -113,6 +129,7 @@ class MessageRecorder {
     MessageRecorder(const MessageRecorder&) = delete;
     MessageRecorder& operator=(const MessageRecorder&) = delete;
     std::vector<ShownMessage> messages;
+    bool answer = true;
 };
 
 // ---------------------------------------------------------------- message pumping

@@ -172,22 +172,13 @@ bool ReadOutput::CloseProcess(std::int32_t lProcessID, std::uint32_t /*uExitCode
     return waitForGroupEnd(pgid, kGraceMilliseconds);
 }
 
-void ReadOutput::RunCommand(const QString& sCommandText) {
-    bProcessing = true;
-    const QPointer<ReadOutput> self(this);
+namespace {
 
-    int fds[2] = {-1, -1};
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        const int error = errno;
-        bProcessing = false;
-        emit Error(QStringLiteral("CreatePipe failed."), error);
-        return;
-    }
-    FdCloser readEnd{fds[0]};
-    FdCloser writeEnd{fds[1]};
-
-    // The child: <interpreter> -c <command> in its own process group, with
-    // standard output and standard error on the pipe and no standard input.
+// Starts <interpreter> -c <command> in a process group of its own, in folder
+// (the current directory when empty), with standard output and standard
+// error on writeFd and no standard input. Returns 0 or the error number.
+int spawnChild(const QString& sInterpreter, const QString& sCommandText, const QString& sFolder,
+               int writeFd, pid_t& pid) {
     const QByteArray interpreter = QFile::encodeName(sInterpreter);
     const QByteArray command = sCommandText.toUtf8();
     const std::vector<std::string> environment = childEnvironment();
@@ -202,11 +193,10 @@ void ReadOutput::RunCommand(const QString& sCommandText) {
     posix_spawn_file_actions_init(&actions);
     posix_spawnattr_init(&attributes);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-    const QByteArray folder = QFile::encodeName(sWorkingDirectory);
-    if (!sWorkingDirectory.isEmpty())
-        posix_spawn_file_actions_addchdir_np(&actions, folder.constData());
+    posix_spawn_file_actions_adddup2(&actions, writeFd, 1);
+    posix_spawn_file_actions_adddup2(&actions, writeFd, 2);
+    const QByteArray folder = QFile::encodeName(sFolder);
+    if (!sFolder.isEmpty()) posix_spawn_file_actions_addchdir_np(&actions, folder.constData());
     posix_spawnattr_setpgroup(&attributes, 0);
     sigset_t defaults;
     sigemptyset(&defaults);
@@ -219,11 +209,31 @@ void ReadOutput::RunCommand(const QString& sCommandText) {
     posix_spawnattr_setsigmask(&attributes, &noMask);
     posix_spawnattr_setflags(
         &attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    pid_t pid = -1;
-    const int spawnError =
+    const int error =
         ::posix_spawn(&pid, interpreter.constData(), &actions, &attributes, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
+    return error;
+}
+
+}  // namespace
+
+void ReadOutput::RunCommand(const QString& sCommandText) {
+    bProcessing = true;
+    const QPointer<ReadOutput> self(this);
+
+    int fds[2] = {-1, -1};
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        const int error = errno;
+        bProcessing = false;
+        emit Error(QStringLiteral("CreatePipe failed."), error);
+        return;
+    }
+    FdCloser readEnd{fds[0]};
+    FdCloser writeEnd{fds[1]};
+
+    pid_t pid = -1;
+    const int spawnError = spawnChild(sInterpreter, sCommandText, sWorkingDirectory, fds[1], pid);
     if (spawnError != 0) {
         bProcessing = false;
         emit Error(QStringLiteral("CreateProcess failed."), spawnError);
@@ -237,48 +247,9 @@ void ReadOutput::RunCommand(const QString& sCommandText) {
     if (!self) return;
     bCancelRequested = false;
 
-    // Bytes are UTF-8 text; a character split between two reads is completed
-    // by the next read instead of being garbled.
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    char buffer[kReadSize];
-    bool cancel = false;
-    for (;;) {
-        doEvents();
-        if (!self) return;
-        if (bCancelRequested) {
-            cancel = true;
-            break;
-        }
-        // Wait for output without leaving the window's events unattended.
-        pollfd waiting{readEnd.fd, POLLIN, 0};
-        const int ready = ::poll(&waiting, 1, kPollMilliseconds);
-        if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
-
-        ssize_t count = -1;
-        do {
-            count = ::read(readEnd.fd, buffer, sizeof buffer);
-        } while (count < 0 && errno == EINTR);
-        if (count > 0) {
-            const QString chunk = decoder.decode(QByteArrayView(buffer, count));
-            emit GotChunk(chunk, false);
-            if (!self) return;
-            continue;
-        }
-        // The pipe has ended (or failed): the empty last chunk, then Complete.
-        const QString rest = decoder.decode(QByteArrayView());
-        if (decoder.hasError() && !rest.isEmpty()) {
-            emit GotChunk(rest, false);
-            if (!self) return;
-        }
-        emit GotChunk(QString(), true);
-        if (!self) return;
-        emit Complete();
-        if (!self) return;
-        cancel = bCancelRequested;
-        break;
-    }
-
-    if (cancel) {
+    const LoopEnd end = readLoop(readEnd.fd);
+    if (end == LoopEnd::Gone) return;
+    if (end == LoopEnd::Cancelled) {
         if (CloseProcess(static_cast<std::int32_t>(pid), 0)) {
             emit Canceled();
         } else {
@@ -297,6 +268,44 @@ void ReadOutput::RunCommand(const QString& sCommandText) {
     }
     bProcessing = false;
     bCancelRequested = false;
+}
+
+ReadOutput::LoopEnd ReadOutput::readLoop(int fd) {
+    const QPointer<ReadOutput> self(this);
+    // Bytes are UTF-8 text; a character split between two reads is completed
+    // by the next read instead of being garbled.
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    char buffer[kReadSize];
+    for (;;) {
+        doEvents();
+        if (!self) return LoopEnd::Gone;
+        if (bCancelRequested) return LoopEnd::Cancelled;
+        // Wait for output without leaving the window's events unattended.
+        pollfd waiting{fd, POLLIN, 0};
+        const int ready = ::poll(&waiting, 1, kPollMilliseconds);
+        if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+
+        ssize_t count = -1;
+        do {
+            count = ::read(fd, buffer, sizeof buffer);
+        } while (count < 0 && errno == EINTR);
+        if (count > 0) {
+            emit GotChunk(decoder.decode(QByteArrayView(buffer, count)), false);
+            if (!self) return LoopEnd::Gone;
+            continue;
+        }
+        // The pipe has ended (or failed): the empty last chunk, then Complete.
+        const QString rest = decoder.decode(QByteArrayView());
+        if (decoder.hasError() && !rest.isEmpty()) {
+            emit GotChunk(rest, false);
+            if (!self) return LoopEnd::Gone;
+        }
+        emit GotChunk(QString(), true);
+        if (!self) return LoopEnd::Gone;
+        emit Complete();
+        if (!self) return LoopEnd::Gone;
+        return bCancelRequested ? LoopEnd::Cancelled : LoopEnd::Ended;
+    }
 }
 
 void ReadOutput::reapFinished() {

@@ -75,6 +75,11 @@ class ReadOutput : public QWidget {
 
   private:
     void RunCommand(const QString& sCommandText);
+    // How the read loop of a run ended: the pipe ended, a cancel was
+    // requested, or the control was destroyed by a handler meanwhile.
+    enum class LoopEnd { Ended, Cancelled, Gone };
+    // Reads fd until it ends or a cancel is noticed, raising GotChunk and Complete.
+    LoopEnd readLoop(int fd);
     void reapFinished();
 
     QString sCommand;

@@ -3,17 +3,9 @@
 #include <QPalette>
 #include <QStringList>
 
+#include "windows/FormLayout.h"
+
 namespace korvalinfe {
-
-namespace {
-
-// Layout in twips, at 15 twips per pixel.
-constexpr int kTwipsPerPixel = 15;
-constexpr int px(int twips) {
-    return twips / kTwipsPerPixel;
-}
-
-}  // namespace
 
 QString frmHelp::helpText() {
     static const QStringList lines{
@@ -40,10 +32,12 @@ QString frmHelp::helpText() {
 frmHelp::frmHelp(QWidget* parent) : QWidget(parent, Qt::Window) {
     setWindowTitle(QStringLiteral("Help"));
     setObjectName(QStringLiteral("frmHelp"));
+    // The same font as the other windows; the text box takes it over.
+    setFont(formFont());
 
     Text1 = new QPlainTextEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setGeometry(px(90), px(90), px(5205), px(4815));
+    place(Text1, 90, 90, 5205, 4815);
     Text1->setReadOnly(true);
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -55,7 +49,7 @@ frmHelp::frmHelp(QWidget* parent) : QWidget(parent, Qt::Window) {
     shown.remove(u'\r');
     Text1->setPlainText(shown);
 
-    setFixedSize(px(90) * 2 + px(5205), px(90) * 2 + px(4815));
+    setFixedSize(twips(90 + 5205 + 90), twips(90 + 4815 + 90));
 }
 
 }  // namespace korvalinfe

@@ -1,13 +1,16 @@
 #include "windows/frmMain.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QPalette>
 #include <QScrollBar>
 #include <QStringList>
 #include <QTextCursor>
 #include <cerrno>
+#include <utility>
 
 #include "common/Module1.h"
 #include "common/Toolkit.h"
@@ -103,6 +106,11 @@ void frmMain::buildControls() {
     setTabOrderChain({Frame1, txtSource, cmdBrowse, cmdConvert, Text1, cmdOption, lstFiles,
                       lblStatus, Label1, cmdHelp});
 
+    connectControls();
+    setFixedSize(twips(90 + 7395 + 90), twips(60 + 4875 + 90));
+}
+
+void frmMain::connectControls() {
     connect(cmdBrowse, &QPushButton::clicked, this, [this] { cmdBrowse_Click(); });
     connect(cmdConvert, &QPushButton::clicked, this, [this] { cmdConvert_Click(); });
     connect(cmdOption, &QPushButton::clicked, this, [this] { cmdOption_Click(); });
@@ -112,8 +120,6 @@ void frmMain::buildControls() {
     connect(ReadOutput1, &ReadOutput::GotChunk, this,
             [this](const QString& chunk, bool last) { ReadOutput1_GotChunk(chunk, last); });
     connect(ReadOutput1, &ReadOutput::Complete, this, [this] { ReadOutput1_Complete(); });
-
-    setFixedSize(twips(90 + 7395 + 90), twips(60 + 4875 + 90));
 }
 
 bool frmMain::Form_Load() {
@@ -121,13 +127,17 @@ bool frmMain::Form_Load() {
                    QString::number(App::Minor()) + QString::number(App::Revision()));
     oFileDialog = std::make_unique<cFileDialog>();
 
+    const QString converter = WindowsPath() + ConverterName();
     try {
-        const QString converter = WindowsPath() + ConverterName();
-        if (!FileExists(converter)) ExtractResource(kResConverter, converter);
+        // The converter that runs is always the one this program carries: a
+        // copy left by an earlier version, or altered since, is replaced.
+        RefreshResource(kResConverter, converter);
     } catch (const RuntimeError& error) {
         // Without the converter nothing converts, but the options still work.
-        msgBox(this, QStringLiteral("Error: ") + error.Description(), MsgIcon::Error,
-               QStringLiteral("Error"));
+        msgBox(this,
+               QStringLiteral("Cannot write the converter ") + converter + QStringLiteral(": ") +
+                   error.Description(),
+               MsgIcon::Error, QStringLiteral("Error"));
     }
 
     sOptionFile = AppPath() + QStringLiteral("korvalin.cfg");
@@ -177,7 +187,8 @@ void frmMain::cmdBrowse_Click() {
         oFileDialog->hwnd(this);
         oFileDialog->flags(cFileDialog::kExplorer | cFileDialog::kFileMustExist |
                            cFileDialog::kAllowMultiSelect);
-        oFileDialog->InitDir(programFolder());
+        // Where the user's music is: the last chosen files' folder, else home.
+        oFileDialog->InitDir(sLastFolder.isEmpty() ? QDir::homePath() : sLastFolder);
         oFileDialog->Filter(QStringLiteral("Midi Files (*.mid)|*.mid"));
         oFileDialog->FilterIndex(1);
         oFileDialog->ShowOpen();
@@ -190,22 +201,10 @@ void frmMain::cmdBrowse_Click() {
         QStringList sFiles;
         std::int32_t lFileCount = 0;
         oFileDialog->ParseMultiFileName(sDir, sFiles, lFileCount);
-
-        if (sFiles.size() > 1) {
-            QString source = sDir + QStringLiteral(" ");
-            const QString prefix = sDir.endsWith(kSeparator) ? sDir : sDir + kSeparator;
-            for (const QString& name : sFiles) {
-                lstFiles->addItem(prefix + name);
-                source += QStringLiteral("\"") + name + QStringLiteral("\" ");
-            }
-            txtSource->setText(source);
-        } else {
-            const QString path = cFileDialog::StripNull(oFileDialog->Filename());
-            lstFiles->addItem(path);
-            txtSource->setText(path);
-        }
+        showSelection(sDir, sFiles);
 
         const QString folder = sDir.endsWith(kSeparator) ? sDir : sDir + kSeparator;
+        sLastFolder = folder;
         sWorkFolder = folder;
         ReadOutput1->WorkingDirectory(sWorkFolder);
         sWorkPatchMap = folder + QStringLiteral("patch.cfg");
@@ -221,7 +220,37 @@ void frmMain::cmdBrowse_Click() {
     } catch (const RuntimeError& error) {
         msgBox(this, QStringLiteral("Error: ") + error.Description(), MsgIcon::Error,
                QStringLiteral("Browse"));
+        clearSelection();
     }
+}
+
+void frmMain::showSelection(const QString& sDir, const QStringList& sFiles) {
+    if (sFiles.size() > 1) {
+        QString source = sDir + QStringLiteral(" ");
+        const QString prefix = sDir.endsWith(kSeparator) ? sDir : sDir + kSeparator;
+        for (const QString& name : sFiles) {
+            lstFiles->addItem(prefix + name);
+            source += QStringLiteral("\"") + name + QStringLiteral("\" ");
+        }
+        txtSource->setText(source);
+    } else {
+        const QString path = cFileDialog::StripNull(oFileDialog->Filename());
+        lstFiles->addItem(path);
+        txtSource->setText(path);
+    }
+}
+
+void frmMain::clearSelection() {
+    // A half-made selection would run a command line that no longer matches
+    // the list; Convert now finds nothing selected instead.
+    lstFiles->clear();
+    txtSource->clear();
+    vCommandLine.clear();
+    sWorkFolder.clear();
+    ReadOutput1->WorkingDirectory(QString());
+    if (ReadOutput1->Processing()) return;
+    lblStatus->setText(QStringLiteral("Status: Idle"));
+    removeWorkFiles();
 }
 
 void frmMain::placeWorkFiles() {
@@ -295,6 +324,7 @@ void frmMain::cmdConvert_Click() {
 
         ReadOutput1->SetCommand(trimBlanks(vCommandLine));
         ReadOutput1->ProcessCommand();
+        if (bStopRequested && !ReadOutput1->Processing()) finishStoppedRun();
     } catch (const RuntimeError& error) {
         msgBox(this,
                error.Description() + QStringLiteral(" - ") + error.Source() +
@@ -346,7 +376,41 @@ void frmMain::cmdHelp_Click() {
     showModeless(helpWindow);
 }
 
+bool frmMain::askToStop() {
+    if (!askYesNo(this, QStringLiteral("The converter is still running. Stop it?"),
+                  QStringLiteral("Convert")))
+        return false;
+    // The runner ends the converter's whole process group before its next
+    // read; cmdConvert_Click then winds the run up.
+    bStopRequested = true;
+    ReadOutput1->CancelProcess();
+    return true;
+}
+
+void frmMain::finishStoppedRun() {
+    bStopRequested = false;
+    unsetCursor();
+    if (lblStatus->text() != u"Done!") lblStatus->setText(QStringLiteral("Stopped."));
+    removeWorkFiles();
+    if (std::exchange(bCloseAfterStop, false)) close();
+}
+
+void frmMain::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && ReadOutput1->Processing()) {
+        if (!bStopRequested) askToStop();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 void frmMain::closeEvent(QCloseEvent* event) {
+    if (ReadOutput1->Processing()) {
+        // The window closes once the stopped run is cleaned up; "No" keeps
+        // both the window and the run.
+        if (bStopRequested || askToStop()) bCloseAfterStop = true;
+        event->ignore();
+        return;
+    }
     // The options window writes the option file as it closes; closing it
     // first keeps the settings when the main window ends the program.
     if (optionWindow) optionWindow->close();

@@ -21,6 +21,7 @@
 #include "runner/ReadOutput.h"
 
 class QCloseEvent;
+class QKeyEvent;
 
 namespace korvalinfe {
 
@@ -70,7 +71,10 @@ class frmMain : public QWidget {
     QPointer<frmHelp> helpWindow;
 
   protected:
+    // While a conversion runs, closing asks whether to stop it first.
     void closeEvent(QCloseEvent* event) override;
+    // Escape while converting offers to stop the run.
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void Form_Unload();
@@ -79,6 +83,18 @@ class frmMain : public QWidget {
     void ReadOutput1_Complete();
 
     void buildControls();
+    void connectControls();
+    // Shows the dialog's choice in lstFiles and txtSource; sDir is its folder.
+    void showSelection(const QString& sDir, const QStringList& sFiles);
+    // After a failed Browse: no selection anywhere, and no work files left
+    // unless a running conversion still needs them.
+    void clearSelection();
+    // Asks whether to stop the running conversion; on yes asks the runner to
+    // end it. True for yes.
+    bool askToStop();
+    // Winds up a run that was stopped: work files removed, the user's own
+    // files back, and the window closed when that was asked for.
+    void finishStoppedRun();
     // Puts the default patch map (when the folder has none) and a copy of the
     // option file at the work paths, remembering what was placed.
     void placeWorkFiles();
@@ -99,6 +115,11 @@ class frmMain : public QWidget {
     std::vector<PlacedFile> placedFiles;
     // The work files of the current selection are in place.
     bool bWorkFilesPlaced = false;
+    // The folder of the last files chosen; the next Browse starts there.
+    QString sLastFolder;
+    // The user asked to stop the running conversion, and to close afterwards.
+    bool bStopRequested = false;
+    bool bCloseAfterStop = false;
 };
 
 }  // namespace korvalinfe

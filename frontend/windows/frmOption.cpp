@@ -1,7 +1,6 @@
 #include "windows/frmOption.h"
 
 #include <QCloseEvent>
-#include <utility>
 
 #include "common/Module1.h"
 #include "common/Toolkit.h"
@@ -140,12 +139,23 @@ void frmOption::GetSettings() {
             }
             file.close();
         }
-        // A value that is not an entry of its list raises out of this loop,
-        // leaving the lines after it unapplied.
+        // A value that is not an entry of its list skips only its own line.
+        QStringList rejected;
         for (QString& line : aSettingLines) {
             if (line.isEmpty()) break;
-            applySettingLine(std::exchange(line, QString()));
+            try {
+                applySettingLine(line);
+            } catch (const RuntimeError&) {
+                const QString value = optionValue(line, StringTokenizer(line));
+                rejected.append(QStringLiteral("korvalin.cfg: the line \"%1\" has the value "
+                                               "\"%2\", which this window cannot show; the line "
+                                               "is skipped and not saved again.")
+                                    .arg(line, value));
+            }
+            line.clear();
         }
+        if (!rejected.isEmpty())
+            msgBox(this, rejected.join(QStringLiteral("\r\n")), MsgIcon::Warning, kOptionCaption);
         if (OptNewMethod->isChecked()) cbQuantisize->setEnabled(false);
     } catch (const RuntimeError& error) {
         msgBox(this, error.Description(), MsgIcon::Error, kOptionCaption);
@@ -184,19 +194,29 @@ void frmOption::applySettingLine(const QString& sLine) {
     }
 }
 
-void frmOption::WriteSettings() {
+QStringList frmOption::WriteSettings() {
     const QString optionFile = OptionFile();
-    if (!FileExists(optionFile)) return;
+    QStringList missing;
+    if (!FileExists(optionFile)) return missing;
+    // Each folder line is written when its folder exists. A folder that does
+    // not exist is named, so the converter never falls back on a default
+    // without the user knowing.
+    auto folderLine = [&missing](TextFileWriter& file, const QString& word, const QString& name,
+                                 const QString& folder) {
+        if (trimBlanks(folder).isEmpty()) return;
+        if (DirExists(folder)) {
+            file.writeLine(word + optionFileFolder(folder));
+        } else {
+            missing.append(
+                QStringLiteral("%1 \"%2\" does not exist; it is not saved.").arg(name, folder));
+        }
+    };
     try {
         TextFileWriter file(optionFile);
-        const QString sampleDir = txtSampleDir->text();
-        const QString outputDir = txtOutputDir->text();
-        // Both folder lines or neither: each must name an existing folder.
-        if (!trimBlanks(sampleDir).isEmpty() && !trimBlanks(outputDir).isEmpty() &&
-            DirExists(sampleDir) && DirExists(outputDir)) {
-            file.writeLine(QStringLiteral("-sampd ") + optionFileFolder(sampleDir));
-            file.writeLine(QStringLiteral("-outd ") + optionFileFolder(outputDir));
-        }
+        folderLine(file, QStringLiteral("-sampd "), QStringLiteral("Sample Folder"),
+                   txtSampleDir->text());
+        folderLine(file, QStringLiteral("-outd "), QStringLiteral("Output Folder"),
+                   txtOutputDir->text());
         if (ChkDirtyEnd->isChecked()) file.writeLine(QStringLiteral("-dirtyend "));
         if (ChkTweakVol->isChecked()) file.writeLine(QStringLiteral("-tweakvol "));
         if (Chk8Bit->isChecked()) file.writeLine(QStringLiteral("-8bit "));
@@ -217,6 +237,7 @@ void frmOption::WriteSettings() {
     } catch (const RuntimeError& error) {
         msgBox(this, error.Description(), MsgIcon::Error, kOptionCaption);
     }
+    return missing;
 }
 
 void frmOption::closeEvent(QCloseEvent* event) {
@@ -225,7 +246,9 @@ void frmOption::closeEvent(QCloseEvent* event) {
 }
 
 void frmOption::Form_Unload() {
-    WriteSettings();
+    const QStringList missing = WriteSettings();
+    if (!missing.isEmpty())
+        msgBox(this, missing.join(QStringLiteral("\r\n")), MsgIcon::Warning, kOptionCaption);
     // The main window takes the sample folder only at start.
     if (txtSampleDir->text() != sLoadedSampleDir) {
         msgBox(this,

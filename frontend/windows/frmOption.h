@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <array>
 
@@ -28,8 +29,13 @@ class frmOption : public QWidget {
     // The option file: AppPath followed by "korvalin.cfg".
     static QString OptionFile();
 
+    // Reads the option file into the controls. A line whose value the window
+    // cannot show is skipped and named in one message; the rest still apply.
     void GetSettings();
-    void WriteSettings();
+    // Writes the controls into the option file. Returns a notice for each
+    // folder that is named but does not exist; its line is left out, the
+    // other folder's line is written.
+    QStringList WriteSettings();
 
     QGroupBox* Frame4 = nullptr;
     QLabel* Label1 = nullptr;

@@ -6,11 +6,17 @@ if(TARGET KorvalinFE)
         FILES ${CMAKE_CURRENT_SOURCE_DIR}/windows/korvalinfe.png)
 
     include(GNUInstallDirs)
-    install(TARGETS KorvalinFE RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/windows/korvalinfe.desktop
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+    # Everything of the front end is in the component "frontend", which can be
+    # installed on its own (cmake --install BUILD --component frontend).
+    install(TARGETS KorvalinFE RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT frontend)
+    install(CODE "
+        set(KORVALINFE_DESKTOP_SOURCE \"${CMAKE_CURRENT_SOURCE_DIR}/windows/korvalinfe.desktop\")
+        set(KORVALINFE_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+        set(KORVALINFE_APPDIR \"${CMAKE_INSTALL_DATADIR}/applications\")
+        include(\"${CMAKE_CURRENT_SOURCE_DIR}/windows/install-desktop-entry.cmake\")"
+        COMPONENT frontend)
     install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/windows/korvalinfe.svg
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT frontend)
     install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/windows/korvalinfe.png
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps)
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps COMPONENT frontend)
 endif()

@@ -47,7 +47,10 @@ class WindowFixture : public ::testing::Test {
         overrideAppPath(appDir);
         overrideWindowsPath(converterDir);
         setEndProgramHook([this] { ++programEnds; });
-        cFileDialog::setDialogHook([this](const cFileDialog::Request&) { return chosen; });
+        cFileDialog::setDialogHook([this](const cFileDialog::Request& request) {
+            startedIn << request.initDir;
+            return chosen;
+        });
     }
     void TearDown() override {
         cFileDialog::setDialogHook(nullptr);
@@ -74,6 +77,7 @@ class WindowFixture : public ::testing::Test {
     MessageRecorder messages;
     int programEnds = 0;
     std::optional<QStringList> chosen;  // full paths, or nullopt for a cancel
+    QStringList startedIn;              // the folder each dialog started in
 };
 
 }  // namespace korvalinfe::testing

@@ -1,8 +1,8 @@
 // The command runner against real /bin/sh children: the order of its events,
 // the 256-byte reads, its refusals, cancelling, and how the child is started.
 #include <cerrno>
+#include <utility>
 
-#include "common/Module1.h"
 #include "main_option_fixture.h"
 #include "runner/ReadOutput.h"
 
@@ -62,22 +62,18 @@ TEST(ReadOutput, EventsAndTextOfACommand) {
 }
 
 TEST(ReadOutput, RefusalsAndUnstartableChildrenLeaveTheRunnerIdle) {
-    QTemporaryDir dir;
     enum Act { kRun, kCancel };
-    const std::tuple<QString, QString, QString, Act, QString> cases[] = {
-        {"", "/bin/sh", "", kRun, "Error 1200 Invalid Command."},
-        {"echo x", "/bin/sh", "", kCancel, "Error 1202 Not currently processing a command!"},
-        {"echo x", "/nonexistent/sh", "", kRun,
-         QStringLiteral("Error %1 CreateProcess failed.").arg(ENOENT)},
-        {"echo x", "/bin/sh", dir.filePath("missing"), kRun,
+    const std::tuple<QString, QString, Act, QString> cases[] = {
+        {"", "/bin/sh", kRun, "Error 1200 Invalid Command."},
+        {"echo x", "/bin/sh", kCancel, "Error 1202 Not currently processing a command!"},
+        {"echo x", "/nonexistent/sh", kRun,
          QStringLiteral("Error %1 CreateProcess failed.").arg(ENOENT)},
     };
-    for (const auto& [command, interpreter, folder, act, expected] : cases) {
+    for (const auto& [command, interpreter, act, expected] : cases) {
         SCOPED_TRACE(expected.toStdString());
         ReadOutput runner;
         EventLog log(runner);
         runner.Interpreter(interpreter);
-        runner.WorkingDirectory(folder);
         runner.SetCommand(command);
         act == kCancel ? runner.CancelProcess() : runner.ProcessCommand();
         EXPECT_EQ(log.events, QStringList{expected});
@@ -86,53 +82,34 @@ TEST(ReadOutput, RefusalsAndUnstartableChildrenLeaveTheRunnerIdle) {
     }
 }
 
-TEST(ReadOutput, SecondCommandDuringARunIsRefusedAndTheRunGoesOn) {
-    ReadOutput runner;
-    EventLog log(runner);
-    bool asked = false;
-    QObject::connect(&runner, &ReadOutput::GotChunk, [&](const QString&, bool last) {
-        if (last || asked) return;
-        asked = true;
+// From a chunk handler a second command is refused while the run goes on,
+// and a cancel ends the run before any further chunk.
+TEST(ReadOutput, CallsFromAChunkHandler) {
+    const std::tuple<bool, QString, QString, QString> cases[] = {
+        {false, "echo one; sleep 0.2; echo two", "Error 1201 Currently processing a command!",
+         "one\ntwo\n"},
+        {true, "while :; do echo tick; sleep 0.05; done", "Canceled", "tick\n"},
+    };
+    for (const auto& [cancel, command, third, text] : cases) {
+        SCOPED_TRACE(command.toStdString());
+        ReadOutput runner;
+        EventLog log(runner);
+        bool asked = false;
+        QObject::connect(&runner, &ReadOutput::GotChunk,
+                         [&, cancel = cancel](const QString&, bool last) {
+                             if (last || std::exchange(asked, true)) return;
+                             cancel ? runner.CancelProcess() : runner.ProcessCommand();
+                         });
+        runner.SetCommand(command);
         runner.ProcessCommand();
-    });
-    runner.SetCommand(QStringLiteral("echo one; sleep 0.2; echo two"));
-    runner.ProcessCommand();
-    ASSERT_GE(log.events.size(), 4);
-    EXPECT_EQ(log.events[2], "Error 1201 Currently processing a command!");
-    EXPECT_EQ(log.text, "one\ntwo\n");
-    EXPECT_EQ(log.events.last(), "Complete");
-}
-
-TEST(ReadOutput, CancelEndsTheWholeProcessGroupWithoutFurtherChunks) {
-    QTemporaryDir dir;
-    const QString pidFile = dir.filePath("sleeper.pid");
-    ReadOutput runner;
-    EventLog log(runner);
-    QObject::connect(&runner, &ReadOutput::GotChunk, [&](const QString&, bool last) {
-        if (!last) runner.CancelProcess();
-    });
-    // A background child that holds the pipe open for half a minute.
-    runner.SetCommand(
-        QStringLiteral("sleep 30 & echo $! > '%1'; while :; do echo tick; sleep 0.05; done")
-            .arg(pidFile));
-    runner.ProcessCommand();
-    ASSERT_EQ(log.events.size(), 3) << log.events.join(", ").toStdString();
-    EXPECT_TRUE(log.events[1].startsWith("GotChunk ") && !log.events[1].endsWith("last"));
-    EXPECT_EQ(log.events[2], "Canceled");
-    EXPECT_FALSE(runner.Processing());
-    // The sleeper is gone, or a zombie awaiting its parent.
-    const QString sleeper = QString::fromLatin1(readAll(pidFile)).trimmed();
-    ASSERT_FALSE(sleeper.isEmpty());
-    const QByteArray stat = readAll("/proc/" + sleeper + "/stat");
-    EXPECT_TRUE(stat.isEmpty() || stat.mid(stat.lastIndexOf(')') + 2, 1) == "Z");
-}
-
-TEST(ReadOutput, CloseProcessNeverSignalsOwnGroupInitOrEveryProcess) {
-    ReadOutput runner;
-    for (std::int32_t pid : {0, 1, -1, -12345}) {
-        SCOPED_TRACE(pid);
-        EXPECT_FALSE(runner.CloseProcess(pid, 0));
+        ASSERT_GE(log.events.size(), 3);
+        EXPECT_EQ(log.events[2], third);
+        EXPECT_EQ(log.events.last(), cancel ? "Canceled" : "Complete");
+        EXPECT_EQ(log.text, text);
+        EXPECT_FALSE(runner.Processing());
     }
+    ReadOutput runner;  // never our own group, init or every process
+    for (std::int32_t pid : {0, 1, -1, -12345}) EXPECT_FALSE(runner.CloseProcess(pid, 0)) << pid;
 }
 
 }  // namespace
