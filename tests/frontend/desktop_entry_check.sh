@@ -4,7 +4,8 @@
 # window titles are exactly the programs' captions.
 #   desktop_entry_check.sh BUILD_DIR
 set -eu
-command -v desktop-file-validate > /dev/null || { echo "desktop-file-validate missing"; exit 77; }
+need() { command -v "$1" > /dev/null || { echo "$1 is missing: apt-get install $2 (tools/install-deps.sh)"; exit 1; }; }
+need desktop-file-validate desktop-file-utils
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix="$work/my \$prefix"
@@ -23,7 +24,8 @@ start QT_QPA_PLATFORM=offscreen timeout 10 sh -c "exec $command" || status=$?
 ls "$prefix/bin/korvalin.cfg" "$work/home/.local/share/KorvalinFE/korvalin.cfg" 2> /dev/null |
     grep -q . || { echo "the program did not start"; exit 1; }
 
-command -v xvfb-run > /dev/null && command -v xdotool > /dev/null || exit 0
+need xvfb-run xvfb
+need xdotool xdotool
 title=$(start xvfb-run -a sh -c "$command & sleep 3; xdotool search --onlyvisible --name . \
     getwindowname %@; kill \$!")
 [ "$title" = "Korvalin FrontEnd - Convert MIDI to XM v0.16" ] || { echo "title: $title"; exit 1; }
