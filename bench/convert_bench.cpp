@@ -11,6 +11,7 @@
 // fills nearly all 255 patterns the order table allows.)
 //
 //   convert_bench [--freepats=CONFIG] [--demo=MIDI] [minutes]
+//   convert_bench --pieces=FOLDER       (writes the generated pieces there)
 //
 // For every case the MIDI file lies in a temporary folder; five conversions
 // read it and write the module there through a FileSink, as the converter
@@ -36,6 +37,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/ByteIO.h"
@@ -489,6 +491,22 @@ void printRow(const Case& c) {
                 f.peakKiB / 1024.0, mib(static_cast<double>(f.outputBytes)) + 16.0);
 }
 
+// The generated pieces as files, for comparisons of converter builds.
+bool writePieces(const std::string& folder) {
+    const std::pair<const char*, Piece> pieces[] = {
+        {"dense-1.mid", makePiece(1)},
+        {"dense-3.mid", makePiece(3)},
+        {"dense-10.mid", makePiece(10)},
+        {"sparse-40.mid", makeSparsePiece(40)},
+    };
+    for (const auto& [name, piece] : pieces)
+        if (!writeFile(folder + "/" + name, piece.bytes)) {
+            std::perror(name);
+            return false;
+        }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -500,6 +518,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         char* end = nullptr;
+        if (arg.rfind("--pieces=", 0) == 0) return writePieces(arg.substr(9)) ? 0 : 1;
         if (arg.rfind("--freepats=", 0) == 0) {
             configFile = arg.substr(11);
         } else if (arg.rfind("--demo=", 0) == 0) {
