@@ -8,14 +8,14 @@
 # Inputs: every .mid file of the cases folder (default tests/data/midi-cases,
 # else ../shared/midi-cases beside the checkout), the demo song and the pieces
 # convert_bench generates (--build names the build folder that holds
-# bench/convert_bench and tools/patchkit/korvalin-patchkit; default build/rel).
+# bench/convert_bench and tools/patchkit/korvalin-patchkit; default build/ci).
 # Each input is converted with every option set below, once with the default
 # patch map over the installed freepats set and once with an empty map.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 cases=""
-build="$root/build/rel"
+build="$root/build/ci"
 while [[ $# -gt 2 ]]; do
     case "$1" in
         --cases) cases=$2; shift 2 ;;
