@@ -40,10 +40,10 @@
 #include <utility>
 #include <vector>
 
-#include "driver/ByteIO.h"
-#include "driver/Console.h"
+#include "base/ByteIO.h"
+#include "base/Console.h"
+#include "base/State.h"
 #include "driver/Driver.h"
-#include "driver/State.h"
 #include "patchkit/PatchKit.h"
 
 namespace {

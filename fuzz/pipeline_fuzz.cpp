@@ -16,10 +16,10 @@
 #include <span>
 #include <string>
 
-#include "driver/ByteIO.h"
-#include "driver/Console.h"
+#include "base/ByteIO.h"
+#include "base/Console.h"
+#include "base/State.h"
 #include "driver/Driver.h"
-#include "driver/State.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/ByteIO.h"
+#include "base/ByteIO.h"
 
 namespace korvalin {
 namespace {

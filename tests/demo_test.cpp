@@ -7,7 +7,7 @@
 #include <string>
 
 #include "../tools/demosong/DemoSong.h"
-#include "driver/ByteIO.h"
+#include "base/ByteIO.h"
 #include "midi/MidiReader.h"
 #include "support/Process.h"
 

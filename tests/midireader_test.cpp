@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/ByteIO.h"
+#include "base/ByteIO.h"
 #include "support/MidiBuilder.h"
 #include "support/Process.h"
 

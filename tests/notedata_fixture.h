@@ -7,8 +7,8 @@
 #include <ostream>
 #include <vector>
 
-#include "driver/Console.h"
-#include "driver/State.h"
+#include "base/Console.h"
+#include "base/State.h"
 #include "score/NoteData.h"
 #include "support/EventStore.h"
 

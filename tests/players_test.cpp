@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <map>
 
-#include "driver/ByteIO.h"
+#include "base/ByteIO.h"
 #include "midi/MidiReader.h"
 #include "support/Process.h"
 

@@ -1,6 +1,6 @@
 // The converter's run: banner, settings and patch map, then every input file
 // through the conversion stages.
-#include "Driver.h"
+#include "driver/Driver.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,11 +12,11 @@
 #include <span>
 #include <string_view>
 
-#include "Alloc.h"
-#include "ByteIO.h"
-#include "Options.h"
-#include "PatchMap.h"
-#include "Paths.h"
+#include "base/Alloc.h"
+#include "base/ByteIO.h"
+#include "driver/Options.h"
+#include "driver/PatchMap.h"
+#include "driver/Paths.h"
 #include "midi/MidiReader.h"
 #include "patches/Patches.h"
 #include "score/Score.h"

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "ByteIO.h"
-#include "Console.h"
-#include "State.h"
+#include "base/ByteIO.h"
+#include "base/Console.h"
+#include "base/State.h"
 
 namespace korvalin {
 

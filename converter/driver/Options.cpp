@@ -1,8 +1,8 @@
-#include "Options.h"
+#include "driver/Options.h"
 
 #include <cctype>
 
-#include "Paths.h"
+#include "driver/Paths.h"
 
 namespace korvalin {
 namespace {

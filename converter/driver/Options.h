@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Console.h"
-#include "State.h"
+#include "base/Console.h"
+#include "base/State.h"
 
 namespace korvalin {
 

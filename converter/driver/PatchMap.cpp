@@ -1,9 +1,9 @@
-#include "PatchMap.h"
+#include "driver/PatchMap.h"
 
 #include <cstdint>
 #include <optional>
 
-#include "Options.h"
+#include "driver/Options.h"
 
 namespace korvalin {
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "Console.h"
-#include "State.h"
+#include "base/Console.h"
+#include "base/State.h"
 
 namespace korvalin {
 

@@ -1,4 +1,4 @@
-#include "Paths.h"
+#include "driver/Paths.h"
 
 #include <algorithm>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "State.h"
+#include "base/State.h"
 
 namespace korvalin {
 

@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "Driver.h"
+#include "driver/Driver.h"
 
 int main(int argc, char** argv) {
     korvalin::StdConsole console;

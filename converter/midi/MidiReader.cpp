@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "driver/Alloc.h"
+#include "base/Alloc.h"
 
 namespace korvalin {
 namespace {

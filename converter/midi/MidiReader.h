@@ -1,9 +1,9 @@
 // Reads a Standard MIDI File into the event store.
 #pragma once
 
-#include "driver/ByteIO.h"
-#include "driver/Console.h"
-#include "driver/State.h"
+#include "base/ByteIO.h"
+#include "base/Console.h"
+#include "base/State.h"
 
 namespace korvalin {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "driver/Alloc.h"
+#include "base/Alloc.h"
 #include "patches/Patches.h"
 
 namespace korvalin {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <optional>
 
-#include "driver/Alloc.h"
+#include "base/Alloc.h"
 #include "patches/Patches.h"
 
 namespace korvalin {

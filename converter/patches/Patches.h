@@ -7,9 +7,9 @@
 #include <span>
 #include <string>
 
-#include "driver/ByteIO.h"
-#include "driver/Console.h"
-#include "driver/State.h"
+#include "base/ByteIO.h"
+#include "base/Console.h"
+#include "base/State.h"
 
 namespace korvalin {
 

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/Alloc.h"
+#include "base/Alloc.h"
 #include "score/Score.h"
 
 namespace korvalin {

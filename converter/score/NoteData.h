@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/Console.h"
-#include "driver/State.h"
+#include "base/Console.h"
+#include "base/State.h"
 
 namespace korvalin {
 

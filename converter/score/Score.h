@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "driver/Console.h"
-#include "driver/State.h"
+#include "base/Console.h"
+#include "base/State.h"
 
 namespace korvalin {
 

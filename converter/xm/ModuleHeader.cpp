@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "driver/Alloc.h"
+#include "base/Alloc.h"
 #include "score/Score.h"
 #include "xm/Xm.h"
 

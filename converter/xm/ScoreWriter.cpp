@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "driver/Alloc.h"
+#include "base/Alloc.h"
 #include "xm/Xm.h"
 
 namespace korvalin {

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-#include "driver/ByteIO.h"
-#include "driver/Console.h"
-#include "driver/State.h"
+#include "base/ByteIO.h"
+#include "base/Console.h"
+#include "base/State.h"
 
 namespace korvalin {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/State.h"
+#include "base/State.h"
 
 namespace korvalin::test {
 

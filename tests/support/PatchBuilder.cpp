@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "driver/ByteIO.h"
+#include "base/ByteIO.h"
 
 namespace korvalin::test {
 

@@ -1,4 +1,4 @@
-#include "Console.h"
+#include "base/Console.h"
 
 #include <cstdio>
 #include <cstring>

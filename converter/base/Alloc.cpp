@@ -1,4 +1,4 @@
-#include "Alloc.h"
+#include "base/Alloc.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "midi/MidiFile.h"
-#include "patches/Instrument.h"
-#include "score/ScoreTiming.h"
-#include "xm/Module.h"
+#include "base/Instrument.h"
+#include "base/MidiFile.h"
+#include "base/Module.h"
+#include "base/ScoreTiming.h"
 
 namespace korvalin {
 

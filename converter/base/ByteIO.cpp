@@ -1,4 +1,4 @@
-#include "ByteIO.h"
+#include "base/ByteIO.h"
 
 #include <sys/stat.h>
 

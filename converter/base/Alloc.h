@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "Console.h"
+#include "base/Console.h"
 
 namespace korvalin {
 
