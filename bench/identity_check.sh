@@ -47,7 +47,10 @@ option_sets=(
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/midi" "$work/freepats" "$work/empty"
+mkdir -p "$work/midi" "$work/freepats" "$work/empty" "$work/bin"
+# Copies, so that a rebuild meanwhile does not change what is compared.
+cp "$reference" "$work/bin/reference"
+cp "$candidate" "$work/bin/candidate"
 cp "$cases"/*.mid "$work/midi/"
 cp "$root/demo/demo.mid" "$work/midi/demo.mid"
 "$build/bench/convert_bench" --pieces="$work/midi"
@@ -78,8 +81,8 @@ run_all() {
     done
 }
 
-run_all "$reference" >"$work/reference.txt"
-run_all "$candidate" >"$work/candidate.txt"
+run_all "$work/bin/reference" >"$work/reference.txt"
+run_all "$work/bin/candidate" >"$work/candidate.txt"
 total=$(wc -l <"$work/reference.txt")
 written=$(grep -vc '| none |' "$work/reference.txt" || true)
 if diff "$work/reference.txt" "$work/candidate.txt" >"$work/diff.txt"; then
