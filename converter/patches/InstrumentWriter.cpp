@@ -39,10 +39,10 @@ void renumberKeymap(InstrumentRecord& instrument, const std::vector<std::size_t>
     }
 }
 
-// Copies the data of every used sample out of the patch file's bytes.
-Status readSampleData(InstrumentRecord& instrument, std::span<const std::uint8_t> patch,
-                      const std::string& path, Console& out) {
-    for (auto& sample : instrument.samples) {
+// Checks that the data of every used sample is in the patch file's bytes.
+Status checkSampleData(const InstrumentRecord& instrument, std::span<const std::uint8_t> patch,
+                       const std::string& path, Console& out) {
+    for (const auto& sample : instrument.samples) {
         if (!sample.used) continue;
         // The loader checked the data was present; the file may have changed since.
         if (sample.dataOffset > patch.size() ||
@@ -50,12 +50,24 @@ Status readSampleData(InstrumentRecord& instrument, std::span<const std::uint8_t
             out.print("\n    ERROR: Sample data of patch file %s cannot be read!\n", path.c_str());
             return Status::Abort;
         }
-        allocOrAbort(sample.data, sample.byteLength, out);
-        // An empty wave has no block to copy into.
-        if (sample.byteLength != 0)
-            std::memcpy(sample.data.data(), patch.data() + sample.dataOffset, sample.byteLength);
     }
     return Status::Ok;
+}
+
+// True when the data of two used samples share bytes: converting one in
+// place would change the other's.
+bool sampleDataOverlaps(const InstrumentRecord& instrument) {
+    const auto& samples = instrument.samples;
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        for (std::size_t j = i + 1; j < samples.size(); ++j) {
+            const SampleRecord& a = samples[i];
+            const SampleRecord& b = samples[j];
+            if (!a.used || !b.used || a.byteLength == 0 || b.byteLength == 0) continue;
+            if (std::uint64_t{a.dataOffset} < std::uint64_t{b.dataOffset} + b.byteLength &&
+                std::uint64_t{b.dataOffset} < std::uint64_t{a.dataOffset} + a.byteLength)
+                return true;
+        }
+    return false;
 }
 
 void putName(std::vector<std::uint8_t>& out, const std::array<char, 22>& name) {
@@ -66,9 +78,9 @@ void putZeros(std::vector<std::uint8_t>& out, std::size_t n) {
     out.insert(out.end(), n, 0);
 }
 
-}  // namespace
-
-void writeInstrumentHeader(InstrumentRecord& instrument, ByteSink& sink) {
+// The instrument header and the headers of the used samples, whose pitch is
+// computed again from their converted rate.
+std::vector<std::uint8_t> instrumentHeaderBytes(InstrumentRecord& instrument) {
     // An envelope switched on without points would be no envelope at all.
     std::uint8_t volumeType = instrument.volumeType;
     if (instrument.volumePointCount == 0) volumeType = 0;
@@ -117,8 +129,13 @@ void writeInstrumentHeader(InstrumentRecord& instrument, ByteSink& sink) {
         putU8(header, 0);  // reserved
         putBytes(header, sample.name.data(), kSampleHeaderNameSize);
     }
-    sink.write(header);
+    return header;
+}
 
+}  // namespace
+
+void writeInstrumentHeader(InstrumentRecord& instrument, ByteSink& sink) {
+    sink.write(instrumentHeaderBytes(instrument));
     for (auto& sample : instrument.samples) {
         if (!sample.used) continue;
         sink.write(sample.data.data(), sample.byteLength);
@@ -147,10 +164,29 @@ Status writeInstrument(const RunState& run, FileState& file, std::size_t index, 
         out.systemError(entry->patchPath, errorNumber);
         return Status::Failed;
     }
-    const Status status = readSampleData(instrument, patch, entry->patchPath, out);
+    const Status status = checkSampleData(instrument, patch, entry->patchPath, out);
     if (status != Status::Ok) return status;
-    convertSamples(instrument, run.settings);
-    writeInstrumentHeader(instrument, sink);
+    if (sampleDataOverlaps(instrument)) {
+        // Each sample converts a copy of its own.
+        for (auto& sample : instrument.samples) {
+            if (!sample.used) continue;
+            const auto first = patch.begin() + sample.dataOffset;
+            sample.data.assign(first, first + sample.byteLength);
+        }
+        convertSamples(instrument, run.settings);
+        writeInstrumentHeader(instrument, sink);
+        return Status::Ok;
+    }
+    // The samples are converted in place in the patch's bytes and written
+    // from there.
+    std::vector<std::span<const std::uint8_t>> data;
+    for (auto& sample : instrument.samples) {
+        if (!sample.used) continue;
+        const std::span<std::uint8_t> block(patch.data() + sample.dataOffset, sample.byteLength);
+        data.push_back(convertSampleData(sample, block, run.settings));
+    }
+    sink.write(instrumentHeaderBytes(instrument));
+    for (const auto& block : data) sink.write(block.data(), block.size());
     return Status::Ok;
 }
 

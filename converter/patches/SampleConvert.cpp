@@ -179,14 +179,17 @@ void resampleSample(SampleRecord& sample, std::span<std::uint8_t> data) {
     sample.sampleRate = scaleByRatio(sample.sampleRate, written, consumed);
 }
 
-void convertSample(SampleRecord& sample, const ConversionSettings& settings) {
+}  // namespace
+
+std::span<std::uint8_t> convertSampleData(SampleRecord& sample, std::span<std::uint8_t> block,
+                                          const ConversionSettings& settings) {
     bool wide = (sample.type & kSample16Bit) != 0;
     // The data block holds byteLength bytes; a stray odd byte of 16-bit data
     // is no value and is dropped.
-    sample.byteLength = std::min(sample.byteLength, static_cast<std::uint32_t>(sample.data.size()));
+    sample.byteLength = std::min(sample.byteLength, static_cast<std::uint32_t>(block.size()));
     sample.frameCount = wide ? sample.byteLength / 2 : sample.byteLength;
     if (wide) sample.byteLength = sample.frameCount * 2;
-    std::span<std::uint8_t> data(sample.data.data(), sample.byteLength);
+    std::span<std::uint8_t> data = block.first(sample.byteLength);
 
     if (sample.type & kSampleUnsigned) {
         wide ? samples::toSigned16(data) : samples::toSigned8(data);
@@ -208,11 +211,9 @@ void convertSample(SampleRecord& sample, const ConversionSettings& settings) {
     }
     if (settings.has(kTweakVolume)) wide ? samples::normalize16(data) : samples::normalize8(data);
     wide ? samples::deltaEncode16(data) : samples::deltaEncode8(data);
-    sample.data.resize(sample.byteLength);
     fitLoop(sample);
+    return data;
 }
-
-}  // namespace
 
 void computePitch(SampleRecord& sample, std::int16_t transpose) {
     // A root frequency of 0 is taken as the reference pitch.
@@ -346,8 +347,11 @@ void fitLoop(SampleRecord& sample) {
 }
 
 void convertSamples(InstrumentRecord& instrument, const ConversionSettings& settings) {
-    for (auto& sample : instrument.samples)
-        if (sample.used) convertSample(sample, settings);
+    for (auto& sample : instrument.samples) {
+        if (!sample.used) continue;
+        convertSampleData(sample, sample.data, settings);
+        sample.data.resize(sample.byteLength);
+    }
 }
 
 namespace samples {
