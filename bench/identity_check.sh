@@ -18,8 +18,8 @@ cases=""
 build="$root/build/ci"
 while [[ $# -gt 2 ]]; do
     case "$1" in
-        --cases) cases=$2; shift 2 ;;
-        --build) build=$2; shift 2 ;;
+        --cases) cases=$(realpath "$2"); shift 2 ;;
+        --build) build=$(realpath "$2"); shift 2 ;;
         *) break ;;
     esac
 done
