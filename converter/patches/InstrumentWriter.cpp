@@ -1,7 +1,11 @@
 // The "Writing patches" stage: for every instrument, the samples its notes
 // use are read from the patch again, converted and written behind the
 // patterns with the instrument and sample headers.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "base/Alloc.h"
@@ -39,14 +43,14 @@ void renumberKeymap(InstrumentRecord& instrument, const std::vector<std::size_t>
     }
 }
 
-// Checks that the data of every used sample is in the patch file's bytes.
-Status checkSampleData(const InstrumentRecord& instrument, std::span<const std::uint8_t> patch,
+// Checks that the data of every used sample lies within the patch file's
+// `size` bytes.
+Status checkSampleData(const InstrumentRecord& instrument, std::size_t size,
                        const std::string& path, Console& out) {
     for (const auto& sample : instrument.samples) {
         if (!sample.used) continue;
         // The loader checked the data was present; the file may have changed since.
-        if (sample.dataOffset > patch.size() ||
-            sample.byteLength > patch.size() - sample.dataOffset) {
+        if (sample.dataOffset > size || sample.byteLength > size - sample.dataOffset) {
             out.print("\n    ERROR: Sample data of patch file %s cannot be read!\n", path.c_str());
             return Status::Abort;
         }
@@ -54,20 +58,56 @@ Status checkSampleData(const InstrumentRecord& instrument, std::span<const std::
     return Status::Ok;
 }
 
-// True when the data of two used samples share bytes: converting one in
-// place would change the other's.
-bool sampleDataOverlaps(const InstrumentRecord& instrument) {
-    const auto& samples = instrument.samples;
-    for (std::size_t i = 0; i < samples.size(); ++i)
-        for (std::size_t j = i + 1; j < samples.size(); ++j) {
-            const SampleRecord& a = samples[i];
-            const SampleRecord& b = samples[j];
-            if (!a.used || !b.used || a.byteLength == 0 || b.byteLength == 0) continue;
-            if (std::uint64_t{a.dataOffset} < std::uint64_t{b.dataOffset} + b.byteLength &&
-                std::uint64_t{b.dataOffset} < std::uint64_t{a.dataOffset} + a.byteLength)
-                return true;
+// Reads the data of every used sample, one after the other in sample order,
+// into `data`. Of a regular file only those byte ranges are read; anything
+// else is read whole first.
+Status readUsedSamples(const InstrumentRecord& instrument, const std::string& path,
+                       std::vector<std::uint8_t>& data, Console& out) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        out.systemError(path, errno);
+        return Status::Failed;
+    }
+    struct stat info {};
+    const bool regular = fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode);
+    std::vector<std::uint8_t> whole;
+    int errorNumber = 0;
+    if (!regular) {
+        std::fclose(f);
+        f = nullptr;
+        if (!readWholeFile(path, whole, errorNumber)) {
+            out.systemError(path, errorNumber);
+            return Status::Failed;
         }
-    return false;
+    }
+    const std::size_t size = regular ? static_cast<std::size_t>(info.st_size) : whole.size();
+    Status status = checkSampleData(instrument, size, path, out);
+    std::size_t total = 0;
+    for (const auto& sample : instrument.samples)
+        if (sample.used) total += sample.byteLength;
+    if (status == Status::Ok) allocOrAbort(data, total, out);
+    if (f) std::setvbuf(f, nullptr, _IONBF, 0);
+    std::uint8_t* to = data.data();
+    for (const auto& sample : instrument.samples) {
+        if (status != Status::Ok || !sample.used || sample.byteLength == 0) continue;
+        if (!f) {
+            to = std::copy_n(whole.data() + sample.dataOffset, sample.byteLength, to);
+        } else if (fseeko(f, static_cast<off_t>(sample.dataOffset), SEEK_SET) != 0 ||
+                   std::fread(to, 1, sample.byteLength, f) != sample.byteLength) {
+            // An error is reported as such; a file that has become shorter
+            // lacks the data.
+            if (std::ferror(f))
+                out.systemError(path, errno ? errno : EIO);
+            else
+                out.print("\n    ERROR: Sample data of patch file %s cannot be read!\n",
+                          path.c_str());
+            status = std::ferror(f) ? Status::Failed : Status::Abort;
+        } else {
+            to += sample.byteLength;
+        }
+    }
+    if (f) std::fclose(f);
+    return status;
 }
 
 void putName(std::vector<std::uint8_t>& out, const std::array<char, 22>& name) {
@@ -158,31 +198,17 @@ Status writeInstrument(const RunState& run, FileState& file, std::size_t index, 
     instrument.writtenSampleCount = static_cast<std::uint16_t>(written.size());
     renumberKeymap(instrument, written);
 
-    std::vector<std::uint8_t> patch;
-    int errorNumber = 0;
-    if (!readWholeFile(entry->patchPath, patch, errorNumber)) {
-        out.systemError(entry->patchPath, errorNumber);
-        return Status::Failed;
-    }
-    const Status status = checkSampleData(instrument, patch, entry->patchPath, out);
-    if (status != Status::Ok) return status;
-    if (sampleDataOverlaps(instrument)) {
-        // Each sample converts a copy of its own.
-        for (auto& sample : instrument.samples) {
-            if (!sample.used) continue;
-            const auto first = patch.begin() + sample.dataOffset;
-            sample.data.assign(first, first + sample.byteLength);
-        }
-        convertSamples(instrument, run.settings);
-        writeInstrumentHeader(instrument, sink);
-        return Status::Ok;
-    }
-    // The samples are converted in place in the patch's bytes and written
+    // The samples are converted in place where they were read and written
     // from there.
+    std::vector<std::uint8_t> bytes;
+    const Status status = readUsedSamples(instrument, entry->patchPath, bytes, out);
+    if (status != Status::Ok) return status;
     std::vector<std::span<const std::uint8_t>> data;
+    std::uint8_t* next = bytes.data();
     for (auto& sample : instrument.samples) {
         if (!sample.used) continue;
-        const std::span<std::uint8_t> block(patch.data() + sample.dataOffset, sample.byteLength);
+        const std::span<std::uint8_t> block(next, sample.byteLength);
+        next += sample.byteLength;
         data.push_back(convertSampleData(sample, block, run.settings));
     }
     sink.write(instrumentHeaderBytes(instrument));
