@@ -62,6 +62,8 @@ void upkeepPlaying(NoteContext& ctx, std::size_t c) {
 constexpr std::uint8_t kFieldFlags =
     kCellNote | kCellInstrument | kCellVolume | kCellEffect | kCellParam;
 
+constexpr std::uint8_t kEmptyCell = kCellPacked;  // a flag byte without fields
+
 // Bytes of a packed cell by its field flags: the flag byte and one per field.
 constexpr auto kPackedCellLength = [] {
     std::array<std::uint8_t, kFieldFlags + 1> length{};
@@ -221,6 +223,10 @@ void updateChannels(NoteContext& ctx) {
 }
 
 void packRow(NoteContext& ctx, PatternRecord& pattern) {
+    if (ctx.writtenCells == 0) {  // the common row with nothing in it
+        pattern.packedData.push_back(kRowEnd);
+        return;
+    }
     // Channel number and flag byte, five fields at most, for every cell.
     std::uint8_t bytes[kMaxModuleChannels * (kPackedCellMax + 1) + 1];
     std::size_t size = 0;
@@ -272,14 +278,14 @@ void packPattern(PatternRecord& pattern, std::size_t channelCount,
             const std::size_t c = in[0];
             const std::size_t length = kPackedCellLength[in[1] & kFieldFlags];
             if (c < channelCount) {
-                to = std::fill_n(to, c - next, kCellPacked);
+                to = std::fill_n(to, c - next, kEmptyCell);
                 to = std::copy_n(in + 1, length, to);
                 next = c + 1;
             }
             in += 1 + length;
         }
         ++in;  // the row's end
-        to = std::fill_n(to, channelCount - next, kCellPacked);
+        to = std::fill_n(to, channelCount - next, kEmptyCell);
     }
     const auto size = static_cast<std::size_t>(to - first);
     pattern.packedData.assign(first, to);
