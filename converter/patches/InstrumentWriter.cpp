@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "base/Alloc.h"
 #include "patches/Patches.h"
@@ -58,11 +60,22 @@ Status checkSampleData(const InstrumentRecord& instrument, std::size_t size,
     return Status::Ok;
 }
 
+// A block that is filled completely before it is read, so it is not cleared
+// first. Failure ends the process like allocOrAbort.
+std::unique_ptr<std::uint8_t[]> blockOrAbort(std::size_t n, Console& out) {
+    try {
+        return std::make_unique_for_overwrite<std::uint8_t[]>(n);
+    } catch (const std::bad_alloc&) {
+        out.print("\nmalloc(): failed to allocate %lu bytes\n", static_cast<unsigned long>(n));
+        abortProcess(out);
+    }
+}
+
 // Reads the data of every used sample, one after the other in sample order,
 // into `data`. Of a regular file only those byte ranges are read; anything
 // else is read whole first.
 Status readUsedSamples(const InstrumentRecord& instrument, const std::string& path,
-                       std::vector<std::uint8_t>& data, Console& out) {
+                       std::unique_ptr<std::uint8_t[]>& data, Console& out) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) {
         out.systemError(path, errno);
@@ -85,9 +98,9 @@ Status readUsedSamples(const InstrumentRecord& instrument, const std::string& pa
     std::size_t total = 0;
     for (const auto& sample : instrument.samples)
         if (sample.used) total += sample.byteLength;
-    if (status == Status::Ok) allocOrAbort(data, total, out);
+    if (status == Status::Ok) data = blockOrAbort(total, out);
     if (f) std::setvbuf(f, nullptr, _IONBF, 0);
-    std::uint8_t* to = data.data();
+    std::uint8_t* to = data.get();
     for (const auto& sample : instrument.samples) {
         if (status != Status::Ok || !sample.used || sample.byteLength == 0) continue;
         if (!f) {
@@ -200,11 +213,11 @@ Status writeInstrument(const RunState& run, FileState& file, std::size_t index, 
 
     // The samples are converted in place where they were read and written
     // from there.
-    std::vector<std::uint8_t> bytes;
+    std::unique_ptr<std::uint8_t[]> bytes;
     const Status status = readUsedSamples(instrument, entry->patchPath, bytes, out);
     if (status != Status::Ok) return status;
     std::vector<std::span<const std::uint8_t>> data;
-    std::uint8_t* next = bytes.data();
+    std::uint8_t* next = bytes.get();
     for (auto& sample : instrument.samples) {
         if (!sample.used) continue;
         const std::span<std::uint8_t> block(next, sample.byteLength);
