@@ -1,30 +1,31 @@
-// Conversion benchmark: generates a dense General MIDI piece in memory
-// (16 channels, chords, drums, tempo changes, pitch bends, controllers) and
-// runs the whole stage sequence on it, reporting the median wall time of five
-// runs and the peak memory.
+// Conversion benchmark. One run converts, on the same machine:
+//   dense      a generated General MIDI piece (16 channels, chords, drums,
+//              tempo changes, bends, controllers), `minutes` long (default
+//              10), with the patches of a TiMidity configuration (default
+//              /etc/timidity/freepats.cfg) and with an empty patch map;
+//   demo       the project's demo song with the same patches;
+//   sparse     a long piece with a note every other bar and one held note,
+//              so that nearly every row of some 200 patterns is empty.
+// The dense cases also run at double length: the ratio of the two times shows
+// whether the cost grows linearly with the piece. (The sparse piece already
+// fills nearly all 255 patterns the order table allows.)
 //
-//   convert_bench [--freepats[=CONFIG]] [minutes]     (default 10 minutes)
+//   convert_bench [--freepats=CONFIG] [--demo=MIDI] [minutes]
+//   convert_bench --pieces=FOLDER       (writes the generated pieces there)
 //
-// Empty map: the piece is converted with an empty patch map into memory, for
-// the given length and for twice that length; the ratio of the two times shows
-// whether the cost grows linearly with the piece.
+// For every case the MIDI file lies in a temporary folder; five conversions
+// read it and write the module there through a FileSink, as the converter
+// does, and the median wall time is reported. Beside each run the I/O floor
+// is timed: reading the MIDI file and every patch file the conversion opened
+// once each, and writing a file of the module's size into the same folder
+// (nothing is synced). Each case runs in a freshly started process, so its
+// peak resident size (getrusage of the child) is its own; the budget column
+// is the module's size + 16 MiB.
 //
-// --freepats adds a run of the given length with real instruments: the patch
-// map is filled from the "N file" lines of bank 0 and drumset 0 of a TiMidity
-// configuration (default /etc/timidity/freepats.cfg), the first instrument of
-// each GF1 patch standing for its entry. Programs and keys the set lacks stay
-// unmapped and are listed. Each of the five runs reads the MIDI file from a
-// temporary folder and writes the module there through a FileSink, as the
-// converter does. Beside each run the I/O floor is timed: reading the MIDI
-// file and every patch file the conversion opened once each, and writing a
-// file of the module's size into the same folder (neither is synced). The
-// table gives conversion time / I/O floor.
-//
-// Peak memory is the child's getrusage high-water mark after its conversions;
-// "base" is the mark before the first one, what generating the piece took.
-//
-// Each size runs in a child process so that its peak resident size is its own.
-#include <sys/resource.h>
+// The patch map takes the "N file" lines of bank 0 and drumset 0 of the
+// configuration, the first instrument of each GF1 patch standing for its
+// entry. Programs and keys the set lacks stay unmapped and are listed.
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,8 +34,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/ByteIO.h"
@@ -113,6 +116,17 @@ std::vector<std::size_t> pieceMapIndices() {
     return indices;
 }
 
+// A format 1 file of the given track chunks.
+Bytes fileOf(const std::vector<Bytes>& chunks) {
+    Bytes b = {'M', 'T', 'h', 'd'};
+    putU32BE(b, 6);
+    putU16BE(b, 1);
+    putU16BE(b, static_cast<std::uint16_t>(chunks.size()));
+    putU16BE(b, static_cast<std::uint16_t>(kDivision));
+    for (const Bytes& c : chunks) b.insert(b.end(), c.begin(), c.end());
+    return b;
+}
+
 struct Piece {
     Bytes bytes;
     std::uint32_t notes = 0;
@@ -184,20 +198,41 @@ Piece makePiece(double minutes) {
         chunks.push_back(trackChunk(std::move(ev)));
     }
 
-    Bytes& b = piece.bytes;
-    b = {'M', 'T', 'h', 'd'};
-    putU32BE(b, 6);
-    putU16BE(b, 1);
-    putU16BE(b, static_cast<std::uint16_t>(chunks.size()));
-    putU16BE(b, static_cast<std::uint16_t>(kDivision));
-    for (const Bytes& c : chunks) b.insert(b.end(), c.begin(), c.end());
+    piece.bytes = fileOf(chunks);
     return piece;
 }
 
-// What a child process measured, handed to the parent through a pipe.
+// Few notes over many rows: a 32nd note on channel 0 every other bar (which
+// makes the row grid fine) and a note on channel 1 held for 16 bars at a time,
+// at a steady 120 beats per minute.
+Piece makeSparsePiece(double minutes) {
+    Piece piece;
+    const auto bars = static_cast<std::uint32_t>(minutes * 30.0);
+    piece.seconds = bars * 2.0;
+    const std::uint32_t bar = 4 * kDivision;
+    std::vector<TimedEvent> conductor = {{0, {0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20}}};
+    std::vector<TimedEvent> ev = {{0, {0xC0, 1}}, {0, {0xC1, 49}}};
+    for (std::uint32_t b = 0; b < bars; ++b) {
+        const auto key = static_cast<std::uint8_t>(48 + b % 24);
+        if (b % 2 == 0) {
+            ev.push_back({b * bar, {0x90, key, 96}});
+            ev.push_back({b * bar + kDivision / 8, {0x80, key, 64}});
+            ++piece.notes;
+        }
+        if (b % 16 == 0) {
+            const std::uint32_t end = std::min(b + 16, bars) * bar - kDivision;
+            ev.push_back({b * bar, {0x91, static_cast<std::uint8_t>(key + 7), 80}});
+            ev.push_back({end, {0x81, static_cast<std::uint8_t>(key + 7), 64}});
+            ++piece.notes;
+        }
+    }
+    conductor.push_back({bars * bar, {0xFF, 0x01, 0x03, 'e', 'n', 'd'}});
+    piece.bytes = fileOf({trackChunk(std::move(conductor)), trackChunk(std::move(ev))});
+    return piece;
+}
+
+// What a measuring process found, handed to the parent through a pipe.
 struct Figures {
-    double minutes = 0;
-    std::uint32_t notes = 0;
     std::size_t midiBytes = 0;
     std::size_t outputBytes = 0;
     unsigned patterns = 0;
@@ -206,64 +241,18 @@ struct Figures {
     unsigned patchFiles = 0;     // distinct patch files the conversion opened
     std::size_t patchBytes = 0;  // their total size
     double median = 0;           // conversion, seconds
-    double ioFloor = 0;          // median I/O floor, seconds (0 without patches)
-    long basePeakKiB = 0;        // high-water mark after generating the piece
-    long peakKiB = 0;            // high-water mark after the conversions
+    double ioFloor = 0;          // median I/O floor, seconds
+    long basePeakKiB = 0;        // high-water mark before the first conversion
+    long peakKiB = 0;            // high-water mark of the whole process
 };
-
-struct RunResult {
-    bool ok = false;
-    std::size_t outputBytes = 0;
-    unsigned patterns = 0;
-    unsigned channels = 0;
-    unsigned instruments = 0;
-};
-
-RunResult convertOnce(RunState& run, const Bytes& midi) {
-    RunResult r;
-    FileState file;
-    NullConsole out;
-    MemorySink sink;
-    ByteReader in(midi);
-    const bool ok = runStages(run, file, in, sink, out) == Status::Ok;
-    r.ok = ok;
-    r.outputBytes = sink.bytes.size();
-    r.patterns = file.header.patternCount;
-    r.channels = file.header.channelCount;
-    r.instruments = static_cast<unsigned>(file.instruments.size());
-    resetFileState(run, file);
-    return r;
-}
 
 double median(std::vector<double> times) {
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
 }
 
-long peakKiB() {
-    struct rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-// Empty patch map, output into memory.
-bool measureEmpty(const Piece& piece, Figures& fig) {
-    RunState run;
-    std::vector<double> times;
-    RunResult result;
-    for (int i = 0; i < kRuns; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        result = convertOnce(run, piece.bytes);
-        const auto stop = std::chrono::steady_clock::now();
-        if (!result.ok) return false;
-        times.push_back(std::chrono::duration<double>(stop - start).count());
-    }
-    fig.median = median(times);
-    fig.outputBytes = result.outputBytes;
-    fig.patterns = result.patterns;
-    fig.channels = result.channels;
-    fig.instruments = result.instruments;
-    return true;
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 // A temporary folder that is removed with the files named in it.
@@ -282,7 +271,7 @@ class TempFolder {
         rmdir(path_.c_str());
     }
     bool ok() const { return !path_.empty(); }
-    std::string file(const char* name) {
+    std::string file(const std::string& name) {
         files_.push_back(path_ + "/" + name);
         return files_.back();
     }
@@ -302,7 +291,7 @@ bool writeFile(const std::string& path, const Bytes& bytes) {
 // One conversion as the converter runs it: the MIDI file is read whole, the
 // module goes through a FileSink into a new file that is closed at the end.
 bool convertFile(RunState& run, const std::string& midiPath, const std::string& outPath,
-                 RunResult& result, std::set<std::string>& patchPaths) {
+                 Figures& fig, std::set<std::string>& patchPaths) {
     Bytes midi;
     int errorNumber = 0;
     if (!readWholeFile(midiPath, midi, errorNumber)) return false;
@@ -314,126 +303,69 @@ bool convertFile(RunState& run, const std::string& midiPath, const std::string& 
     ByteReader in(midi);
     const bool converted = runStages(run, file, in, sink, out) == Status::Ok && sink.ok();
     const bool closed = std::fclose(f) == 0;
-    result.ok = converted && closed;
-    result.outputBytes = static_cast<std::size_t>(sink.written());
-    result.patterns = file.header.patternCount;
-    result.channels = file.header.channelCount;
-    result.instruments = static_cast<unsigned>(file.instruments.size());
+    fig.midiBytes = midi.size();
+    fig.outputBytes = static_cast<std::size_t>(sink.written());
+    fig.patterns = file.header.patternCount;
+    fig.channels = file.header.channelCount;
+    fig.instruments = static_cast<unsigned>(file.instruments.size());
     // The entries given a module instrument are the ones whose patch was opened.
     for (const PatchMapEntry& entry : run.patchMap)
         if (entry.instrument != 0 && entry.hasPath) patchPaths.insert(entry.patchPath);
     resetFileState(run, file);
-    return result.ok;
+    return converted && closed;
 }
 
 // The least the conversion's I/O could cost: every input file read once and
 // a file of the module's size written in large blocks.
 bool ioFloorOnce(const std::string& midiPath, const std::set<std::string>& patchPaths,
-                 const std::string& outPath, std::size_t outputBytes, double& seconds,
-                 std::size_t& patchBytes) {
+                 const std::string& outPath, Figures& fig, double& seconds) {
     static const std::vector<std::uint8_t> block(1 << 16);
     std::remove(outPath.c_str());
     const auto start = std::chrono::steady_clock::now();
     Bytes bytes;
     int errorNumber = 0;
     if (!readWholeFile(midiPath, bytes, errorNumber)) return false;
-    patchBytes = 0;
+    fig.patchBytes = 0;
     for (const std::string& path : patchPaths) {
         if (!readWholeFile(path, bytes, errorNumber)) return false;
-        patchBytes += bytes.size();
+        fig.patchBytes += bytes.size();
     }
     std::FILE* f = std::fopen(outPath.c_str(), "wb");
     if (!f) return false;
     bool wrote = true;
-    for (std::size_t left = outputBytes; left > 0 && wrote;) {
+    for (std::size_t left = fig.outputBytes; left > 0 && wrote;) {
         const std::size_t n = std::min(left, block.size());
         wrote = std::fwrite(block.data(), 1, n, f) == n;
         left -= n;
     }
     const bool closed = std::fclose(f) == 0;
-    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    seconds = secondsSince(start);
     return wrote && closed;
 }
 
-// Patch map from the configuration, files in a temporary folder; conversion
-// and I/O floor alternate so that both see the same load on the machine.
-bool measureWithPatches(RunState& run, Piece& piece, Figures& fig) {
-    TempFolder folder;
-    if (!folder.ok()) {
-        std::perror("convert_bench: temporary folder");
-        return false;
-    }
-    const std::string midiPath = folder.file("piece.mid");
-    const std::string outPath = folder.file("piece.xm");
-    const std::string floorPath = folder.file("floor.bin");
-    if (!writeFile(midiPath, piece.bytes)) {
-        std::perror(midiPath.c_str());
-        return false;
-    }
-    // From here on only the converter's own data is held.
-    Bytes().swap(piece.bytes);
-
+// Conversion and I/O floor alternate so that both see the same load on the
+// machine; the module and the floor file go beside the MIDI file.
+bool measureFile(RunState& run, const std::string& midiPath, Figures& fig) {
+    const std::string outPath = midiPath + ".xm";
+    const std::string floorPath = midiPath + ".floor";
     std::vector<double> times, floors;
-    RunResult result;
     std::set<std::string> patchPaths;
-    for (int i = 0; i < kRuns; ++i) {
+    bool ok = true;
+    for (int i = 0; i < kRuns && ok; ++i) {
         std::remove(outPath.c_str());
         const auto start = std::chrono::steady_clock::now();
-        if (!convertFile(run, midiPath, outPath, result, patchPaths)) return false;
-        times.push_back(
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        ok = convertFile(run, midiPath, outPath, fig, patchPaths);
+        times.push_back(secondsSince(start));
         double floorTime = 0;
-        if (!ioFloorOnce(midiPath, patchPaths, floorPath, result.outputBytes, floorTime,
-                         fig.patchBytes)) {
-            std::perror("convert_bench: I/O floor");
-            return false;
-        }
+        ok = ok && ioFloorOnce(midiPath, patchPaths, floorPath, fig, floorTime);
         floors.push_back(floorTime);
     }
+    std::remove(outPath.c_str());
+    std::remove(floorPath.c_str());
     fig.median = median(times);
     fig.ioFloor = median(floors);
-    fig.outputBytes = result.outputBytes;
-    fig.patterns = result.patterns;
-    fig.channels = result.channels;
-    fig.instruments = result.instruments;
     fig.patchFiles = static_cast<unsigned>(patchPaths.size());
-    return true;
-}
-
-// Runs in a child: hands its figures to the parent.
-int measure(double minutes, RunState* patches, int resultFd) {
-    Piece piece = makePiece(minutes);
-    Figures fig;
-    fig.minutes = piece.seconds / 60.0;
-    fig.notes = piece.notes;
-    fig.midiBytes = piece.bytes.size();
-    fig.basePeakKiB = peakKiB();
-    const bool ok = patches ? measureWithPatches(*patches, piece, fig) : measureEmpty(piece, fig);
-    if (!ok) {
-        std::fprintf(stderr, "conversion of the %.0f-minute piece failed\n", minutes);
-        return 1;
-    }
-    fig.peakKiB = peakKiB();
-    if (write(resultFd, &fig, sizeof fig) != static_cast<ssize_t>(sizeof fig)) return 1;
-    return 0;
-}
-
-bool runChild(double minutes, RunState* patches, Figures& fig) {
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    std::fflush(stdout);
-    const pid_t pid = fork();
-    if (pid < 0) return false;
-    if (pid == 0) {
-        close(fds[0]);
-        std::_Exit(measure(minutes, patches, fds[1]));
-    }
-    close(fds[1]);
-    const bool got = read(fds[0], &fig, sizeof fig) == static_cast<ssize_t>(sizeof fig);
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return got && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return ok;
 }
 
 std::string describeIndex(std::size_t index) {
@@ -445,24 +377,23 @@ std::string describeIndex(std::size_t index) {
     return text;
 }
 
-// Fills the map from bank 0 and drumset 0 of a TiMidity configuration and
-// reports how much of the piece it covers.
-bool loadPatchSet(const std::string& configFile, RunState& run) {
+// Fills the map from bank 0 and drumset 0 of a TiMidity configuration; with
+// `report`, says how much of the dense piece it covers.
+bool loadPatchSet(const std::string& configFile, RunState& run, bool report) {
     namespace pk = korvalin::patchkit;
     pk::TimidityConfig config;
-    if (!pk::readTimidityConfig(configFile, config)) {
+    const bool read = pk::readTimidityConfig(configFile, config);
+    if (report)
         for (const std::string& e : config.errors)
             std::fprintf(stderr, "convert_bench: %s\n", e.c_str());
-        return false;
-    }
-    for (const std::string& e : config.errors)
-        std::fprintf(stderr, "convert_bench: %s\n", e.c_str());
+    if (!read) return false;
     unsigned mapped = 0;
     auto add = [&](std::size_t index, const pk::PatchSource& source) {
         std::uint16_t first = 0;
         std::string error;
         if (!pk::checkGf1Patch(source.file, first, error)) {
-            std::fprintf(stderr, "convert_bench: %s: %s\n", source.file.c_str(), error.c_str());
+            if (report)
+                std::fprintf(stderr, "convert_bench: %s: %s\n", source.file.c_str(), error.c_str());
             return;
         }
         PatchMapEntry& entry = run.patchMap[index];
@@ -476,6 +407,7 @@ bool loadPatchSet(const std::string& configFile, RunState& run) {
         if (program >= 0 && program < 128) add(static_cast<std::size_t>(program), source);
     for (const auto& [key, source] : config.drums)
         if (key >= 0 && key < 128) add(kPercussionBase + static_cast<std::size_t>(key), source);
+    if (!report) return true;
 
     const std::vector<std::size_t> used = pieceMapIndices();
     std::string missing;
@@ -484,69 +416,165 @@ bool loadPatchSet(const std::string& configFile, RunState& run) {
         if (!run.patchMap[index].hasPath) {
             missing += (missingCount++ ? ", " : "") + describeIndex(index);
         }
-    std::printf("%s: %u map entries; the piece uses %zu programs and keys, %u unmapped%s%s\n",
+    std::printf("%s: %u map entries; the dense piece uses %zu programs and keys, %u unmapped%s%s\n",
                 configFile.c_str(), mapped, used.size(), missingCount, missingCount ? ": " : "",
                 missing.c_str());
     return true;
+}
+
+// High-water mark of this process's own memory: VmHWM belongs to the address
+// space exec made, unlike getrusage's figure, which also counts the parent's
+// memory shared before the exec.
+long peakKiB() {
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f) return 0;
+    char line[256];
+    long kib = 0;
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1) break;
+    std::fclose(f);
+    return kib;
+}
+
+// The measuring process: `--measure MIDI CONFIG|- FD`.
+int measureMain(const std::string& midiPath, const std::string& configFile, int resultFd) {
+    RunState run;
+    if (configFile != "-" && !loadPatchSet(configFile, run, false)) return 1;
+    Figures fig;
+    fig.basePeakKiB = peakKiB();
+    if (!measureFile(run, midiPath, fig)) {
+        std::fprintf(stderr, "convert_bench: converting %s failed\n", midiPath.c_str());
+        return 1;
+    }
+    fig.peakKiB = peakKiB();
+    return write(resultFd, &fig, sizeof fig) == static_cast<ssize_t>(sizeof fig) ? 0 : 1;
+}
+
+// Starts a fresh copy of this program to measure one case.
+bool runCase(const std::string& midiPath, const std::string& configFile, Figures& fig) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    std::string self = "/proc/self/exe";
+    const std::string fd = std::to_string(fds[1]);
+    std::vector<std::string> args = {"convert_bench", "--measure", midiPath, configFile, fd};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::fflush(stdout);
+    pid_t pid = 0;
+    const bool started =
+        posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), environ) == 0;
+    close(fds[1]);
+    const bool got = started && read(fds[0], &fig, sizeof fig) == static_cast<ssize_t>(sizeof fig);
+    close(fds[0]);
+    int status = 0;
+    if (started) waitpid(pid, &status, 0);
+    return got && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 double mib(double bytes) {
     return bytes / (1024.0 * 1024.0);
 }
 
-void printRow(const char* mode, const Figures& f) {
-    std::printf("%-9s %5.1f %7u %9zu %11zu %4u %3u %5u %8.3f %8.1f %8.1f", mode, f.minutes, f.notes,
-                f.midiBytes, f.outputBytes, f.patterns, f.channels, f.instruments, f.median,
-                f.basePeakKiB / 1024.0, f.peakKiB / 1024.0);
-    if (f.ioFloor > 0) std::printf(" %8.3f %6.2f", f.ioFloor, f.median / f.ioFloor);
-    std::printf("\n");
+struct Case {
+    std::string name;
+    std::string midiPath;
+    bool patches;
+    Figures fig;
+};
+
+void printRow(const Case& c) {
+    const Figures& f = c.fig;
+    std::printf("%-15s %9zu %10zu %4u %3u %5u %8.4f %8.4f %6.2f %8.1f %8.1f %8.1f\n",
+                c.name.c_str(), f.midiBytes, f.outputBytes, f.patterns, f.channels, f.instruments,
+                f.median, f.ioFloor, f.median / f.ioFloor, f.basePeakKiB / 1024.0,
+                f.peakKiB / 1024.0, mib(static_cast<double>(f.outputBytes)) + 16.0);
+}
+
+// The generated pieces as files, for comparisons of converter builds.
+bool writePieces(const std::string& folder) {
+    const std::pair<const char*, Piece> pieces[] = {
+        {"dense-1.mid", makePiece(1)},
+        {"dense-3.mid", makePiece(3)},
+        {"dense-10.mid", makePiece(10)},
+        {"sparse-40.mid", makeSparsePiece(40)},
+    };
+    for (const auto& [name, piece] : pieces)
+        if (!writeFile(folder + "/" + name, piece.bytes)) {
+            std::perror(name);
+            return false;
+        }
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 5 && std::strcmp(argv[1], "--measure") == 0)
+        return measureMain(argv[2], argv[3], std::atoi(argv[4]));
     double minutes = 10.0;
-    bool withPatches = false;
     std::string configFile = "/etc/timidity/freepats.cfg";
+    std::string demoFile = KORVALIN_DEMO_MIDI;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--freepats") {
-            withPatches = true;
-        } else if (arg.rfind("--freepats=", 0) == 0) {
-            withPatches = true;
+        char* end = nullptr;
+        if (arg.rfind("--pieces=", 0) == 0) return writePieces(arg.substr(9)) ? 0 : 1;
+        if (arg.rfind("--freepats=", 0) == 0) {
             configFile = arg.substr(11);
-        } else {
-            char* end = nullptr;
+        } else if (arg.rfind("--demo=", 0) == 0) {
+            demoFile = arg.substr(7);
+        } else if (arg != "--freepats") {
             minutes = std::strtod(arg.c_str(), &end);
             if (end == arg.c_str() || *end != '\0' || !(minutes > 0)) {
-                std::fprintf(stderr, "usage: convert_bench [--freepats[=CONFIG]] [minutes]\n");
+                std::fprintf(stderr,
+                             "usage: convert_bench [--freepats=CONFIG] [--demo=MIDI] [minutes]\n");
                 return 2;
             }
         }
     }
+    RunState check;
+    if (!loadPatchSet(configFile, check, true)) return 1;
 
-    RunState patches;
-    if (withPatches && !loadPatchSet(configFile, patches)) return 1;
-
-    Figures single, twice, real;
-    if (!runChild(minutes, nullptr, single) || !runChild(2 * minutes, nullptr, twice)) return 1;
-    if (withPatches && !runChild(minutes, &patches, real)) return 1;
-
-    std::printf("\n%-9s %5s %7s %9s %11s %4s %3s %5s %8s %8s %8s %8s %6s\n", "map", "min", "notes",
-                "MIDI B", "module B", "pat", "ch", "instr", "median s", "base MiB", "peak MiB",
-                "I/O s", "ratio");
-    printRow("empty", single);
-    printRow("empty", twice);
-    if (withPatches) printRow("freepats", real);
-    std::printf("\nempty map: time ratio (double length / single length) %.2f\n",
-                twice.median / single.median);
-    if (withPatches) {
-        const double budget = 2.0 * static_cast<double>(real.outputBytes) + 16.0 * 1024 * 1024;
-        std::printf(
-            "freepats: %u patch files (%.1f MiB) read once by the I/O floor; "
-            "peak %.1f MiB against 2 x module + 16 MiB = %.1f MiB\n",
-            real.patchFiles, mib(static_cast<double>(real.patchBytes)), real.peakKiB / 1024.0,
-            mib(budget));
+    TempFolder folder;
+    if (!folder.ok()) {
+        std::perror("convert_bench: temporary folder");
+        return 1;
     }
+    std::vector<Case> cases;
+    auto addPiece = [&](const std::string& name, const Piece& piece, bool patches) {
+        const std::string path = folder.file(name + ".mid");
+        folder.file(name + ".mid.xm");
+        folder.file(name + ".mid.floor");
+        if (!writeFile(path, piece.bytes)) std::perror(path.c_str());
+        std::printf("%-15s %5.1f min, %u notes\n", name.c_str(), piece.seconds / 60.0, piece.notes);
+        cases.push_back({name, path, patches, {}});
+    };
+    const double sparseMinutes = 40.0;
+    {
+        const Piece dense = makePiece(minutes), dense2 = makePiece(2 * minutes);
+        addPiece("dense", dense, true);
+        addPiece("dense-x2", dense2, true);
+        addPiece("dense-empty", dense, false);
+        addPiece("dense-empty-x2", dense2, false);
+        addPiece("sparse", makeSparsePiece(sparseMinutes), true);
+    }
+    cases.push_back({"demo", demoFile, true, {}});
+
+    std::printf("\n%-15s %9s %10s %4s %3s %5s %8s %8s %6s %8s %8s %8s\n", "case", "MIDI B",
+                "module B", "pat", "ch", "instr", "conv s", "I/O s", "ratio", "base MiB",
+                "peak MiB", "budget");
+    for (Case& c : cases) {
+        if (!runCase(c.midiPath, c.patches ? configFile : "-", c.fig)) {
+            std::fprintf(stderr, "convert_bench: case %s failed\n", c.name.c_str());
+            return 1;
+        }
+        printRow(c);
+    }
+    std::printf(
+        "\ndoubling ratio (time of the piece twice as long / the piece): dense %.2f, "
+        "dense-empty %.2f\n",
+        cases[1].fig.median / cases[0].fig.median, cases[3].fig.median / cases[2].fig.median);
+    std::printf("dense: %u patch files (%.1f MiB) read once by the I/O floor\n",
+                cases[0].fig.patchFiles, mib(static_cast<double>(cases[0].fig.patchBytes)));
     return 0;
 }

@@ -20,39 +20,47 @@ struct Build {
         score.file.header.songLength = static_cast<std::uint16_t>(lastPattern + 1);
         score.file.patterns.resize(lastPattern + 1);
         status = buildNoteData(score.run, score.file, lastPattern, lastRow, console);
-        const auto channels = std::clamp<std::uint32_t>(score.run.settings.maxChannels, 1, 32);
         for (const PatternRecord& pattern : score.file.patterns)
-            rows.push_back(unpack(pattern, channels));
+            rows.push_back(unpack(pattern, score.file.header.channelCount));
     }
     Status status;
     CaptureConsole console;
     std::vector<std::vector<std::vector<Cell>>> rows;  // pattern, row, channel
 };
 
-TEST(PackRow, CellsPackWithFlagByte) {
+TEST(PackRow, CellsPackWithFlagByteForTheModuleChannels) {
+    // Two channels built; the module has `channels` of them.
+    const std::vector<std::uint8_t> full = {0x9F, 0x3D, 0x01, 0x42, 0x08, 0x80};
+    const NoteCell fullCell = {61, 1, 0x42, 0x08, 0x80, 0}, cut = {-1, -1, -1, 0x0E, 0xC0, 0};
     struct Case {
         const char* name;
-        NoteCell cell;
+        NoteCell cells[2];
+        std::size_t channels;
         std::vector<std::uint8_t> bytes;
     };
     const Case cases[] = {
-        {"full cell", {61, 1, 0x42, 0x08, 0x80, 0}, {0x9F, 0x3D, 0x01, 0x42, 0x08, 0x80}},
-        {"key off", {-1, -1, -1, 0x14, -1, 0}, {0x88, 0x14}},
-        {"note cut", {-1, -1, -1, 0x0E, 0xC0, 0}, {0x98, 0x0E, 0xC0}},
-        {"empty", {}, {0x80}},
+        {"full cell", {fullCell, {}}, 2, {0x9F, 0x3D, 0x01, 0x42, 0x08, 0x80, 0x80}},
+        {"key off", {{}, {-1, -1, -1, 0x14, -1, 0}}, 2, {0x80, 0x88, 0x14}},
+        {"note cut beyond the module's channels", {{}, cut}, 1, {0x80}},
+        {"more module channels than built", {cut, {}}, 4, {0x98, 0x0E, 0xC0, 0x80, 0x80, 0x80}},
+        {"empty", {{}, {}}, 2, {0x80, 0x80}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Score score(1, 1);
+        Score score(1, 2);
         NoteContext ctx = score.context();
-        ctx.cells[0] = c.cell;
         PatternRecord pattern;
-        pattern.packedData.resize(6);
+        pattern.rowCount = 2;
+        for (std::size_t k = 0; k < 2; ++k) ctx.cell(k) = c.cells[k];
         packRow(ctx, pattern);
-        ASSERT_EQ(pattern.packedSize, c.bytes.size());
-        pattern.packedData.resize(pattern.packedSize);
-        EXPECT_EQ(pattern.packedData, c.bytes);
-        EXPECT_EQ(ctx.cells[0].note, -1);  // the cell is cleared for the next row
+        EXPECT_EQ(ctx.cells[0].note, -1);  // the cells are cleared for the next row
+        packRow(ctx, pattern);
+        std::vector<std::uint8_t> scratch;
+        packPattern(pattern, c.channels, scratch, score.console);
+        std::vector<std::uint8_t> rows = c.bytes;
+        rows.insert(rows.end(), c.channels, 0x80);  // the second row is empty
+        EXPECT_EQ(pattern.packedData, rows);
+        EXPECT_EQ(pattern.packedSize, rows.size());
     }
 }
 
@@ -67,9 +75,9 @@ TEST(BuildNoteData, EmptyPieceGetsFullVolumeRowAndClosingRow) {
     EXPECT_EQ(score.file.header.patternCount, 2);
     EXPECT_EQ(score.file.header.songLength, 2);
     EXPECT_EQ(score.file.header.channelCount, 2);
-    const std::vector<std::uint8_t> fullVolume = {0x84, 0x50, 0x84, 0x50, 0x84, 0x50, 0x84, 0x50};
+    const std::vector<std::uint8_t> fullVolume = {0x84, 0x50, 0x84, 0x50};
     EXPECT_EQ(score.file.patterns[0].packedData, fullVolume);
-    EXPECT_EQ(score.file.patterns[1].packedData, std::vector<std::uint8_t>(4, 0x80));
+    EXPECT_EQ(score.file.patterns[1].packedData, std::vector<std::uint8_t>(2, 0x80));
     for (const PatternRecord& pattern : score.file.patterns) {
         EXPECT_EQ(pattern.rowCount, 1);
         EXPECT_EQ(pattern.headerLength, 9u);
@@ -78,12 +86,17 @@ TEST(BuildNoteData, EmptyPieceGetsFullVolumeRowAndClosingRow) {
 }
 
 TEST(BuildNoteData, ChannelLimitIsKeptWithinTheFormat) {
-    const std::uint32_t cases[][2] = {{0, 1}, {1, 1}, {32, 32}, {100, 32}};
+    // A chord of 40 notes takes every channel there is.
+    const std::uint32_t cases[][2] = {{0, 2}, {1, 2}, {32, 32}, {100, 32}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c[0]);
         Score score(1, c[0]);
-        Build build(score, 0, 254);
-        EXPECT_EQ(score.file.patterns[0].packedSize, 2 * c[1] + 254 * c[1]);
+        score.addInstrument(0, plainInstrument());
+        for (int n = 0; n < 40; ++n)
+            score.file.midi.tracks[0].events.push_back(at(on(0, 0, 40 + n), 0));
+        Build build(score, 0, 1);
+        EXPECT_EQ(score.file.header.channelCount, c[1]);
+        EXPECT_EQ(build.rows[0][0][0].note, 79);  // each note past the limit steals channel 0
     }
 }
 

@@ -21,7 +21,6 @@ MidiEvent bend(int ch, int value) {
 // Packs the row into a scratch pattern, which applies the slides and clears the cells.
 void nextRow(NoteContext& ctx) {
     PatternRecord scratch;
-    scratch.packedData.resize(kPackedCellMax * ctx.cells.size());
     packRow(ctx, scratch);
 }
 

@@ -1,8 +1,14 @@
 // The "Writing patches" stage: for every instrument, the samples its notes
 // use are read from the patch again, converted and written behind the
 // patterns with the instrument and sample headers.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "base/Alloc.h"
 #include "patches/Patches.h"
@@ -39,23 +45,82 @@ void renumberKeymap(InstrumentRecord& instrument, const std::vector<std::size_t>
     }
 }
 
-// Copies the data of every used sample out of the patch file's bytes.
-Status readSampleData(InstrumentRecord& instrument, std::span<const std::uint8_t> patch,
-                      const std::string& path, Console& out) {
-    for (auto& sample : instrument.samples) {
+// Checks that the data of every used sample lies within the patch file's
+// `size` bytes.
+Status checkSampleData(const InstrumentRecord& instrument, std::size_t size,
+                       const std::string& path, Console& out) {
+    for (const auto& sample : instrument.samples) {
         if (!sample.used) continue;
         // The loader checked the data was present; the file may have changed since.
-        if (sample.dataOffset > patch.size() ||
-            sample.byteLength > patch.size() - sample.dataOffset) {
+        if (sample.dataOffset > size || sample.byteLength > size - sample.dataOffset) {
             out.print("\n    ERROR: Sample data of patch file %s cannot be read!\n", path.c_str());
             return Status::Abort;
         }
-        allocOrAbort(sample.data, sample.byteLength, out);
-        // An empty wave has no block to copy into.
-        if (sample.byteLength != 0)
-            std::memcpy(sample.data.data(), patch.data() + sample.dataOffset, sample.byteLength);
     }
     return Status::Ok;
+}
+
+// A block that is filled completely before it is read, so it is not cleared
+// first. Failure ends the process like allocOrAbort.
+std::unique_ptr<std::uint8_t[]> blockOrAbort(std::size_t n, Console& out) {
+    try {
+        return std::make_unique_for_overwrite<std::uint8_t[]>(n);
+    } catch (const std::bad_alloc&) {
+        out.print("\nmalloc(): failed to allocate %lu bytes\n", static_cast<unsigned long>(n));
+        abortProcess(out);
+    }
+}
+
+// Reads the data of every used sample, one after the other in sample order,
+// into `data`. Of a regular file only those byte ranges are read; anything
+// else is read whole first.
+Status readUsedSamples(const InstrumentRecord& instrument, const std::string& path,
+                       std::unique_ptr<std::uint8_t[]>& data, Console& out) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        out.systemError(path, errno);
+        return Status::Failed;
+    }
+    struct stat info {};
+    const bool regular = fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode);
+    std::vector<std::uint8_t> whole;
+    int errorNumber = 0;
+    if (!regular) {
+        std::fclose(f);
+        f = nullptr;
+        if (!readWholeFile(path, whole, errorNumber)) {
+            out.systemError(path, errorNumber);
+            return Status::Failed;
+        }
+    }
+    const std::size_t size = regular ? static_cast<std::size_t>(info.st_size) : whole.size();
+    Status status = checkSampleData(instrument, size, path, out);
+    std::size_t total = 0;
+    for (const auto& sample : instrument.samples)
+        if (sample.used) total += sample.byteLength;
+    if (status == Status::Ok) data = blockOrAbort(total, out);
+    if (f) std::setvbuf(f, nullptr, _IONBF, 0);
+    std::uint8_t* to = data.get();
+    for (const auto& sample : instrument.samples) {
+        if (status != Status::Ok || !sample.used || sample.byteLength == 0) continue;
+        if (!f) {
+            to = std::copy_n(whole.data() + sample.dataOffset, sample.byteLength, to);
+        } else if (fseeko(f, static_cast<off_t>(sample.dataOffset), SEEK_SET) != 0 ||
+                   std::fread(to, 1, sample.byteLength, f) != sample.byteLength) {
+            // An error is reported as such; a file that has become shorter
+            // lacks the data.
+            if (std::ferror(f))
+                out.systemError(path, errno ? errno : EIO);
+            else
+                out.print("\n    ERROR: Sample data of patch file %s cannot be read!\n",
+                          path.c_str());
+            status = std::ferror(f) ? Status::Failed : Status::Abort;
+        } else {
+            to += sample.byteLength;
+        }
+    }
+    if (f) std::fclose(f);
+    return status;
 }
 
 void putName(std::vector<std::uint8_t>& out, const std::array<char, 22>& name) {
@@ -66,9 +131,9 @@ void putZeros(std::vector<std::uint8_t>& out, std::size_t n) {
     out.insert(out.end(), n, 0);
 }
 
-}  // namespace
-
-void writeInstrumentHeader(InstrumentRecord& instrument, ByteSink& sink) {
+// The instrument header and the headers of the used samples, whose pitch is
+// computed again from their converted rate.
+std::vector<std::uint8_t> instrumentHeaderBytes(InstrumentRecord& instrument) {
     // An envelope switched on without points would be no envelope at all.
     std::uint8_t volumeType = instrument.volumeType;
     if (instrument.volumePointCount == 0) volumeType = 0;
@@ -117,8 +182,13 @@ void writeInstrumentHeader(InstrumentRecord& instrument, ByteSink& sink) {
         putU8(header, 0);  // reserved
         putBytes(header, sample.name.data(), kSampleHeaderNameSize);
     }
-    sink.write(header);
+    return header;
+}
 
+}  // namespace
+
+void writeInstrumentHeader(InstrumentRecord& instrument, ByteSink& sink) {
+    sink.write(instrumentHeaderBytes(instrument));
     for (auto& sample : instrument.samples) {
         if (!sample.used) continue;
         sink.write(sample.data.data(), sample.byteLength);
@@ -141,16 +211,21 @@ Status writeInstrument(const RunState& run, FileState& file, std::size_t index, 
     instrument.writtenSampleCount = static_cast<std::uint16_t>(written.size());
     renumberKeymap(instrument, written);
 
-    std::vector<std::uint8_t> patch;
-    int errorNumber = 0;
-    if (!readWholeFile(entry->patchPath, patch, errorNumber)) {
-        out.systemError(entry->patchPath, errorNumber);
-        return Status::Failed;
-    }
-    const Status status = readSampleData(instrument, patch, entry->patchPath, out);
+    // The samples are converted in place where they were read and written
+    // from there.
+    std::unique_ptr<std::uint8_t[]> bytes;
+    const Status status = readUsedSamples(instrument, entry->patchPath, bytes, out);
     if (status != Status::Ok) return status;
-    convertSamples(instrument, run.settings);
-    writeInstrumentHeader(instrument, sink);
+    std::vector<std::span<const std::uint8_t>> data;
+    std::uint8_t* next = bytes.get();
+    for (auto& sample : instrument.samples) {
+        if (!sample.used) continue;
+        const std::span<std::uint8_t> block(next, sample.byteLength);
+        next += sample.byteLength;
+        data.push_back(convertSampleData(sample, block, run.settings));
+    }
+    sink.write(instrumentHeaderBytes(instrument));
+    for (const auto& block : data) sink.write(block.data(), block.size());
     return Status::Ok;
 }
 

@@ -66,6 +66,10 @@ void scaleEnvelopes(FileState& file);
 
 // Converts the data of every used sample in place into what the module holds.
 void convertSamples(InstrumentRecord& instrument, const ConversionSettings& settings);
+// Converts one sample's data block in place; returns the part that holds the
+// converted data (byteLength bytes).
+std::span<std::uint8_t> convertSampleData(SampleRecord& sample, std::span<std::uint8_t> block,
+                                          const ConversionSettings& settings);
 
 // Keeps a sample's loop inside its data: even byte positions for 16-bit data,
 // no loop at all when it would be empty.

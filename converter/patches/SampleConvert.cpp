@@ -1,8 +1,10 @@
 // Pitch, envelope and sample-data arithmetic that turns GF1 wave parameters
 // and data into module instrument and sample values.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 
 #include "patches/Patches.h"
@@ -198,14 +200,17 @@ void resampleSample(SampleRecord& sample, std::span<std::uint8_t> data) {
     sample.sampleRate = scaleByRatio(sample.sampleRate, written, consumed);
 }
 
-void convertSample(SampleRecord& sample, const ConversionSettings& settings) {
+}  // namespace
+
+std::span<std::uint8_t> convertSampleData(SampleRecord& sample, std::span<std::uint8_t> block,
+                                          const ConversionSettings& settings) {
     bool wide = (sample.type & kSample16Bit) != 0;
     // The data block holds byteLength bytes; a stray odd byte of 16-bit data
     // is no value and is dropped.
-    sample.byteLength = std::min(sample.byteLength, static_cast<std::uint32_t>(sample.data.size()));
+    sample.byteLength = std::min(sample.byteLength, static_cast<std::uint32_t>(block.size()));
     sample.frameCount = wide ? sample.byteLength / 2 : sample.byteLength;
     if (wide) sample.byteLength = sample.frameCount * 2;
-    std::span<std::uint8_t> data(sample.data.data(), sample.byteLength);
+    std::span<std::uint8_t> data = block.first(sample.byteLength);
 
     if (sample.type & kSampleUnsigned) {
         wide ? samples::toSigned16(data) : samples::toSigned8(data);
@@ -227,11 +232,9 @@ void convertSample(SampleRecord& sample, const ConversionSettings& settings) {
     }
     if (settings.has(kTweakVolume)) wide ? samples::normalize16(data) : samples::normalize8(data);
     wide ? samples::deltaEncode16(data) : samples::deltaEncode8(data);
-    sample.data.resize(sample.byteLength);
     fitLoop(sample);
+    return data;
 }
-
-}  // namespace
 
 void computePitch(SampleRecord& sample, std::int16_t transpose) {
     // A root frequency of 0 is taken as the reference pitch.
@@ -352,8 +355,11 @@ void fitLoop(SampleRecord& sample) {
 }
 
 void convertSamples(InstrumentRecord& instrument, const ConversionSettings& settings) {
-    for (auto& sample : instrument.samples)
-        if (sample.used) convertSample(sample, settings);
+    for (auto& sample : instrument.samples) {
+        if (!sample.used) continue;
+        convertSampleData(sample, sample.data, settings);
+        sample.data.resize(sample.byteLength);
+    }
 }
 
 namespace samples {
@@ -388,26 +394,44 @@ void normalize16(std::span<std::uint8_t> data) {
     normalizeValues<Values16>(data);
 }
 // Each value becomes its difference from the one before, wrapping at the
-// value's width. Written on raw bytes in unsigned arithmetic (the same bits
-// as the signed difference) so that the loops stay tight on long samples.
-void deltaEncode8(std::span<std::uint8_t> data) {
-    std::uint8_t previous = 0;
-    for (std::uint8_t& byte : data) {
-        const std::uint8_t value = byte;
-        byte = static_cast<std::uint8_t>(value - previous);
-        previous = value;
+// value's width. The values are taken a block at a time into an array of
+// their own type, so that the subtraction runs over whole vectors instead of
+// value by value; 16-bit values are little-endian, as the host holds them.
+template <class T>
+void deltaEncodeBlocks(std::span<std::uint8_t> data) {
+    constexpr std::size_t kBlock = 4096 / sizeof(T);
+    T in[kBlock + 1] = {};  // in[0]: the last value of the block before
+    T out[kBlock];
+    std::uint8_t* p = data.data();
+    for (std::size_t left = data.size() / sizeof(T); left > 0;) {
+        const std::size_t n = std::min(left, kBlock);
+        std::memcpy(in + 1, p, n * sizeof(T));
+        // Always the whole block: a fixed count lets the compiler use vectors.
+        // The differences past n come from older values and are not kept.
+        for (std::size_t i = 0; i < kBlock; ++i) out[i] = static_cast<T>(in[i + 1] - in[i]);
+        std::memcpy(p, out, n * sizeof(T));
+        in[0] = in[n];
+        p += n * sizeof(T);
+        left -= n;
     }
 }
+
+void deltaEncode8(std::span<std::uint8_t> data) {
+    deltaEncodeBlocks<std::uint8_t>(data);
+}
 void deltaEncode16(std::span<std::uint8_t> data) {
-    std::uint8_t* p = data.data();
-    const std::size_t count = data.size() / 2;
-    std::uint16_t previous = 0;
-    for (std::size_t i = 0; i < count; ++i, p += 2) {
-        const auto value = static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-        const auto delta = static_cast<std::uint16_t>(value - previous);
-        p[0] = static_cast<std::uint8_t>(delta);
-        p[1] = static_cast<std::uint8_t>(delta >> 8);
-        previous = value;
+    if constexpr (std::endian::native == std::endian::little) {
+        deltaEncodeBlocks<std::uint16_t>(data);
+    } else {
+        std::uint8_t* p = data.data();
+        std::uint16_t previous = 0;
+        for (std::size_t i = 0; i < data.size() / 2; ++i, p += 2) {
+            const auto value = static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+            const auto delta = static_cast<std::uint16_t>(value - previous);
+            p[0] = static_cast<std::uint8_t>(delta);
+            p[1] = static_cast<std::uint8_t>(delta >> 8);
+            previous = value;
+        }
     }
 }
 

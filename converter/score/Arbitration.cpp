@@ -143,7 +143,7 @@ bool placeEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t channel
 
 bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::int32_t param) {
     if (channel >= ctx.cells.size()) return false;
-    NoteCell& cell = ctx.cells[channel];
+    NoteCell& cell = ctx.cell(channel);
 
     // A global effect of the same kind is in the way: move it to the channel
     // with the weakest effect instead of losing it.
@@ -152,8 +152,8 @@ bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::
         const std::size_t k = weakestChannel(ctx, channel);
         if (k < ctx.cells.size() && cellPriority(cell) >= cellPriority(ctx.cells[k])) {
             clearEffect(ctx, k);
-            ctx.cells[k].effect = cell.effect;
-            ctx.cells[k].param = cell.param;
+            ctx.cell(k).effect = cell.effect;
+            ctx.cell(k).param = cell.param;
             ctx.channels[k].everUsed = 1;
             clearEffect(ctx, channel);
         }
@@ -183,7 +183,7 @@ void clearEffect(NoteContext& ctx, std::size_t channel) {
 
 bool putVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel) {
     if (channel >= ctx.cells.size()) return false;
-    NoteCell& cell = ctx.cells[channel];
+    NoteCell& cell = ctx.cell(channel);
     const std::int32_t incoming = volume & 0xF0;
     const std::int32_t present = cell.volume == kAbsent ? 0xF0 : cell.volume & 0xF0;
     // A set-volume byte beats any command; of two commands the lower one wins.

@@ -5,6 +5,8 @@
 #include "score/NoteData.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -57,48 +59,89 @@ void upkeepPlaying(NoteContext& ctx, std::size_t c) {
         channel.panning = static_cast<std::int16_t>(target);
 }
 
-// Fills the rows of one pattern and shrinks its buffer to the packed size.
-void buildPattern(NoteContext& ctx, std::vector<std::size_t>& cursors, std::uint32_t index,
+constexpr std::uint8_t kFieldFlags =
+    kCellNote | kCellInstrument | kCellVolume | kCellEffect | kCellParam;
+
+constexpr std::uint8_t kEmptyCell = kCellPacked;  // a flag byte without fields
+
+// Bytes of a packed cell by its field flags: the flag byte and one per field.
+constexpr auto kPackedCellLength = [] {
+    std::array<std::uint8_t, kFieldFlags + 1> length{};
+    for (std::size_t flags = 0; flags <= kFieldFlags; ++flags)
+        length[flags] = static_cast<std::uint8_t>(1 + std::popcount(flags));
+    return length;
+}();
+
+// Position of a row in the piece, ordered like the rows themselves.
+std::uint64_t rowKey(std::uint32_t pattern, std::uint32_t row) {
+    return (std::uint64_t{pattern} << 16) | row;
+}
+constexpr std::uint64_t kNoMoreEvents = UINT64_MAX;
+
+// Where each track stands, and the earliest row that any track has an event
+// for: rows before it have no events to visit.
+struct EventCursors {
+    std::vector<std::size_t> next;
+    std::uint64_t due = 0;
+};
+
+void applyEvent(NoteContext& ctx, MidiTrack& track, const MidiEvent& event) {
+    if (event.isNoteOff())
+        translateNoteOff(ctx, event);
+    else if (event.isNoteOn())
+        translateNoteOn(ctx, event);
+    else if (event.kind() == 0xB0)
+        translateController(ctx, event);
+    else if (event.kind() == 0xC0)
+        ctx.midi[event.channel()].program = event.data1;
+    else if (event.kind() == 0xE0)
+        translatePitchBend(ctx, event);
+    else if (event.isEndOfTrack())
+        track.ended = true;
+    else if (event.isSetTempo())
+        translateTempo(ctx, event);
+    // Key and channel pressure, sysex and other meta events carry nothing a
+    // module can show.
+}
+
+// Events of a row are applied track by track, each track in stored order.
+void applyRowEvents(NoteContext& ctx, EventCursors& cursors, std::uint32_t index,
+                    std::uint32_t row) {
+    auto& tracks = ctx.file.midi.tracks;
+    cursors.due = kNoMoreEvents;
+    for (std::size_t t = 0; t < tracks.size(); ++t) {
+        MidiTrack& track = tracks[t];
+        std::size_t& cursor = cursors.next[t];
+        while (cursor < track.events.size() && !track.ended &&
+               track.events[cursor].pattern == index && track.events[cursor].row == row) {
+            applyEvent(ctx, track, track.events[cursor]);
+            ++cursor;
+        }
+        if (cursor < track.events.size() && !track.ended) {
+            const MidiEvent& event = track.events[cursor];
+            cursors.due = std::min(cursors.due, rowKey(event.pattern, event.row));
+        }
+    }
+}
+
+// Fills the rows of one pattern with its cells as built.
+void buildPattern(NoteContext& ctx, EventCursors& cursors, std::uint32_t index,
                   std::uint32_t rowCount, Console& out) {
     PatternRecord& pattern = ctx.file.patterns[index];
     pattern.headerLength = 9;
     pattern.packingType = 0;
     pattern.rowCount = static_cast<std::uint16_t>(rowCount);
-    allocOrAbort(pattern.packedData, rowCount * ctx.cells.size() * kPackedCellMax, out);
+    // Room for the usual rows: a few written cells each.
+    pattern.packedData.clear();
+    reserveOrAbort(pattern.packedData, rowCount * 8, out);
     pattern.packedSize = 0;
 
-    auto& tracks = ctx.file.midi.tracks;
     for (std::uint32_t row = 0; row < rowCount; ++row) {
         updateChannels(ctx);
-        // Events of a row are applied track by track, each track in stored order.
-        for (std::size_t t = 0; t < tracks.size(); ++t) {
-            MidiTrack& track = tracks[t];
-            std::size_t& cursor = cursors[t];
-            while (cursor < track.events.size() && !track.ended &&
-                   track.events[cursor].pattern == index && track.events[cursor].row == row) {
-                const MidiEvent& event = track.events[cursor];
-                if (event.isNoteOff())
-                    translateNoteOff(ctx, event);
-                else if (event.isNoteOn())
-                    translateNoteOn(ctx, event);
-                else if (event.kind() == 0xB0)
-                    translateController(ctx, event);
-                else if (event.kind() == 0xC0)
-                    ctx.midi[event.channel()].program = event.data1;
-                else if (event.kind() == 0xE0)
-                    translatePitchBend(ctx, event);
-                else if (event.isEndOfTrack())
-                    track.ended = true;
-                else if (event.isSetTempo())
-                    translateTempo(ctx, event);
-                // Key and channel pressure, sysex and other meta events carry
-                // nothing a module can show.
-                ++cursor;
-            }
-        }
+        // An event left behind in an earlier row keeps every row looking.
+        if (cursors.due <= rowKey(index, row)) applyRowEvents(ctx, cursors, index, row);
         packRow(ctx, pattern);
     }
-    reallocOrAbort(pattern.packedData, pattern.packedSize, out);
 }
 
 // Rows the closing pattern needs so that the longest pending release ends in it.
@@ -135,15 +178,6 @@ MidiChannelState* NoteContext::midiOf(const ModuleChannel& channel) {
     return &midi[static_cast<std::size_t>(channel.midiChannel)];
 }
 
-InstrumentRecord* NoteContext::instrument(std::int32_t number) {
-    if (number < 1 || static_cast<std::size_t>(number) > file.instruments.size()) return nullptr;
-    return &file.instruments[static_cast<std::size_t>(number - 1)];
-}
-
-const InstrumentRecord* NoteContext::instrument(std::int32_t number) const {
-    return const_cast<NoteContext*>(this)->instrument(number);
-}
-
 void resetChannel(ModuleChannel& channel, ChannelState state) {
     channel.note = -1;
     channel.instrument = -1;
@@ -160,9 +194,14 @@ void resetChannel(ModuleChannel& channel, ChannelState state) {
 }
 
 void updateChannels(NoteContext& ctx) {
-    for (std::size_t c = 0; c < ctx.channels.size(); ++c) {
+    // In channel order, as the upkeep of one channel may write another's cell.
+    for (std::uint32_t live = ctx.liveChannels; live != 0; live &= live - 1) {
+        const auto c = static_cast<std::size_t>(std::countr_zero(live));
         ModuleChannel& channel = ctx.channels[c];
-        if (channel.state == ChannelState::Free) continue;
+        if (channel.state == ChannelState::Free) {
+            ctx.liveChannels &= ~(1u << c);
+            continue;
+        }
         channel.elapsed += static_cast<std::uint32_t>(ctx.speed);
         if (channel.state == ChannelState::Playing) upkeepPlaying(ctx, c);
 
@@ -172,6 +211,7 @@ void updateChannels(NoteContext& ctx) {
         } else if (channel.state == ChannelState::CutThisRow) {
             // Free only from the row after the one that carries the cut.
             channel.state = ChannelState::Free;
+            ctx.liveChannels &= ~(1u << c);
         } else if (channel.state == ChannelState::KeyOffPending &&
                    channel.elapsed >= channel.keyOffDelay) {
             placeEffect(ctx, 0, c, kEffectKeyOff, kAbsent);
@@ -183,38 +223,73 @@ void updateChannels(NoteContext& ctx) {
 }
 
 void packRow(NoteContext& ctx, PatternRecord& pattern) {
-    std::uint8_t* out = pattern.packedData.data() + pattern.packedSize;
+    if (ctx.writtenCells == 0) {  // the common row with nothing in it
+        pattern.packedData.push_back(kRowEnd);
+        return;
+    }
+    // Channel number and flag byte, five fields at most, for every cell.
+    std::uint8_t bytes[kMaxModuleChannels * (kPackedCellMax + 1) + 1];
     std::size_t size = 0;
-    for (std::size_t c = 0; c < ctx.cells.size(); ++c) {
+    for (std::uint32_t written = ctx.writtenCells; written != 0; written &= written - 1) {
+        const auto c = static_cast<std::size_t>(std::countr_zero(written));
         NoteCell& cell = ctx.cells[c];
         ModuleChannel& channel = ctx.channels[c];
+        channel.pitchOffset = static_cast<std::int16_t>(channel.pitchOffset + cell.slide);
+        if (channel.state != ChannelState::Free) ctx.liveChannels |= 1u << c;
         // kAbsent has every bit set: the fields' AND keeps it only when all
-        // five are absent, the common empty cell of a single flag byte.
+        // five are absent, a cell written and emptied again.
         if ((cell.note & cell.instrument & cell.volume & cell.effect & cell.param) == kAbsent) {
-            out[size++] = kCellPacked;
-            channel.pitchOffset = static_cast<std::int16_t>(channel.pitchOffset + cell.slide);
             cell.slide = 0;
             continue;
         }
+        bytes[size++] = static_cast<std::uint8_t>(c);
         // The flag byte goes first; the present fields follow it in order.
         const std::size_t flagsAt = size++;
         std::uint8_t flags = kCellPacked;
-        auto put = [&](std::int16_t field, std::uint8_t bit) {
+        auto put = [&](std::int16_t field, CellFlag bit) {
             if (field == kAbsent) return;
             flags = static_cast<std::uint8_t>(flags | bit);
-            out[size++] = static_cast<std::uint8_t>(field & 0xFF);
+            bytes[size++] = static_cast<std::uint8_t>(field & 0xFF);
         };
-        put(cell.note, 0x01);
-        put(cell.instrument, 0x02);
-        put(cell.volume, 0x04);
-        put(cell.effect, 0x08);
-        put(cell.param, 0x10);
-        out[flagsAt] = flags;
-
-        channel.pitchOffset = static_cast<std::int16_t>(channel.pitchOffset + cell.slide);
+        put(cell.note, kCellNote);
+        put(cell.instrument, kCellInstrument);
+        put(cell.volume, kCellVolume);
+        put(cell.effect, kCellEffect);
+        put(cell.param, kCellParam);
+        bytes[flagsAt] = flags;
         cell = NoteCell{};
     }
-    pattern.packedSize = static_cast<std::uint16_t>(pattern.packedSize + size);
+    bytes[size++] = kRowEnd;
+    ctx.writtenCells = 0;
+    pattern.packedData.insert(pattern.packedData.end(), bytes, bytes + size);
+}
+
+void packPattern(PatternRecord& pattern, std::size_t channelCount,
+                 std::vector<std::uint8_t>& scratch, Console& out) {
+    if (scratch.size() < pattern.rowCount * channelCount * kPackedCellMax)
+        allocOrAbort(scratch, pattern.rowCount * channelCount * kPackedCellMax, out);
+    const std::uint8_t* in = pattern.packedData.data();
+    const std::uint8_t* const end = in + pattern.packedData.size();
+    std::uint8_t* const first = scratch.data();
+    std::uint8_t* to = first;
+    for (std::uint32_t row = 0; row < pattern.rowCount; ++row) {
+        std::size_t next = 0;  // the channel whose cell comes next
+        while (in < end && *in != kRowEnd) {
+            const std::size_t c = in[0];
+            const std::size_t length = kPackedCellLength[in[1] & kFieldFlags];
+            if (c < channelCount) {
+                to = std::fill_n(to, c - next, kEmptyCell);
+                to = std::copy_n(in + 1, length, to);
+                next = c + 1;
+            }
+            in += 1 + length;
+        }
+        ++in;  // the row's end
+        to = std::fill_n(to, channelCount - next, kEmptyCell);
+    }
+    const auto size = static_cast<std::size_t>(to - first);
+    pattern.packedData.assign(first, to);
+    pattern.packedSize = static_cast<std::uint16_t>(size);
 }
 
 Status buildNoteData(RunState& run, FileState& file, std::uint32_t lastPattern,
@@ -224,9 +299,9 @@ Status buildNoteData(RunState& run, FileState& file, std::uint32_t lastPattern,
         std::clamp<std::uint32_t>(run.settings.maxChannels, 1, kMaxModuleChannels);
     NoteContext ctx(run, file, channelCount, out);
     // The first row sets full volume on every channel.
-    for (NoteCell& cell : ctx.cells) cell.volume = kVolumeFull;
-    std::vector<std::size_t> cursors;
-    allocOrAbort(cursors, file.midi.tracks.size(), out);
+    for (std::size_t c = 0; c < ctx.cells.size(); ++c) ctx.cell(c).volume = kVolumeFull;
+    EventCursors cursors;
+    allocOrAbort(cursors.next, file.midi.tracks.size(), out);
     if (file.patterns.size() < static_cast<std::size_t>(lastPattern) + 1)
         allocOrAbort(file.patterns, static_cast<std::size_t>(lastPattern) + 1, out);
 
@@ -253,6 +328,9 @@ Status buildNoteData(RunState& run, FileState& file, std::uint32_t lastPattern,
         out.print(".");
     }
     out.print("\n");
+    // Every event is in the patterns now: their memory is given back before
+    // the samples are read and written.
+    for (MidiTrack& track : file.midi.tracks) std::vector<MidiEvent>().swap(track.events);
 
     std::uint32_t used = 0;
     for (const ModuleChannel& channel : ctx.channels)
@@ -262,6 +340,10 @@ Status buildNoteData(RunState& run, FileState& file, std::uint32_t lastPattern,
     else if (used % 2 != 0)
         ++used;
     file.header.channelCount = static_cast<std::uint16_t>(used);
+    // Now that the channel count is known, every pattern gets its module rows.
+    std::vector<std::uint8_t> scratch;
+    for (std::uint32_t i = 0; i <= lastPattern; ++i)
+        packPattern(file.patterns[i], used, scratch, out);
     out.print("Channels present: %lu\n", static_cast<unsigned long>(used));
     return Status::Ok;
 }

@@ -101,8 +101,15 @@ struct NoteContext {
 
     RunState& run;
     FileState& file;
+    // Cells are written through cell(), which marks them, so that packing a
+    // row visits only the cells written in it. Reading cells[] directly is fine.
     std::vector<NoteCell> cells;
     std::vector<ModuleChannel> channels;
+    std::uint32_t writtenCells = 0;  // bit c: cells[c] was written in this row
+    // Bit c: channels[c] may be sounding. Set when a written cell's channel is
+    // not free (a channel only leaves Free through a note start, which writes
+    // its cell), cleared when the channel upkeep frees it.
+    std::uint32_t liveChannels = 0;
     std::array<MidiChannelState, kMidiChannels> midi{};
     // Settings and timing, read once.
     std::int32_t speed;
@@ -111,28 +118,47 @@ struct NoteContext {
     bool dirtyEnd;
     bool noPan;
 
+    NoteCell& cell(std::size_t c) {
+        writtenCells |= 1u << c;
+        return cells[c];
+    }
     bool isPercussion(std::int32_t midiChannel) const {
         return midiChannel >= 0 && static_cast<std::uint32_t>(midiChannel) == percussionChannel;
     }
     // The MIDI state a module channel belongs to, or nullptr when it has none.
     MidiChannelState* midiOf(const ModuleChannel& channel);
     // Instrument record of a module instrument number, or nullptr when the
-    // number names no loaded instrument.
-    InstrumentRecord* instrument(std::int32_t number);
-    const InstrumentRecord* instrument(std::int32_t number) const;
+    // number names no loaded instrument. Inline: channel searches ask for it
+    // once per channel.
+    InstrumentRecord* instrument(std::int32_t number) {
+        if (number < 1 || static_cast<std::size_t>(number) > file.instruments.size())
+            return nullptr;
+        return &file.instruments[static_cast<std::size_t>(number - 1)];
+    }
+    const InstrumentRecord* instrument(std::int32_t number) const {
+        return const_cast<NoteContext*>(this)->instrument(number);
+    }
 };
 
 // Puts a channel back to its idle values with the given state; everUsed and
 // vibratoSpeedSent are kept.
 void resetChannel(ModuleChannel& channel, ChannelState state);
 
-// Per-row upkeep of every module channel: ageing, key-off and cut, vibrato,
-// continued pitch bends and panning.
+// Per-row upkeep of every channel that is not free: ageing, key-off and cut,
+// vibrato, continued pitch bends and panning.
 void updateChannels(NoteContext& ctx);
 
-// Appends the row of cells to pattern.packedData at packedSize (the buffer
-// already has room for one full row) and empties the cells.
+// Appends the cells written in this row to pattern.packedData as built: for
+// each, its channel number and its packed bytes (flag byte, present fields);
+// kRowEnd closes the row. Applies the cells' slides and empties them.
 void packRow(NoteContext& ctx, PatternRecord& pattern);
+inline constexpr std::uint8_t kRowEnd = 0xFF;
+
+// Turns a pattern's cells as built into its module rows of channelCount cells
+// (empty cells as a single flag byte; cells of higher channels are left out)
+// and sets packedSize. `scratch` is reused between patterns.
+void packPattern(PatternRecord& pattern, std::size_t channelCount,
+                 std::vector<std::uint8_t>& scratch, Console& out);
 
 // MIDI event translators.
 void translateNoteOn(NoteContext& ctx, const MidiEvent& event);

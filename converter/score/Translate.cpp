@@ -134,7 +134,7 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
 
     // A per-note effect left in the cell belongs to the previous note; global
     // effects stay.
-    NoteCell& cell = ctx.cells[c];
+    NoteCell& cell = ctx.cell(c);
     if (effectClass(cell.effect, cell.param) != kClassGlobal) clearEffect(ctx, c);
 
     ModuleChannel& channel = ctx.channels[c];

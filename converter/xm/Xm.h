@@ -13,8 +13,5 @@ namespace korvalin {
 Status fillModuleHeader(RunState& run, FileState& file, Console& out);
 // Writes the module header and every pattern.
 Status writeScore(const RunState& run, FileState& file, ByteSink& sink, Console& out);
-// Re-packs one pattern in place keeping only channels below channelCount.
-void dropUnusedChannels(const RunState& run, FileState& file, std::size_t patternIndex,
-                        Console& out);
 
 }  // namespace korvalin
