@@ -186,7 +186,7 @@ TEST_F(InstrumentWriterTest, Failures) {
 // module instrument whose loops, volumes, keymap and envelope are valid.
 TEST(Freepats, EveryPatchLoadsAndConverts) {
     const std::filesystem::path root = "/usr/share/midi/freepats";
-    if (!std::filesystem::exists(root)) GTEST_SKIP() << "freepats not installed";
+    ASSERT_TRUE(test::installed(root, "freepats"));
     std::vector<std::filesystem::path> patches;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
         if (entry.path().extension() == ".pat") patches.push_back(entry.path());

@@ -24,10 +24,6 @@ fs::path patchKitBinary() {
            "korvalin-patchkit";
 }
 
-bool haveFreepats() {
-    return fs::exists("/etc/timidity/freepats.cfg");
-}
-
 // The default map with a sample folder linked from the freepats set.
 void makeKit(const TempDir& dir) {
     const auto kit =
@@ -63,9 +59,8 @@ double midiSeconds(const std::vector<std::uint8_t>& bytes) {
 }
 
 TEST(Players, EveryEdgeCaseModuleLoadsWithItsHeaderCounts) {
-    ASSERT_TRUE(fs::is_directory(test::midiCasesDir())) << test::midiCasesDir();
+    ASSERT_TRUE(test::installed("/etc/timidity/freepats.cfg", "freepats"));
     for (const bool instruments : {false, true}) {
-        if (instruments && !haveFreepats()) continue;
         TempDir dir;
         if (instruments) {
             ASSERT_NO_FATAL_FAILURE(makeKit(dir));
@@ -96,7 +91,7 @@ TEST(Players, EveryEdgeCaseModuleLoadsWithItsHeaderCounts) {
 }
 
 TEST(Players, DemoSongSoundsAndLastsAsLongAsTheMidi) {
-    if (!haveFreepats()) GTEST_SKIP() << "freepats is not installed";
+    ASSERT_TRUE(test::installed("/etc/timidity/freepats.cfg", "freepats"));
     TempDir dir;
     const auto midi = test::readBytes(test::sourceDir() / "demo" / "demo.mid");
     dir.write("demo.mid", midi);

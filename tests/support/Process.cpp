@@ -36,6 +36,14 @@ void TempDir::write(const std::string& name, const std::vector<unsigned char>& b
     write(name, std::string(bytes.begin(), bytes.end()));
 }
 
+::testing::AssertionResult installed(const std::filesystem::path& path,
+                                     const std::string& package) {
+    if (std::filesystem::exists(path)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << path.string() << " is missing: install the Debian package " << package
+           << " (./tools/install-deps.sh installs it)";
+}
+
 std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
