@@ -1,3 +1,5 @@
+// The note-data builder: event translation, effect and volume-column
+// arbitration, packing and the closing pattern.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -29,78 +31,6 @@ struct Build {
     std::vector<std::vector<std::vector<Cell>>> rows;  // pattern, row, channel
 };
 
-TEST(PackRow, CellsPackWithFlagByte) {
-    struct Case {
-        const char* name;
-        NoteCell cell;
-        std::vector<std::uint8_t> bytes;
-    };
-    const Case cases[] = {
-        {"full cell", {61, 1, 0x42, 0x08, 0x80, 0}, {0x9F, 0x3D, 0x01, 0x42, 0x08, 0x80}},
-        {"key off", {-1, -1, -1, 0x14, -1, 0}, {0x88, 0x14}},
-        {"note cut", {-1, -1, -1, 0x0E, 0xC0, 0}, {0x98, 0x0E, 0xC0}},
-        {"empty", {}, {0x80}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Score score(1, 1);
-        NoteContext ctx = score.context();
-        ctx.cells[0] = c.cell;
-        PatternRecord pattern;
-        pattern.packedData.resize(6);
-        packRow(ctx, pattern);
-        ASSERT_EQ(pattern.packedSize, c.bytes.size());
-        pattern.packedData.resize(pattern.packedSize);
-        EXPECT_EQ(pattern.packedData, c.bytes);
-        EXPECT_EQ(ctx.cells[0].note, -1);  // the cell is cleared for the next row
-    }
-}
-
-TEST(BuildNoteData, EmptyPieceGetsFullVolumeRowAndClosingRow) {
-    Score score(1, 4);
-    score.file.midi.tracks[0].events.push_back(end(0));
-    Build build(score, 0, 0);
-    EXPECT_EQ(build.status, Status::Ok);
-    EXPECT_EQ(build.console.out,
-              "No of patterns: 1\nCreating XM note data..\nChannels present: 2\n");
-    ASSERT_EQ(score.file.patterns.size(), 2u);
-    EXPECT_EQ(score.file.header.patternCount, 2);
-    EXPECT_EQ(score.file.header.songLength, 2);
-    EXPECT_EQ(score.file.header.channelCount, 2);
-    const std::vector<std::uint8_t> fullVolume = {0x84, 0x50, 0x84, 0x50, 0x84, 0x50, 0x84, 0x50};
-    EXPECT_EQ(score.file.patterns[0].packedData, fullVolume);
-    EXPECT_EQ(score.file.patterns[1].packedData, std::vector<std::uint8_t>(4, 0x80));
-    for (const PatternRecord& pattern : score.file.patterns) {
-        EXPECT_EQ(pattern.rowCount, 1);
-        EXPECT_EQ(pattern.headerLength, 9u);
-        EXPECT_EQ(pattern.packedSize, pattern.packedData.size());
-    }
-}
-
-TEST(BuildNoteData, ChannelLimitIsKeptWithinTheFormat) {
-    const std::uint32_t cases[][2] = {{0, 1}, {1, 1}, {32, 32}, {100, 32}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c[0]);
-        Score score(1, c[0]);
-        Build build(score, 0, 254);
-        EXPECT_EQ(score.file.patterns[0].packedSize, 2 * c[1] + 254 * c[1]);
-    }
-}
-
-TEST(BuildNoteData, ChannelCountIsEvenAndAtLeastTwo) {
-    const std::size_t cases[][2] = {{0, 2}, {1, 2}, {2, 2}, {3, 4}, {5, 6}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c[0]);
-        Score score(1, 8);
-        score.addInstrument(0, plainInstrument());
-        for (std::size_t n = 0; n < c[0]; ++n)  // a chord, on the lowest free channels
-            score.file.midi.tracks[0].events.push_back(at(on(0, 0, 40 + int(n)), 0));
-        Build build(score, 0, 0);
-        EXPECT_EQ(score.file.header.channelCount, c[1]);
-        for (std::size_t n = 0; n < c[0]; ++n) EXPECT_EQ(build.rows[0][0][n].note, 40 + int(n));
-    }
-}
-
 TEST(BuildNoteData, ReleaseTimeline) {
     // Speed 3, sustain envelope with releaseTime 30: note from row 0, note-off
     // in row 4, key off in row 5, cut when elapsed reaches the release.
@@ -112,7 +42,6 @@ TEST(BuildNoteData, ReleaseTimeline) {
     };
     const Case cases[] = {
         {"melodic, factor 1000", false, 1000, 15},
-        {"melodic, factor 500", false, 500, 10},
         {"percussion uses the program entry's factor", true, 2000, 25},
     };
     for (const Case& c : cases) {
@@ -146,47 +75,6 @@ TEST(BuildNoteData, ReleaseTimeline) {
     }
 }
 
-TEST(BuildNoteData, ClosingPatternCoversPendingRelease) {
-    // Speed 3, note-off in the last row (3): the closing pattern starts with
-    // the key off and is long enough for the release to end in a cut.
-    struct Case {
-        const char* name;
-        std::uint32_t release;
-        bool dirtyEnd, noteOff;
-        int rows, cut;
-    };
-    const Case cases[] = {
-        {"release of 40 ticks", 40, false, true, 40, 14},
-        {"release of 300 ticks is limited", 300, false, true, 255, 100},
-        {"note never switched off", 40, false, false, 1, 0},
-        {"dirtyEnd keeps the last row", 40, true, true, 0, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Score score(3, 2);
-        if (c.dirtyEnd) score.run.settings.optionFlags |= kDirtyEnd;
-        score.addInstrument(0, sustainedInstrument(c.release));
-        auto& events = score.file.midi.tracks[0].events;
-        events.push_back(at(on(0, 0, 61), 0));
-        if (c.noteOff) events.push_back(at(off(0, 0, 61), 3));
-        Build build(score, 0, 3);
-        const std::size_t patterns = c.dirtyEnd ? 1 : 2;
-        ASSERT_EQ(score.file.patterns.size(), patterns);
-        EXPECT_EQ(score.file.header.patternCount, patterns);
-        EXPECT_EQ(score.file.header.songLength, patterns);
-        EXPECT_EQ(score.file.patterns[0].rowCount, 4);
-        if (c.dirtyEnd) {
-            EXPECT_EQ(build.rows[0][3][0].effect, -1);  // neither released nor cut
-            continue;
-        }
-        EXPECT_EQ(score.file.patterns[1].rowCount, c.rows);
-        EXPECT_EQ(build.rows[1][0][0].effect, c.noteOff ? 0x14 : -1);
-        if (c.cut) {
-            EXPECT_EQ(build.rows[1][std::size_t(c.cut)][0], (Cell{-1, -1, -1, 0x0E, 0xC0}));
-        }
-    }
-}
-
 TEST(BuildNoteData, ClosingPatternOnlyWhileTheOrderTableHasRoom) {
     const std::uint32_t cases[][2] = {{254, 256}, {255, 256}};  // last pattern, patterns built
     for (const auto& c : cases) {
@@ -201,31 +89,173 @@ TEST(BuildNoteData, ClosingPatternOnlyWhileTheOrderTableHasRoom) {
     }
 }
 
-TEST(BuildNoteData, RefusedPanningIsRetriedOnFollowingRows) {
-    // One channel, noPan: the tempo change of the first track takes the
-    // slot, so the note's fixed panning comes one row later.
-    Score score(1, 1);
-    score.run.settings.optionFlags |= kNoPan;
-    score.addInstrument(0, plainInstrument());
-    score.file.midi.tracks = store(96, {{tempo(0, 500000)}, {at(on(0, 0, 61), 0)}}).tracks;
-    Build build(score, 0, 3);
-    const auto& rows = build.rows[0];
-    EXPECT_EQ(rows[0][0], (Cell{61, 1, 0x42, 0x0F, 0xF0}));
-    EXPECT_EQ(rows[1][0], (Cell{-1, -1, 0xA7, 0x08, 0x01}));
-    EXPECT_EQ(rows[2][0], Cell{});
+MidiEvent bend(int ch, int value) {
+    return channelEvent(0, 0xE0 | ch, (value + 8192) & 0x7F, (value + 8192) >> 7);
 }
 
-TEST(BuildNoteData, BendUnfinishedInOneRowContinues) {
+TEST(TranslateNoteOn, ModuleNoteFromKeymapScalingAndTransposeOrDropped) {
+    // mapped: the instrument number in the map entry; cellNote -1: the note is dropped
+    struct Case {
+        const char* name;
+        int key, mapped, transpose, keymapEntry, scaleFactor;
+        std::size_t samples;
+        int cellNote;
+    };
+    const Case cases[] = {
+        {"half scaling around the root", 73, 1, 0, 0, 512, 1, 67},
+        {"transposed key", 100, 1, 10, 0, 1024, 1, 90},
+        {"key below the transpose plays the lowest note", 5, 1, 33, 0, 1024, 1, 1},
+        {"keymap naming no sample uses sample 0", 61, 1, 0, 7, 1024, 2, 61},
+        {"program without patch is dropped", 61, 0, 0, 0, 1024, 1, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Score score(1, 2);
+        InstrumentRecord instrument;
+        instrument.transpose = c.transpose;
+        instrument.keymap.fill(c.keymapEntry);
+        instrument.samples.resize(c.samples);
+        for (SampleRecord& sample : instrument.samples) {
+            sample.scaleRoot = 60;
+            sample.scaleFactor = c.scaleFactor;
+        }
+        score.addInstrument(0, instrument);
+        score.run.patchMap[0].instrument = c.mapped;
+        NoteContext ctx = score.context();
+        const bool plays = c.cellNote != -1;
+        translateNoteOn(ctx, on(0, 0, c.key));
+        EXPECT_EQ(ctx.cells[0].note, c.cellNote);
+        EXPECT_EQ(ctx.channels[0].everUsed, plays ? 1u : 0u);
+        for (std::size_t s = 0; s < c.samples; ++s)
+            EXPECT_EQ(score.file.instruments[0].samples[s].used, plays && s == 0);
+        // The note-off finds the note again.
+        translateNoteOff(ctx, off(0, 0, c.key));
+        EXPECT_EQ(ctx.channels[0].state, plays ? ChannelState::KeyOffPending : ChannelState::Free);
+    }
+}
+
+// A damaged file's data bytes of 0x80 and above count as 127, so the volume
+// byte stays a set-volume byte rather than becoming a volume slide.
+TEST(TranslateNoteOn, DamagedDataBytesKeepTheSetVolumeRange) {
     Score score(1, 2);
     score.addInstrument(0, plainInstrument());
-    // 30 slide units up: more than one fine slide of 15 can make.
-    score.file.midi.tracks[0].events = {at(on(0, 0, 61), 0), channelEvent(0, 0xE0, 0x7F, 0x7F)};
-    Build build(score, 0, 4);
-    const auto& rows = build.rows[0];
-    EXPECT_EQ(rows[0][0].effect, 0x08);  // panning beats the slide at the note start
-    EXPECT_EQ(rows[1][0], (Cell{-1, -1, 0xA7, 0x0E, 0x1F}));
-    EXPECT_EQ(rows[2][0], (Cell{-1, -1, -1, 0x0E, 0x1F}));
-    EXPECT_EQ(rows[3][0], Cell{});
+    NoteContext ctx = score.context();
+    translateController(ctx, channelEvent(0, 0xB0, 7, 0xFF));
+    translateNoteOn(ctx, on(0, 0, 61, 0xFF));
+    EXPECT_EQ(ctx.cells[0].volume, 0x10 + 63 * 63 / 64);
+}
+
+TEST(TranslatePitchBend, SlidesTowardsTheBendTarget) {
+    struct Case {
+        const char* name;
+        std::uint32_t speed;
+        int offset, bend, effect, param, slide;
+    };
+    const Case cases[] = {
+        {"speed 3, 60 units up", 3, -30, 8191, 0x01, 30, 60},
+        {"speed 1, 60 units up is a fine slide", 1, -30, 8191, 0x0E, 0x1F, 15},
+        {"already there clears the cell", 3, 30, 8191, -1, -1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Score score(c.speed, 2);
+        NoteContext ctx = score.context();
+        ctx.channels[0].state = ChannelState::Playing;
+        ctx.channels[0].midiChannel = 0;
+        ctx.channels[0].pitchOffset = static_cast<std::int16_t>(c.offset);
+        ctx.cells[0].effect = 0x0E;  // a note delay, replaced or cleared
+        ctx.cells[0].param = 0xD1;
+        translatePitchBend(ctx, bend(0, c.bend));
+        EXPECT_EQ(cellOf(ctx.cells[0]), (Cell{-1, -1, -1, c.effect, c.param}));
+        EXPECT_EQ(ctx.cells[0].slide, c.slide);
+        EXPECT_EQ(ctx.midi[0].pitchBend, c.bend);
+    }
+}
+
+TEST(TranslateTempo, SetBpmFromTempo) {
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> payload;
+        std::uint32_t ticksPerRow, speed;
+        int bpm;
+    };
+    const Case cases[] = {
+        {"120 beats per minute", {0x07, 0xA1, 0x20}, 2, 1, 0xF0},
+        {"speed 3", {0x07, 0xA1, 0x20}, 8, 3, 180},
+        {"tempo 0", {0x00, 0x00, 0x00}, 2, 1, 255},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Score score(c.speed, 2);
+        score.file.timing.ticksPerRow = c.ticksPerRow;
+        NoteContext ctx = score.context();
+        translateTempo(ctx, meta(0, kMetaSetTempo, c.payload));
+        EXPECT_EQ(ctx.cells[0].effect, 0x0F);
+        EXPECT_EQ(ctx.cells[0].param, c.bpm);
+    }
+}
+
+TEST(PlaceEffect, WeakerNeverReplacesStronger) {
+    struct Case {
+        const char* name;
+        int oldEffect, oldParam, newEffect, newParam, placed, effect, param;
+    };
+    const Case cases[] = {
+        {"panning replaces note delay", 0x0E, 0xD2, 0x08, 0x80, true, 0x08, 0x80},
+        {"portamento refused by panning", 0x08, 0x80, 0x01, 0x10, false, 0x08, 0x80},
+        {"key off replaces panning", 0x08, 0x80, 0x14, -1, true, 0x14, -1},
+        {"note cut replaces key off", 0x14, -1, 0x0E, 0xC0, true, 0x0E, 0xC0},
+        {"equal priority replaces", 0x08, 0x80, 0x08, 0x20, true, 0x08, 0x20},
+        {"class 0 is never placed", -1, -1, 0x12, 0x00, false, -1, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Score score(3, 1);
+        NoteContext ctx = score.context();
+        ctx.cells[0].effect = static_cast<std::int16_t>(c.oldEffect);
+        ctx.cells[0].param = static_cast<std::int16_t>(c.oldParam);
+        ctx.cells[0].slide = c.oldEffect == 0x01 ? 60 : 0;
+        EXPECT_EQ(placeEffect(ctx, 0, 0, c.newEffect, c.newParam), bool(c.placed));
+        EXPECT_EQ(ctx.cells[0].effect, c.effect);
+        EXPECT_EQ(ctx.cells[0].param, c.param);
+        EXPECT_EQ(ctx.channels[0].everUsed, c.placed ? 1u : 0u);
+        // A replaced slide no longer moves the pitch.
+        if (c.placed) {
+            EXPECT_EQ(ctx.cells[0].slide, 0);
+        }
+    }
+}
+
+TEST(PutVolume, SetVolumeBeatsCommandsTheTweakCurveBendsSetVolume) {
+    struct Case {
+        const char* name;
+        int before, byte;
+        bool tweak, written;
+        int after, speedSent;
+    };
+    const Case cases[] = {
+        {"empty column", -1, 0xB3, false, true, 0xB3, 7},
+        {"volume replaces vibrato depth", 0xB3, 0x42, false, true, 0x42, 7},
+        {"vibrato depth refused after volume", 0x42, 0xB3, false, false, 0x42, 7},
+        {"vibrato speed replaces depth", 0xB3, 0xA7, false, true, 0xA7, 7},
+        {"later volume wins", 0x30, 0x42, false, true, 0x42, 7},
+        {"overwritten vibrato speed is sent again", 0xA7, 0x40, false, true, 0x40, -1},
+        {"tweak keeps 0x10", -1, 0x10, true, true, 0x10, 7},
+        {"tweak bends 0x40", -1, 0x40, true, true, 0x25, 7},
+        {"tweak keeps 0x50 below 0x50", -1, 0x50, true, true, 0x4F, 7},
+        {"tweak leaves commands alone", -1, 0xA7, true, true, 0xA7, 7},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Score score(1, 1);
+        if (c.tweak) score.run.settings.optionFlags |= kTweakVolume;
+        NoteContext ctx = score.context();
+        ctx.cells[0].volume = static_cast<std::int16_t>(c.before);
+        ctx.channels[0].vibratoSpeedSent = 7;
+        EXPECT_EQ(putVolume(ctx, c.byte, 0), c.written);
+        EXPECT_EQ(ctx.cells[0].volume, c.after);
+        EXPECT_EQ(ctx.channels[0].vibratoSpeedSent, c.speedSent);
+    }
 }
 
 }  // namespace

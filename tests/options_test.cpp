@@ -15,14 +15,10 @@ TEST(OptionFile, WordSplitting) {
     const std::pair<std::string, Words> cases[] = {
         {" \t\r\n\v\f  \n", {}},
         {"-perch 15\r\nsong.mid\n\n-8bit", {"-perch", "15", "song.mid", "-8bit"}},
-        {"-sampd \"C:\\My Samples\"", {"-sampd", "C:\\My Samples"}},
         {"a\"b c\"d a\"\"b", {"ab cd", "ab"}},
         {"'x y`z `x\ny' w", {"x yz", "x\ny", "w"}},  // either single quote closes the other
-        {"'say \"hi\"'", {"say \"hi\""}},
-        {"a \"\" b ''", {"a", "b"}},  // empty quotes alone make no word
+        {"a \"\" b ''", {"a", "b"}},                 // empty quotes alone make no word
         {"x \"open to\nthe end", {"x", "open to\nthe end"}},
-        {"# -nopan ; rem", {"#", "-nopan", ";", "rem"}},  // no comment syntax
-        {std::string(3000, 'w'), {std::string(3000, 'w')}},
     };
     for (const auto& [text, words] : cases) {
         SCOPED_TRACE(text);
@@ -32,17 +28,9 @@ TEST(OptionFile, WordSplitting) {
 
 TEST(OptionFile, Numbers) {
     const std::pair<const char*, std::optional<std::uint32_t>> cases[] = {
-        {"15", 15u},
-        {"  7", 7u},
-        {"12abc", 12u},
-        {"+3", 3u},
-        {"0", 0u},
-        {"-1", 0xFFFFFFFFu},
-        {"4294967295", 0xFFFFFFFFu},
-        {"99999999999999999999", 0xFFFFFFFFu},
-        {"abc", std::nullopt},
-        {"", std::nullopt},
-        {"-", std::nullopt},
+        {"15", 15u},           {"12abc", 12u},
+        {"-1", 0xFFFFFFFFu},   {"99999999999999999999", 0xFFFFFFFFu},
+        {"abc", std::nullopt}, {"", std::nullopt},
     };
     for (const auto& [text, value] : cases) {
         SCOPED_TRACE(text);
@@ -88,24 +76,18 @@ TEST(Options, ParsedSettingsAndWarnings) {
          {"-perch", "3", "b.mid", "-sampd", "x\\", "-tweakvol"},
          "perch=3 flags=1 sampd=x\\ song.mid b.mid ",
          ""},
-        {{"-maxch", "abc", "-perch", "x1"}, {}, "", ""},  // no number: unchanged, word used up
         {{"-tweakvol", "-dirtyend", "-nopan", "-small"}, {}, "flags=31 ", ""},
         {{"-sampd", "C:\\My Samples", "-outd", ""}, {}, "sampd=C:\\My Samples/ ", ""},  // "" is ./
-        {{"-outd", "out"}, {}, "outd=out/ ", ""},
         {{"-name", "ABCDEFGHIJKLMNOPQRSTUVWXY"}, {}, "name=ABCDEFGHIJKLMNOPQRST ", ""},
-        {{"-o", "-small"}, {}, "o=-small ", ""},
         {{"song", "song.MID", "-x", "dir.v2/tune", "C:\\dir.x\\tune"},
          {},
          "song.mid song.MID -x.mid dir.v2/tune.mid C:\\dir.x\\tune.mid ",
          ""},
         {{"-Small", "-8BIT"}, {}, "-Small.mid -8BIT.mid ", ""},  // options match exactly, with case
         {{"-perch"}, {"5"}, "5.mid ", warn + "Option -perch needs an argument, ignored"},
-        {{}, {"a", "-o"}, "a.mid ", warn + "Option -o needs an argument, ignored"},
         {{}, {"-maxch", "0"}, "maxch=1 ", warn + "-maxch 0 is out of range 1 to 32, using 1"},
-        {{"-maxch", "33"}, {}, "", warn + "-maxch 33 is out of range 1 to 32, using 32"},
         {{"-maxch", "0"}, {"-maxch", "12"}, "maxch=12 ", ""},  // checked after both lists
         {{"-qnt", "4"}, {"-qnt", "0"}, "qnt=4 ", warn + "-qnt 0 is not allowed, quantize stays 4"},
-        {{"-qnt", "0"}, {}, "", warn + "-qnt 0 is not allowed, quantize stays 16"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.fileWords) + testing::PrintToString(c.commandWords));

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 
+#include "XmWalk.h"
 #include "driver/ByteIO.h"
 #include "midi/MidiReader.h"
 #include "support/Process.h"
@@ -84,6 +85,7 @@ TEST(Players, EveryEdgeCaseModuleLoadsWithItsHeaderCounts) {
             const auto report = test::checkInPlayers(test::readBytes(module));
             EXPECT_TRUE(report.openmptLoaded && report.xmpLoaded) << report.mismatch;
             EXPECT_EQ(report.mismatch, "");
+            EXPECT_EQ(xmwalk::walk(test::readBytes(module)).fault, "");
             ++converted;
         }
         EXPECT_GE(converted, 60);

@@ -40,18 +40,16 @@ void putWave(PatchBytes& out, const PatchWave& w) {
 
 }  // namespace
 
-PatchWave PatchWave::pcm8(const std::vector<int>& values, bool unsignedData) {
+PatchWave PatchWave::pcm8(const std::vector<int>& values) {
     PatchWave w;
-    for (int v : values) putU8(w.data, static_cast<std::uint8_t>(unsignedData ? v + 128 : v));
-    if (unsignedData) w.modes |= 0x02;
+    for (int v : values) putU8(w.data, static_cast<std::uint8_t>(v));
     return w;
 }
 
-PatchWave PatchWave::pcm16(const std::vector<int>& values, bool unsignedData) {
+PatchWave PatchWave::pcm16(const std::vector<int>& values) {
     PatchWave w;
-    for (int v : values)
-        putU16LE(w.data, static_cast<std::uint16_t>(unsignedData ? v + 0x8000 : v));
-    w.modes |= unsignedData ? 0x03 : 0x01;
+    for (int v : values) putU16LE(w.data, static_cast<std::uint16_t>(v));
+    w.modes |= 0x01;
     return w;
 }
 
@@ -70,7 +68,7 @@ PatchInstrument& PatchBuilder::instrument(std::uint16_t number, const std::strin
 PatchBytes PatchBuilder::bytes() const {
     PatchBytes out;
     putText(out, header_, 12);
-    putText(out, id_, 10);
+    putText(out, "ID#000002", 10);
     putText(out, "built for tests", 60);
     std::size_t waveCount = 0;
     for (const auto& instrument : instruments_)
@@ -79,8 +77,8 @@ PatchBytes PatchBuilder::bytes() const {
     putU8(out, 14);  // voices
     putU8(out, 0);   // channels
     putU16LE(out, static_cast<std::uint16_t>(waveCount));
-    putU16LE(out, masterVolume_);
-    putU32LE(out, 0);  // data size
+    putU16LE(out, 127);  // master volume
+    putU32LE(out, 0);    // data size
     out.insert(out.end(), 36, 0);
 
     for (const auto& instrument : instruments_) {

@@ -34,10 +34,8 @@ struct PatchWave {
     std::int16_t scaleFrequency = 60;
     std::uint16_t scaleFactor = 1024;
 
-    // Signed 8-bit values; unsigned data stores value + 128.
-    static PatchWave pcm8(const std::vector<int>& values, bool unsignedData = false);
-    // 16-bit values, low byte first; unsigned data stores value + 0x8000.
-    static PatchWave pcm16(const std::vector<int>& values, bool unsignedData = false);
+    static PatchWave pcm8(const std::vector<int>& values);   // signed 8-bit values
+    static PatchWave pcm16(const std::vector<int>& values);  // signed, low byte first
 
     PatchWave& named(const std::string& n) {
         name = n;
@@ -58,10 +56,6 @@ struct PatchWave {
         vibratoSweep = sweep;
         vibratoRate = rate;
         vibratoDepth = depth;
-        return *this;
-    }
-    PatchWave& withModes(std::uint8_t bits) {
-        modes |= bits;
         return *this;
     }
     PatchWave& size(std::uint32_t declared) {
@@ -88,10 +82,6 @@ struct PatchInstrument {
         layers.emplace_back();
         return layers.back();
     }
-    PatchInstrument& size(std::uint32_t declared) {
-        declaredSize = declared;
-        return *this;
-    }
 };
 
 class PatchBuilder {
@@ -100,14 +90,6 @@ class PatchBuilder {
         header_ = text;
         return *this;
     }  // 12 bytes stored
-    PatchBuilder& id(const std::string& text) {
-        id_ = text;
-        return *this;
-    }  // 10 bytes stored
-    PatchBuilder& masterVolume(std::uint16_t volume) {
-        masterVolume_ = volume;
-        return *this;
-    }
     PatchInstrument& instrument(std::uint16_t number, const std::string& name = "instrument");
 
     PatchBytes bytes() const;
@@ -115,8 +97,6 @@ class PatchBuilder {
 
   private:
     std::string header_ = "GF1PATCH110";
-    std::string id_ = "ID#000002";
-    std::uint16_t masterVolume_ = 127;
     std::vector<PatchInstrument> instruments_;
 };
 

@@ -1,6 +1,7 @@
 #include "XmWalk.h"
 
 #include <cstring>
+#include <vector>
 
 namespace korvalin::xmwalk {
 namespace {
@@ -9,7 +10,6 @@ using Area = Field::Area;
 
 constexpr std::size_t kInstrumentHeaderBytes = 263;
 constexpr std::size_t kSampleHeaderBytes = 40;
-constexpr unsigned kMaxSamples = 16;
 
 // Cell field bits of the packed form, in the order their bytes follow the flag.
 constexpr struct {
@@ -68,7 +68,7 @@ class Walker {
                                         ", not " + std::to_string(wanted));
     }
     bool check(bool ok, const std::string& what) {
-        return ok || fail(describe(field_) + " " + what);
+        return ok || fail(describe(field_) + " " + what + " (" + std::to_string(value_) + ")");
     }
     bool fail(const std::string& fault) {
         if (summary_.fault.empty()) {
@@ -186,7 +186,6 @@ class Walker {
             expect(1, "instrument type", 0);
             take(2, "sample count");
             const std::uint32_t samples = value_;
-            check(samples <= kMaxSamples, "exceeds 16");
             expect(4, "sample header size", kSampleHeaderBytes);
             const std::size_t keymap = pos_;
             if (take(96, "keymap") && samples > 0)
@@ -209,7 +208,7 @@ class Walker {
             take(2, "volume fadeout");
             check(value_ <= 4095, "exceeds 4095");
             take(22, "reserved bytes");
-            std::uint32_t lengths[kMaxSamples] = {};
+            std::vector<std::uint32_t> lengths(samples);
             for (std::uint32_t s = 0; s < samples && live(); ++s) lengths[s] = sampleHeader(s);
             where_.area = Area::SampleData;
             for (std::uint32_t s = 0; s < samples && live(); ++s) {
