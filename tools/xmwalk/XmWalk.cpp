@@ -67,7 +67,8 @@ class Walker {
         return value_ == wanted || fail(describe(field_) + " is " + std::to_string(value_) +
                                         ", not " + std::to_string(wanted));
     }
-    bool check(bool ok, const std::string& what) {
+    // `what` stays a plain text so that a passing check costs no allocation.
+    bool check(bool ok, const char* what) {
         return ok || fail(describe(field_) + " " + what + " (" + std::to_string(value_) + ")");
     }
     bool fail(const std::string& fault) {
@@ -136,7 +137,42 @@ class Walker {
         return live();
     }
 
+    // The common case without a visitor: a sound cell is checked in place;
+    // anything else goes the field-by-field way, which names the fault.
+    bool quickCell() {
+        if (visitor_ || pos_ >= bytes_.size()) return false;
+        const std::uint8_t* p = &bytes_[pos_];
+        const std::uint8_t flags = p[0];
+        const unsigned f = flags & 0x1Fu;
+        const std::size_t n = 1 + (f & 1) + (f >> 1 & 1) + (f >> 2 & 1) + (f >> 3 & 1) + (f >> 4);
+        if ((flags & 0xE0) != 0x80 || n > bytes_.size() - pos_) return false;
+        std::size_t k = 1;
+        std::uint32_t note = 0, instrument = 1, volume = 0x10, effect = 0, param = 0x10;
+        if (flags & 0x01) note = p[k++];
+        if (flags & 0x02) instrument = p[k++];
+        if (flags & 0x04) volume = p[k++];
+        if (flags & 0x08) effect = p[k++];
+        if (flags & 0x10) param = p[k++];
+        const bool sound =
+            (!(flags & 0x01) || (note >= 1 && note <= 96)) &&
+            (!(flags & 0x02) || (instrument >= 1 && instrument <= summary_.instruments)) &&
+            ((volume >= 0x10 && volume <= 0x50) || (volume >= 0xA0 && volume <= 0xBF)) &&
+            (!(flags & 0x08) ? !(flags & 0x10)
+             : effect == 0x14
+                 ? !(flags & 0x10)
+                 : (flags & 0x10) &&
+                       (effect == 0x01 || effect == 0x02 || effect == 0x08 || effect == 0x0F ||
+                        (effect == 0x0E && (param >> 4 == 0x1 || param >> 4 == 0x2 ||
+                                            param >> 4 == 0xC || param >> 4 == 0xD))));
+        if (!sound) return false;
+        pos_ += n;
+        ++summary_.cells;
+        if (flags & 0x01) ++summary_.notes;
+        return true;
+    }
+
     void cell() {
+        if (quickCell()) return;
         if (!take(1, "flag byte")) return;
         const std::uint8_t flags = std::uint8_t(value_);
         if (!check((flags & 0xE0) == 0x80, "is not a packed flag byte")) return;
