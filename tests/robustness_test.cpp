@@ -49,20 +49,11 @@ void writeInputs(const fs::path& folder, const Bytes& patch) {
 Bytes smallMidi() {
     Smf smf(1, 96);
     smf.track().tempo(0, 500000).text(0, "robust").tempo(192, 400000).endOfTrack(96);
-    smf.track()
-        .program(0, 0, 5)
-        .controller(0, 0, 10, 30)
-        .noteOn(0, 0, 60, 100)
-        .pitchBend(24, 0, 0x2800)
-        .controller(24, 0, 1, 64)
-        .noteOff(48, 0, 60)
-        .runningStatus()
-        .noteOn(0, 0, 64, 90)
-        .noteOn(48, 0, 64, 0)
-        .sysex(0, {0x7E, 0x7F, 0x09, 0x01, 0xF7})
-        .noteOn(0, 9, 36, 120)
-        .noteOff(96, 9, 36)
-        .endOfTrack(0);
+    SmfTrack& t = smf.track();
+    t.program(0, 0, 5).controller(0, 0, 10, 30).noteOn(0, 0, 60, 100).pitchBend(24, 0, 0x2800);
+    t.controller(24, 0, 1, 64).noteOff(48, 0, 60).runningStatus().noteOn(0, 0, 64, 90);
+    t.noteOn(48, 0, 64, 0).sysex(0, {0x7E, 0x7F, 0x09, 0x01, 0xF7}).noteOn(0, 9, 36, 120);
+    t.noteOff(96, 9, 36).endOfTrack(0);
     return smf.bytes();
 }
 

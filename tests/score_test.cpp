@@ -1,0 +1,202 @@
+// The stages around the note data: track scan, row grid, pre-conversion,
+// module header and the score writer's dropping of unused channels.
+#include "score/Score.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/EventStore.h"
+#include "xm/Xm.h"
+
+namespace korvalin {
+namespace {
+
+using namespace korvalin::test;
+using Bytes = std::vector<std::uint8_t>;
+
+struct Scan {
+    RunState run;
+    FileState file;
+    CaptureConsole out;
+    Status status = Status::Ok;
+
+    void operator()() { status = scanTracks(run, file, out); }
+    std::uint8_t number(std::size_t mapIndex) const { return run.patchMap[mapIndex].instrument; }
+};
+
+TEST(TrackScan, NumbersProgramsAndKeysInOrderOfFirstSound) {
+    Scan scan;
+    scan.file.midi =
+        store(96, {
+                      {program(0, 0, 5), program(0, 1, 7), program(0, 9, 40), on(10, 0, 61),
+                       off(20, 0, 61), on(30, 0, 71), off(40, 0, 71), end(40)},
+                      // key 36 sounds first; at tick 10 track 0 goes before track 1;
+                      // the velocity-0 note-ons become note-offs
+                      {on(5, 9, 36), on(8, 9, 36, 0), on(10, 2, 51), on(10, 9, 38),
+                       on(12, 2, 51, 0), off(12, 9, 38), end(50)},
+                  });
+    scan();
+    ASSERT_EQ(scan.status, Status::Ok);
+    EXPECT_EQ(scan.number(kPercussionBase + 36), 1);
+    EXPECT_EQ(scan.number(5), 2);
+    EXPECT_EQ(scan.number(0), 3);  // channel 2 still has program 0
+    EXPECT_EQ(scan.number(kPercussionBase + 38), 4);
+    EXPECT_EQ(scan.number(7), 0);   // selected but never played
+    EXPECT_EQ(scan.number(40), 0);  // program change on the percussion channel
+    EXPECT_EQ(scan.file.nextInstrument, 5u);
+    EXPECT_EQ(scan.run.patchMap[5].highestNote, 71);
+    EXPECT_EQ(scan.run.patchMap[0].highestNote, 51);
+    EXPECT_EQ(scan.out.out, "Scanning tracks..\n");  // every note was ended: no warning
+    const auto& events = scan.file.midi.tracks[1].events;
+    EXPECT_EQ(events[1].status, 0x89);
+    EXPECT_EQ(events[1].data1, 36);
+    EXPECT_EQ(events[4].status, 0x82);
+    EXPECT_FALSE(scan.file.midi.tracks[0].ended);
+}
+
+TEST(TrackScan, NumbersAtMost128InstrumentsAndCountsTheRest) {
+    Scan scan;
+    std::vector<MidiEvent> events;
+    for (std::uint32_t p = 0; p < 128; ++p)
+        events.insert(events.end(), {program(p, 0, int(p)), on(p, 0, 61), off(p, 0, 61)});
+    for (int key = 35; key < 45; ++key) events.push_back(on(200, 9, key));
+    events.push_back(on(201, 9, 35));  // the same key again is no new instrument
+    events.push_back(end(300));
+    scan.file.midi = store(96, {events});
+    scan();
+    ASSERT_EQ(scan.status, Status::Ok);
+    EXPECT_EQ(scan.file.nextInstrument, kMaxInstruments + 1);
+    EXPECT_EQ(scan.number(0), 1);
+    EXPECT_EQ(scan.number(127), 128);
+    for (std::size_t key = 35; key < 45; ++key) EXPECT_EQ(scan.number(kPercussionBase + key), 0);
+    EXPECT_NE(scan.out.out.find("    WARNING: 10 instruments are left out"), std::string::npos)
+        << scan.out.out;
+}
+
+TEST(ChooseTiming, FindsGridSpeedAndBpmOrEndsWithAnError) {
+    struct Case {
+        const char* name;
+        std::uint16_t division;
+        std::uint32_t tempo, seed, lastTime, ticksPerRow, speed, bpm;
+        const char* error = nullptr;  // the search must fail with this text
+    };
+    const Case cases[] = {
+        {"division 96 at 120 BPM: 2 ticks a row at 240 BPM", 96, 500000, 1, 0, 2, 1, 240},
+        {"small seed shrinks by quarters until speed 5 or less", 96, 500000, 30, 0, 9, 4, 213},
+        {"tiny tempo needs a huge grid", 65535, 1, 1, 0, 642500000, 1, 255},
+        {"division 0", 0, 500000, 1, 0, 0, 0, 0, "ERROR: MIDI division of 0 ticks"},
+        {"set-tempo value 0", 96, 0, 1, 0, 0, 0, 0, "ERROR: A set-tempo value of 0"},
+        {"division 1: the grid would shrink to 0", 1, 500000, 1, 0, 0, 0, 0, "too coarse"},
+        // 12 ticks a row are needed to fit, but 12 already need speed 6
+        {"too long", 96, 500000, 1, 65025 * 12, 0, 0, 0, "ERROR: No row grid fits"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The empty track and the shorter track must not move the end.
+        Scan t;
+        t.file.midi = store(c.division, {{on(0, 0, 61), end(5)}, {}, {end(c.lastTime)}});
+        t.file.timing.fastestTempo = c.tempo;
+        t.file.timing.ticksPerRow = t.file.shortestNote = c.seed;
+        const Status status = chooseTiming(t.run, t.file, t.out);
+        if (c.error) {
+            EXPECT_EQ(status, Status::Failed);
+            EXPECT_NE(t.out.out.find(c.error), std::string::npos) << t.out.out;
+            continue;
+        }
+        ASSERT_EQ(status, Status::Ok) << t.out.out;
+        EXPECT_EQ(t.file.timing.ticksPerRow, c.ticksPerRow);
+        EXPECT_EQ(t.file.timing.speed, c.speed);
+        EXPECT_EQ(t.file.timing.bpm, c.bpm);
+        EXPECT_EQ(t.file.shortestNote, c.ticksPerRow);
+        EXPECT_EQ(t.out.out, "");
+    }
+}
+
+std::uint16_t u16At(const Bytes& b, std::size_t pos) {
+    return static_cast<std::uint16_t>(b[pos] | b[pos + 1] << 8);
+}
+TEST(FillModuleHeader, FindsTheEndOfTheMusicAndFillsTheRecord) {
+    // Event times are rows (one tick a row).
+    struct Case {
+        const char* name;
+        std::vector<std::vector<MidiEvent>> tracks;
+        int patterns, rows;
+    };
+    const Case cases[] = {
+        {"everything in pattern 0", {{end(0)}}, 1, 1},
+        {"latest pattern wins over a later row", {{end(255 + 3)}, {end(250)}}, 2, 4},
+        {"an empty track is skipped", {{}, {end(300)}, {}}, 2, 46},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunState run;
+        run.settings.optionFlags |= kDirtyEnd;  // no closing pattern
+        FileState file;
+        NullConsole out;
+        file.midi = store(96, c.tracks);
+        file.timing = {1, 500000, 3, 125};
+        file.nextInstrument = 3;  // two instruments kept by the patch loader
+        file.instruments.resize(2);
+        ASSERT_EQ(preconvertTracks(run, file, out), Status::Ok);
+        ASSERT_EQ(fillModuleHeader(run, file, out), Status::Ok);
+        EXPECT_EQ(file.header.songLength, c.patterns);
+        EXPECT_EQ(file.header.patternCount, c.patterns);
+        EXPECT_EQ(file.header.instrumentCount, 2);
+        ASSERT_EQ(file.patterns.size(), std::size_t(c.patterns));
+        EXPECT_EQ(file.patterns.back().rowCount, c.rows);
+    }
+}
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+TEST(WriteScore, KeepsOnlyTheChannelsInUse) {
+    const Bytes full = {0x9F, 0x3D, 0x01, 0x42, 0x08, 0x80}, cut = {0x98, 0x0E, 0xC0};
+    const Bytes keyOff = {0x88, 0x14}, note = {0x81, 0x3D}, e = {0x80};
+    struct Case {
+        const char* name;
+        std::uint16_t maxChannels, channelCount, rows;
+        Bytes data;
+        int packedSize;  // -1: the size of data
+        Bytes written;
+    };
+    const Case cases[] = {
+        {"all channels in use: bytes unchanged", 2, 2, 1, cat({full, keyOff}), -1,
+         cat({full, keyOff})},
+        {"32 empty cells become 4", 32, 4, 1, Bytes(32, 0x80), -1, Bytes(4, 0x80)},
+        {"a full cell beyond the channels is dropped whole", 3, 2, 2,
+         cat({e, e, full, cut, e, keyOff}), -1, cat({e, e, cut, e})},
+        {"a cell cut inside its fields is not copied", 3, 2, 1, cat({e, {0x9F, 0x3D}}), -1,
+         cat({e, e})},
+        {"absent data", 2, 2, 2, {}, 10, Bytes(4, 0x80)},
+        {"fewer cells built than channels counted", 1, 2, 2, cat({note, e}), -1,
+         cat({note, e, e, e})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scan score;  // one hand-made pattern for the writer alone
+        score.run.settings.maxChannels = c.maxChannels;
+        score.file.header = {.channelCount = c.channelCount, .patternCount = 1};
+        score.file.patterns = {{.rowCount = c.rows,
+                                .packedSize = std::uint16_t(
+                                    c.packedSize < 0 ? c.data.size() : std::size_t(c.packedSize)),
+                                .packedData = c.data}};
+        MemorySink sink;
+        ASSERT_EQ(writeScore(score.run, score.file, sink, score.out), Status::Ok);
+        const Bytes& b = sink.bytes;
+        ASSERT_EQ(b.size(), kModuleHeaderBytes + 9 + c.written.size());
+        EXPECT_EQ(u16At(b, kModuleHeaderBytes + 5), c.rows);
+        EXPECT_EQ(u16At(b, kModuleHeaderBytes + 7), c.written.size());
+        EXPECT_EQ(Bytes(b.begin() + kModuleHeaderBytes + 9, b.end()), c.written);
+        EXPECT_EQ(score.out.out, "Writing XM score.\n");
+    }
+}
+
+}  // namespace
+}  // namespace korvalin
