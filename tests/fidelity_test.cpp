@@ -27,12 +27,6 @@ namespace fs = std::filesystem;
 constexpr double kMinCorrelation = 0.6;
 constexpr double kMaxDurationError = 0.02;
 
-std::string toolBinary(const std::string& name) {
-    return (fs::path(korvalinBinary()).parent_path().parent_path() / "tools" / name /
-            ("korvalin-" + name))
-        .string();
-}
-
 // Converts `midiName` (beside the demo song in `dir`) with the freepats kit,
 // then measures its module against the demo song's rendering.
 std::map<std::string, double> measureAgainstDemo(const TempDir& dir, const std::string& midiName) {

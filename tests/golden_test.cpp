@@ -52,7 +52,6 @@ std::vector<int> wave(int count, int periods, int amplitude) {
 void writeInputs(const fs::path& dir) {
     test::PatchBuilder piano, drum;
     piano.instrument(0, "Piano")
-        .layer()
         .wave(test::PatchWave::pcm16(wave(64, 2, 12000))
                   .named("low")
                   .pitch(22050, 261626)
@@ -63,7 +62,7 @@ void writeInputs(const fs::path& dir) {
                   .named("high")
                   .pitch(22050, 523251)
                   .keys(400001, 0xFFFFFFFF));
-    drum.instrument(0, "Kick").layer().wave(test::PatchWave::pcm8(wave(40, 1, 120)).named("kick"));
+    drum.instrument(0, "Kick").wave(test::PatchWave::pcm8(wave(40, 1, 120)).named("kick"));
     test::writeBytes(dir / "piano.pat", piano.bytes());
     test::writeBytes(dir / "drum.pat", drum.bytes());
     std::string map = "0 piano.pat 0 1000\n164 drum.pat 0 800\n";

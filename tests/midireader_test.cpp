@@ -50,11 +50,14 @@ TEST(MidiReader, RefusedFiles) {
         std::string err;
     };
     Smf size8(1, 96), badId(1, 96), missing(1, 96), many(1, 96);
-    size8.headerLength(8).track().endOfTrack();
-    badId.headerId("RIFF");
-    missing.trackCount(3).track().endOfTrack();
+    size8.headerLength = 8;
+    size8.track().endOfTrack();
+    badId.headerId = "RIFF";
+    missing.trackCount = 3;
     missing.track().endOfTrack();
-    many.trackCount(65535).track().endOfTrack();
+    missing.track().endOfTrack();
+    many.trackCount = 65535;
+    many.track().endOfTrack();
     const auto open = [](const Bytes& data) { return oneTrack(data, false); };
     const std::string head = "Number of tracks = 1\nReading MIDI tracks";
     const std::string cut = head + "ERROR: Unexpected end of MIDI file in track 1\n";

@@ -43,12 +43,11 @@ struct Score {
     }
 
     // Adds an instrument and maps program (0..127) or 128 + key to it.
-    std::uint8_t addInstrument(std::size_t mapIndex, InstrumentRecord instrument,
-                               std::uint32_t releaseFactor = 1000) {
+    std::uint8_t addInstrument(std::size_t mapIndex, InstrumentRecord instrument) {
         file.instruments.push_back(std::move(instrument));
         const auto number = static_cast<std::uint8_t>(file.instruments.size());
         run.patchMap[mapIndex].instrument = number;
-        run.patchMap[mapIndex].releaseFactor = releaseFactor;
+        run.patchMap[mapIndex].releaseFactor = 1000;
         return number;
     }
 

@@ -14,21 +14,6 @@ namespace {
 
 using Words = std::vector<std::string>;
 
-TEST(OptionFile, WordSplitting) {
-    const std::pair<std::string, Words> cases[] = {
-        {" \t\r\n\v\f  \n", {}},
-        {"-perch 15\r\nsong.mid\n\n-8bit", {"-perch", "15", "song.mid", "-8bit"}},
-        {"a\"b c\"d a\"\"b", {"ab cd", "ab"}},
-        {"'x y`z `x\ny' w", {"x yz", "x\ny", "w"}},  // either single quote closes the other
-        {"a \"\" b ''", {"a", "b"}},                 // empty quotes alone make no word
-        {"x \"open to\nthe end", {"x", "open to\nthe end"}},
-    };
-    for (const auto& [text, words] : cases) {
-        SCOPED_TRACE(text);
-        EXPECT_EQ(splitOptionText(text), words);
-    }
-}
-
 // The settings that differ from the defaults, as text.
 std::string changed(const ConversionSettings& s) {
     const ConversionSettings d;

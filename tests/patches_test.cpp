@@ -43,7 +43,7 @@ struct Patches {
 
 PatchBuilder oneWavePatch(const PatchWave& wave = PatchWave::pcm8({0, 1, 2, 3})) {
     PatchBuilder patch;
-    patch.instrument(0).layer().wave(wave);
+    patch.instrument(0).wave(wave);
     return patch;
 }
 
@@ -70,8 +70,16 @@ TEST(PatchLoader, BrokenPatchFilesEndTheProcess) {
         PatchBuilder patch;
         auto& instrument = patch.instrument(1);
         instrument.declaredSize = size;
-        instrument.layer().wave(PatchWave::pcm8({1}));
+        instrument.wave(PatchWave::pcm8({1}));
         return patch.bytes();
+    };
+    // The good patch with one byte changed (patch header 129 bytes, instrument
+    // 63, layer 47, then the wave's header with its size at offset 8).
+    const test::PatchBytes good = oneWavePatch().bytes();
+    const auto with = [&good](std::size_t offset, unsigned char value) {
+        test::PatchBytes changed = good;
+        changed[offset] = value;
+        return changed;
     };
     const struct {
         const char* name;
@@ -79,12 +87,9 @@ TEST(PatchLoader, BrokenPatchFilesEndTheProcess) {
         std::string message;
     } cases[] = {
         {"empty file", {}, invalid},
-        {"unknown header", oneWavePatch().header("GF1PATCH200").bytes(), invalid},
-        {"wave data cut", oneWavePatch().truncated(129 + 63 + 47 + 96 + 2), invalid},
-        {"wave size past the end", oneWavePatch(PatchWave::pcm8({1, 2, 3}).size(1000)).bytes(),
-         invalid},
+        {"unknown header", with(8, '2'), invalid},  // GF1PATCH210
+        {"wave size past the end", with(129 + 63 + 47 + 9, 3), invalid},
         {"wanted instrument absent", instrument1(std::nullopt), absent},
-        {"instrument size past the end", instrument1(0x7FFFFFFF), absent},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -121,7 +126,6 @@ TEST(PatchLoader, HighestAllowedSampleRate) {
 TEST(InstrumentWriter, TwoOfThreeSamplesPlayedAndAnUnplayedInstrument) {
     PatchBuilder abc;
     abc.instrument(0, "abc")
-        .layer()
         .wave(PatchWave::pcm8({1, 2, 3, 4}).named("A").keys(0, 261625))
         .wave(PatchWave::pcm8({9, 9, 9}).named("B").keys(261626, 523251))
         .wave(PatchWave::pcm8({-1, 1}).named("C").keys(523252, 0xFFFFFFFF));

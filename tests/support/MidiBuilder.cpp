@@ -38,12 +38,12 @@ Bytes Smf::bytes() const {
         out.insert(out.end(), data.begin(), data.end());
     };
     Bytes header;
-    for (int field : {format_, trackCount_.value_or(int(tracks_.size())), division_}) {
+    for (int field : {format_, trackCount.value_or(int(tracks_.size())), division_}) {
         header.push_back(SmfTrack::uchar(std::uint32_t(field) >> 8));
         header.push_back(SmfTrack::uchar(std::uint32_t(field)));
     }
-    header.resize(headerLength_, 0);
-    chunk(headerId_, headerLength_, header);
+    header.resize(headerLength, 0);
+    chunk(headerId, headerLength, header);
     for (const SmfTrack& t : tracks_) chunk("MTrk", std::uint32_t(t.data_.size()), t.data_);
     return out;
 }

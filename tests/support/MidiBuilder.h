@@ -81,29 +81,17 @@ class Smf {
     // Appends a track chunk; the reference stays valid for the Smf's life.
     SmfTrack& track() { return tracks_.emplace_back(); }
 
-    // Header overrides. A header length above 6 pads the header data with
-    // zero bytes; below 6 cuts it.
-    Smf& headerId(const std::string& fourChars) {
-        headerId_ = fourChars;
-        return *this;
-    }
-    Smf& headerLength(std::uint32_t length) {
-        headerLength_ = length;
-        return *this;
-    }
-    Smf& trackCount(int announced) {  // default: the number of track() calls
-        trackCount_ = announced;
-        return *this;
-    }
+    // Header overrides: a header length above 6 pads the header data with zero
+    // bytes, below 6 cuts it; the track count defaults to the tracks made.
+    std::string headerId = "MThd";
+    std::uint32_t headerLength = 6;
+    std::optional<int> trackCount;
 
     Bytes bytes() const;
     void writeTo(const std::filesystem::path& path) const;
 
   private:
     int format_, division_;
-    std::string headerId_ = "MThd";
-    std::uint32_t headerLength_ = 6;
-    std::optional<int> trackCount_;
     std::deque<SmfTrack> tracks_;
 };
 

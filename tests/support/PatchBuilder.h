@@ -1,11 +1,10 @@
 // A small GF1 patch writer for tests:
 //
 //   PatchBuilder patch;
-//   patch.instrument(0, "Piano").layer().wave(PatchWave::pcm8({0, 10, 20}).keys(0, 500000));
+//   patch.instrument(0, "Piano").wave(PatchWave::pcm8({0, 10, 20}).keys(0, 500000));
 //   std::vector<unsigned char> bytes = patch.bytes();
 //
-// Malformed patches are possible on purpose: a wrong header or id, a declared
-// wave or instrument size that does not match the data, and a file cut short.
+// An instrument may declare a size that does not match its data.
 #pragma once
 
 #include <array>
@@ -20,8 +19,7 @@ using PatchBytes = std::vector<unsigned char>;
 
 struct PatchWave {
     std::string name = "wave";
-    PatchBytes data;                            // stored as given
-    std::optional<std::uint32_t> declaredSize;  // wave size field; data size when unset
+    PatchBytes data;  // stored as given
     std::uint32_t loopStart = 0, loopEnd = 0;
     std::uint16_t sampleRate = 44100;
     std::uint32_t lowFrequency = 0, highFrequency = 0xFFFFFFFF, rootFrequency = 261626;
@@ -58,45 +56,28 @@ struct PatchWave {
         vibratoDepth = depth;
         return *this;
     }
-    PatchWave& size(std::uint32_t declared) {
-        declaredSize = declared;
-        return *this;
-    }
 };
 
-struct PatchLayer {
+// An instrument of one layer holding its waves.
+struct PatchInstrument {
+    std::uint16_t number = 0;
+    std::string name;  // at most 16 bytes are stored
     std::vector<PatchWave> waves;
-    PatchLayer& wave(const PatchWave& w) {
+    std::optional<std::uint32_t> declaredSize;  // instrument size field; actual size when unset
+
+    PatchInstrument& wave(const PatchWave& w) {
         waves.push_back(w);
         return *this;
     }
 };
 
-struct PatchInstrument {
-    std::uint16_t number = 0;
-    std::string name;  // at most 16 bytes are stored
-    std::vector<PatchLayer> layers;
-    std::optional<std::uint32_t> declaredSize;  // instrument size field; actual size when unset
-
-    PatchLayer& layer() {
-        layers.emplace_back();
-        return layers.back();
-    }
-};
-
 class PatchBuilder {
   public:
-    PatchBuilder& header(const std::string& text) {
-        header_ = text;
-        return *this;
-    }  // 12 bytes stored
     PatchInstrument& instrument(std::uint16_t number, const std::string& name = "instrument");
 
     PatchBytes bytes() const;
-    PatchBytes truncated(std::size_t length) const;  // the file cut after `length` bytes
 
   private:
-    std::string header_ = "GF1PATCH110";
     std::vector<PatchInstrument> instruments_;
 };
 

@@ -43,6 +43,12 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
 inline std::string korvalinBinary() {
     return KORVALIN_BIN;
 }
+// A built tool, korvalin-<name> in tools/<name> of the build folder.
+inline std::string toolBinary(const std::string& name) {
+    return (std::filesystem::path(KORVALIN_BIN).parent_path().parent_path() / "tools" / name /
+            ("korvalin-" + name))
+        .string();
+}
 inline std::filesystem::path sourceDir() {
     return KORVALIN_SOURCE_DIR;
 }
