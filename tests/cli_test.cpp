@@ -112,16 +112,6 @@ TEST(Cli, ConsoleTextStatusAndModules) {
          "",
          0,
          {{"my song.xm", "Opt Name"}}},
-        {"option warnings, then the run goes on",
-         {},
-         {"-maxch", "40", "song", "-qnt", "0", "-name"},
-         kBanner + "\n    WARNING: -qnt 0 is not allowed, quantize stays 16" +
-             "\n    WARNING: Option -name needs an argument, ignored" +
-             "\n    WARNING: -maxch 40 is out of range 1 to 32, using 32" +
-             converted("song.mid", "./song.xm"),
-         "",
-         0,
-         {}},
         {"a failed run keeps an earlier module",
          {{"bad.mid", badMidi}, {"out.xm", "earlier"}},
          {"-o", "out", "bad"},

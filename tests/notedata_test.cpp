@@ -83,7 +83,6 @@ TEST(TranslateNoteOn, ModuleNoteFromKeymapScalingAndTransposeOrDropped) {
         {"half scaling around the root", 73, 1, 0, 0, 512, 1, 67},
         {"transposed key", 100, 1, 10, 0, 1024, 1, 90},
         {"key below the transpose plays the lowest note", 5, 1, 33, 0, 1024, 1, 1},
-        {"keymap naming no sample uses sample 0", 61, 1, 0, 7, 1024, 2, 61},
         {"program without patch is dropped", 61, 0, 0, 0, 1024, 1, -1},
     };
     for (const Case& c : cases) {
@@ -133,7 +132,6 @@ TEST(PlaceEffect, WeakerNeverReplacesStronger) {
         {"portamento refused by panning", 0x08, 0x80, 0x01, 0x10, false, 0x08, 0x80},
         {"key off replaces panning", 0x08, 0x80, 0x14, -1, true, 0x14, -1},
         {"note cut replaces key off", 0x14, -1, 0x0E, 0xC0, true, 0x0E, 0xC0},
-        {"equal priority replaces", 0x08, 0x80, 0x08, 0x20, true, 0x08, 0x20},
         {"class 0 is never placed", -1, -1, 0x12, 0x00, false, -1, -1},
     };
     for (const Case& c : cases) {
@@ -166,7 +164,6 @@ TEST(PutVolume, SetVolumeBeatsCommandsTheTweakCurveBendsSetVolume) {
         {"volume replaces vibrato depth", 0xB3, 0x42, false, true, 0x42, 7},
         {"vibrato depth refused after volume", 0x42, 0xB3, false, false, 0x42, 7},
         {"vibrato speed replaces depth", 0xB3, 0xA7, false, true, 0xA7, 7},
-        {"later volume wins", 0x30, 0x42, false, true, 0x42, 7},
         {"overwritten vibrato speed is sent again", 0xA7, 0x40, false, true, 0x40, -1},
         {"tweak bends 0x40", -1, 0x40, true, true, 0x25, 7},
         {"tweak keeps 0x50 below 0x50", -1, 0x50, true, true, 0x4F, 7},

@@ -54,15 +54,12 @@ TEST(Options, ParsedSettingsAndWarnings) {
          ""},
         {{"-tweakvol", "-dirtyend", "-nopan", "-small"}, {}, "flags=31 ", ""},
         {{"-sampd", "C:\\My Samples", "-outd", ""}, {}, "sampd=C:\\My Samples/ ", ""},  // "" is ./
-        {{"-name", "ABCDEFGHIJKLMNOPQRSTUVWXY"}, {}, "name=ABCDEFGHIJKLMNOPQRST ", ""},
         {{"song", "song.MID", "-x", "dir.v2/tune", "C:\\dir.x\\tune"},
          {},
          "song.mid song.MID -x.mid dir.v2/tune.mid C:\\dir.x\\tune.mid ",
          ""},
-        {{"-Small", "-8BIT"}, {}, "-Small.mid -8BIT.mid ", ""},  // options match exactly, with case
         {{"-perch"}, {"5"}, "5.mid ", warn + "Option -perch needs an argument, ignored"},
         {{}, {"-maxch", "0"}, "maxch=1 ", warn + "-maxch 0 is out of range 1 to 32, using 1"},
-        {{"-maxch", "0"}, {"-maxch", "12"}, "maxch=12 ", ""},  // checked after both lists
         {{"-qnt", "4"}, {"-qnt", "0"}, "qnt=4 ", warn + "-qnt 0 is not allowed, quantize stays 4"},
     };
     for (const Case& c : cases) {

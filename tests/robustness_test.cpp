@@ -1,8 +1,7 @@
-// The real converter on damaged inputs (truncations and seeded byte changes of
-// MIDI files and patches): each run ends in bounded time with a non-zero status
-// and a message, or status 0 and a module the module walker finds sound; no
-// sanitizer report, and a failed run leaves neither a module nor a temporary
-// file. One run of hundreds of files converts each as if it were alone.
+// The real converter on damaged MIDI files and patches: each run ends in bounded
+// time with a message and a non-zero status, or status 0 and a module that walks
+// cleanly; no sanitizer report, no files left behind. A batch run of hundreds
+// of files converts each as if it were alone.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,6 +1,5 @@
-// Builds event stores directly in a FileState, for tests of the stages after
-// the MIDI reader. Note numbers are given as stored (melodic notes plus one).
-//
+// Event stores for tests of the stages after the MIDI reader; note numbers
+// are given as stored (melodic notes plus one):
 //   file.midi = store(96, {{on(0, 0, 61, 100), off(96, 0, 61), end(96)}, {end(0)}});
 #pragma once
 

@@ -42,8 +42,7 @@ Bytes Smf::bytes() const {
         header.push_back(SmfTrack::uchar(std::uint32_t(field) >> 8));
         header.push_back(SmfTrack::uchar(std::uint32_t(field)));
     }
-    header.resize(headerLength, 0);
-    chunk(headerId, headerLength, header);
+    chunk(headerId, 6, header);
     for (const SmfTrack& t : tracks_) chunk("MTrk", std::uint32_t(t.data_.size()), t.data_);
     return out;
 }

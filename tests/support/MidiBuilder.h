@@ -5,7 +5,7 @@
 //   smf.track().program(0, 0, 5).noteOn(0, 0, 60, 100).noteOff(96, 0, 60).endOfTrack(0);
 //
 // Malformed files are possible on purpose: raw bytes inside a track, a wrong
-// header id or length and a wrong track count.
+// header id and a wrong track count.
 #pragma once
 
 #include <cstdint>
@@ -81,10 +81,8 @@ class Smf {
     // Appends a track chunk; the reference stays valid for the Smf's life.
     SmfTrack& track() { return tracks_.emplace_back(); }
 
-    // Header overrides: a header length above 6 pads the header data with zero
-    // bytes, below 6 cuts it; the track count defaults to the tracks made.
+    // Header overrides; the track count defaults to the tracks made.
     std::string headerId = "MThd";
-    std::uint32_t headerLength = 6;
     std::optional<int> trackCount;
 
     Bytes bytes() const;

@@ -1,10 +1,7 @@
-// A small GF1 patch writer for tests:
-//
+// A small GF1 patch writer for tests; an instrument may declare a size that
+// does not match its data:
 //   PatchBuilder patch;
 //   patch.instrument(0, "Piano").wave(PatchWave::pcm8({0, 10, 20}).keys(0, 500000));
-//   std::vector<unsigned char> bytes = patch.bytes();
-//
-// An instrument may declare a size that does not match its data.
 #pragma once
 
 #include <array>

@@ -101,6 +101,7 @@ class Walker {
               "differs from the song length or lies outside 1 to 256");
         take(2, "instrument count");
         summary_.instruments = value_;
+        check(value_ <= 128, "exceeds 128");
         expect(2, "frequency flags", 1);
         take(2, "default tempo");
         check(value_ >= 1, "is 0");
