@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "../tools/fidelity/Envelope.h"
 #include "support/MidiBuilder.h"
 #include "support/Process.h"
 
@@ -24,53 +23,9 @@ namespace korvalin::test {
 namespace {
 
 namespace fs = std::filesystem;
-namespace fd = korvalin::fidelity;
 
 constexpr double kMinCorrelation = 0.6;
 constexpr double kMaxDurationError = 0.02;
-
-std::string toolBinary(const std::string& name) {
-    return (fs::path(korvalinBinary()).parent_path().parent_path() / "tools" / name /
-            ("korvalin-" + name))
-        .string();
-}
-
-TEST(Envelope, CorrelationLagRmsAndSoundingLength) {
-    const std::vector<double> shape = {0, 1, 4, 2, 0, 0, 3, 5, 1, 0, 0, 2};
-    std::vector<double> louder, inverted, delayed = {0, 0};
-    for (double v : shape)
-        louder.push_back(3 * v + 1), inverted.push_back(-v), delayed.push_back(v);
-    const struct {
-        const char* what;
-        std::vector<double> other;
-        double correlation;
-        long lag;
-    } rows[] = {
-        {"louder, with an offset", louder, 1.0, 0},
-        {"two frames late", delayed, 1.0, 2},
-        {"inverted: no lag beats the unshifted -1", inverted, -1.0, 0},
-        {"flat: 0 rather than a division by zero", std::vector<double>(12, 1.0), 0.0, 0},
-        {"empty", {}, 0.0, 0},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.what);
-        const auto best = fd::bestCorrelation(shape, row.other, 3);
-        if (row.correlation >= 0) {
-            EXPECT_NEAR(best.correlation, row.correlation, 1e-9);
-            EXPECT_EQ(best.lag, row.lag);
-        }
-        if (row.lag == 0) {
-            EXPECT_NEAR(fd::correlationAtLag(shape, row.other, 0), row.correlation, 1e-9);
-        }
-    }
-    const auto env = fd::rmsEnvelope({1, -1, 1, -1, 0.5f, -0.5f, 0, 0, 0, 0, 0}, 2);
-    ASSERT_EQ(env.size(), 5u);  // the odd last sample makes no frame
-    EXPECT_DOUBLE_EQ(env[0], 1.0);
-    EXPECT_DOUBLE_EQ(env[2], 0.5);
-    // Silent frames after the last sound do not count as length.
-    EXPECT_DOUBLE_EQ(fd::soundingSeconds(env, 0.05), 0.15);
-    EXPECT_DOUBLE_EQ(fd::soundingSeconds(std::vector<double>(4, 0.0), 0.05), 0.0);
-}
 
 // Converts `midiName` (beside the demo song in `dir`) with the freepats kit,
 // then measures its module against the demo song's rendering.

@@ -1,3 +1,4 @@
+// Option words, numbers, settings and warnings; the patch map file.
 #include "driver/Options.h"
 
 #include <gtest/gtest.h>
@@ -6,49 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "driver/PatchMap.h"
+
 namespace korvalin {
 namespace {
 
 using Words = std::vector<std::string>;
-
-TEST(OptionFile, WordSplitting) {
-    const std::pair<std::string, Words> cases[] = {
-        {" \t\r\n\v\f  \n", {}},
-        {"-perch 15\r\nsong.mid\n\n-8bit", {"-perch", "15", "song.mid", "-8bit"}},
-        {"-sampd \"C:\\My Samples\"", {"-sampd", "C:\\My Samples"}},
-        {"a\"b c\"d a\"\"b", {"ab cd", "ab"}},
-        {"'x y`z `x\ny' w", {"x yz", "x\ny", "w"}},  // either single quote closes the other
-        {"'say \"hi\"'", {"say \"hi\""}},
-        {"a \"\" b ''", {"a", "b"}},  // empty quotes alone make no word
-        {"x \"open to\nthe end", {"x", "open to\nthe end"}},
-        {"# -nopan ; rem", {"#", "-nopan", ";", "rem"}},  // no comment syntax
-        {std::string(3000, 'w'), {std::string(3000, 'w')}},
-    };
-    for (const auto& [text, words] : cases) {
-        SCOPED_TRACE(text);
-        EXPECT_EQ(splitOptionText(text), words);
-    }
-}
-
-TEST(OptionFile, Numbers) {
-    const std::pair<const char*, std::optional<std::uint32_t>> cases[] = {
-        {"15", 15u},
-        {"  7", 7u},
-        {"12abc", 12u},
-        {"+3", 3u},
-        {"0", 0u},
-        {"-1", 0xFFFFFFFFu},
-        {"4294967295", 0xFFFFFFFFu},
-        {"99999999999999999999", 0xFFFFFFFFu},
-        {"abc", std::nullopt},
-        {"", std::nullopt},
-        {"-", std::nullopt},
-    };
-    for (const auto& [text, value] : cases) {
-        SCOPED_TRACE(text);
-        EXPECT_EQ(scanUnsigned(text), value);
-    }
-}
 
 // The settings that differ from the defaults, as text.
 std::string changed(const ConversionSettings& s) {
@@ -88,24 +52,15 @@ TEST(Options, ParsedSettingsAndWarnings) {
          {"-perch", "3", "b.mid", "-sampd", "x\\", "-tweakvol"},
          "perch=3 flags=1 sampd=x\\ song.mid b.mid ",
          ""},
-        {{"-maxch", "abc", "-perch", "x1"}, {}, "", ""},  // no number: unchanged, word used up
         {{"-tweakvol", "-dirtyend", "-nopan", "-small"}, {}, "flags=31 ", ""},
         {{"-sampd", "C:\\My Samples", "-outd", ""}, {}, "sampd=C:\\My Samples/ ", ""},  // "" is ./
-        {{"-outd", "out"}, {}, "outd=out/ ", ""},
-        {{"-name", "ABCDEFGHIJKLMNOPQRSTUVWXY"}, {}, "name=ABCDEFGHIJKLMNOPQRST ", ""},
-        {{"-o", "-small"}, {}, "o=-small ", ""},
         {{"song", "song.MID", "-x", "dir.v2/tune", "C:\\dir.x\\tune"},
          {},
          "song.mid song.MID -x.mid dir.v2/tune.mid C:\\dir.x\\tune.mid ",
          ""},
-        {{"-Small", "-8BIT"}, {}, "-Small.mid -8BIT.mid ", ""},  // options match exactly, with case
         {{"-perch"}, {"5"}, "5.mid ", warn + "Option -perch needs an argument, ignored"},
-        {{}, {"a", "-o"}, "a.mid ", warn + "Option -o needs an argument, ignored"},
         {{}, {"-maxch", "0"}, "maxch=1 ", warn + "-maxch 0 is out of range 1 to 32, using 1"},
-        {{"-maxch", "33"}, {}, "", warn + "-maxch 33 is out of range 1 to 32, using 32"},
-        {{"-maxch", "0"}, {"-maxch", "12"}, "maxch=12 ", ""},  // checked after both lists
         {{"-qnt", "4"}, {"-qnt", "0"}, "qnt=4 ", warn + "-qnt 0 is not allowed, quantize stays 4"},
-        {{"-qnt", "0"}, {}, "", warn + "-qnt 0 is not allowed, quantize stays 16"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.fileWords) + testing::PrintToString(c.commandWords));
@@ -115,6 +70,49 @@ TEST(Options, ParsedSettingsAndWarnings) {
         parseOptions(c.commandWords, settings, console);
         checkSettings(settings, console);
         EXPECT_EQ(changed(settings), c.settings);
+        EXPECT_EQ(console.out, c.printed);
+        EXPECT_EQ(console.err, "");
+    }
+}
+
+// Every entry with a path: "index path instrument release", one a line.
+std::string entries(const std::array<PatchMapEntry, kPatchMapSize>& map) {
+    std::string text;
+    for (std::size_t i = 0; i < map.size(); ++i) {
+        const PatchMapEntry& e = map[i];
+        if (!e.hasPath) continue;
+        EXPECT_EQ(e.instrument, 0) << i;
+        text += std::to_string(i) + " " + e.patchPath + " " + std::to_string(e.patchInstrument) +
+                " " + std::to_string(e.releaseFactor) + "\n";
+    }
+    return text;
+}
+
+TEST(PatchMap, Lines) {
+    struct Case {
+        std::string text;
+        std::string sampleDir;
+        std::string entries;
+        std::string printed;
+    };
+    const std::string warn = "\n    WARNING: patch.cfg line ";
+    const std::string missing = ": fields missing, line ignored";
+    const Case cases[] = {
+        {"0 piano.pat 0 1000", "pats/", "0 pats/piano.pat 0 1000\n", ""},
+        {"5 a.pat 1 10\n5 b.pat 2 20\n", "s/", "5 s/b.pat 2 20\n", ""},  // the later line wins
+        {"1 a.pat 0 1000\n\n   \nsome text\n# 7 x.pat 0 0\n2 b.pat 0 900\n", "s/",
+         "1 s/a.pat 0 1000\n2 s/b.pat 0 900\n", ""},
+        {"255 k.pat 0 1000\n256 b.pat 0 1000\n", "s/", "255 s/k.pat 0 1000\n",
+         warn + "2: index 256 is above 255, line ignored"},
+        {"\n4 a.pat\n5 b.pat 3\n6\n7 c.pat x 9\n8 d.pat 1 1000", "s/", "8 s/d.pat 1 1000\n",
+         warn + "2" + missing + warn + "3" + missing + warn + "4" + missing + warn + "5" + missing},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 40));
+        std::array<PatchMapEntry, kPatchMapSize> map{};
+        CaptureConsole console;
+        readPatchMap(c.text, c.sampleDir, map, console);
+        EXPECT_EQ(entries(map), c.entries);
         EXPECT_EQ(console.out, c.printed);
         EXPECT_EQ(console.err, "");
     }

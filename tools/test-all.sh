@@ -45,6 +45,7 @@ passed=0
 for t in "${targets[@]}"; do
     work=$(mktemp -d)
     cp -r "fuzz/corpus/$t/." "$work/" 2>/dev/null || true
+    cp -r "fuzz/regressions/$t/." "$work/" 2>/dev/null || true
     echo "-- $t"
     if (cd "$work" && "$root/build/ci-fuzz/fuzz/$t" -max_total_time="$fuzz_seconds" -timeout=10 \
             -rss_limit_mb=2048 -print_final_stats=0 "$work" >"$work.log" 2>&1); then

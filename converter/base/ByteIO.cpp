@@ -74,8 +74,17 @@ std::span<const std::uint8_t> ByteReader::peek(std::size_t n) const {
     return data_.subspan(pos_, n);
 }
 
+namespace {
+MemoryFileSource memorySource = nullptr;
+}  // namespace
+
+void setMemoryFileSource(MemoryFileSource source) {
+    memorySource = source;
+}
+
 bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, int& errorNumber) {
     out.clear();
+    if (memorySource && memorySource(path, out)) return true;
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) {
         errorNumber = errno;

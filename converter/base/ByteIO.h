@@ -55,6 +55,12 @@ class ByteReader {
 // Reads a whole file. Returns false and sets errorNumber (errno) on failure.
 bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, int& errorNumber);
 
+// A source of file contents held in memory, asked before the file system:
+// returns true and fills `out` when it serves `path`. The pipeline fuzz
+// target serves its patch this way; a normal run sets none.
+using MemoryFileSource = bool (*)(const std::string& path, std::vector<std::uint8_t>& out);
+void setMemoryFileSource(MemoryFileSource source);
+
 // Destination of the module bytes. A failed or short write sets a sticky
 // failure with its system error number; later writes are dropped.
 class ByteSink {

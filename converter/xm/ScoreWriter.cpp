@@ -12,7 +12,6 @@ namespace {
 constexpr std::size_t kIdTextBytes = 17;  // written without its terminator
 constexpr std::size_t kNameBytes = 20;
 constexpr std::uint8_t kNameEnd = 0x1A;
-constexpr std::size_t kPatternHeaderBytes = 9;
 constexpr std::size_t kMaxPackedSize = 0xFFFF;
 
 std::vector<std::uint8_t> moduleHeaderBytes(const ModuleHeader& h) {
@@ -38,7 +37,7 @@ std::vector<std::uint8_t> moduleHeaderBytes(const ModuleHeader& h) {
 
 std::vector<std::uint8_t> patternHeaderBytes(const PatternRecord& p) {
     std::vector<std::uint8_t> b;
-    b.reserve(kPatternHeaderBytes);
+    b.reserve(kPatternHeaderSize);
     putU32LE(b, p.headerLength);
     putU8(b, p.packingType);
     putU16LE(b, p.rowCount);
@@ -63,7 +62,7 @@ Status writeScore(const RunState&, FileState& file, ByteSink& sink, Console& out
     }
     for (std::size_t i = 0; i < header.patternCount; ++i) {
         PatternRecord& p = file.patterns[i];
-        if (p.packedData.size() > kMaxPackedSize) {
+        if (p.packedData.size() > kMaxPackedSize || p.packedSize > p.packedData.size()) {
             out.print("\nERROR: Pattern %lu holds %lu bytes, more than a module pattern can\n",
                       static_cast<unsigned long>(i),
                       static_cast<unsigned long>(p.packedData.size()));

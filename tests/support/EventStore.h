@@ -1,8 +1,6 @@
-// Builds event stores directly in a FileState, for tests of the stages after
-// the MIDI reader. Note numbers are given as stored (melodic notes plus one).
-//
-//   file.midi = store(96, {{on(0, 0, 61, 100), off(96, 0, 61), end(96)},
-//                          {tempo(0, 500000), end(0)}});
+// Event stores for tests of the stages after the MIDI reader; note numbers
+// are given as stored (melodic notes plus one):
+//   file.midi = store(96, {{on(0, 0, 61, 100), off(96, 0, 61), end(96)}, {end(0)}});
 #pragma once
 
 #include <cstdint>
@@ -31,21 +29,12 @@ inline MidiEvent program(std::uint32_t time, int channel, int number) {
     return channelEvent(time, 0xC0 | channel, number);
 }
 
-inline MidiEvent meta(std::uint32_t time, std::uint8_t type, std::vector<std::uint8_t> payload) {
+inline MidiEvent end(std::uint32_t time) {
     MidiEvent e;
     e.time = time;
     e.status = kStatusMeta;
-    e.metaType = type;
-    e.length = static_cast<std::uint32_t>(payload.size());
-    e.data = std::move(payload);
+    e.metaType = kMetaEndOfTrack;
     return e;
-}
-inline MidiEvent tempo(std::uint32_t time, std::uint32_t usPerQuarter) {
-    auto byte = [&](int shift) { return static_cast<std::uint8_t>(usPerQuarter >> shift); };
-    return meta(time, kMetaSetTempo, {byte(16), byte(8), byte(0)});
-}
-inline MidiEvent end(std::uint32_t time) {
-    return meta(time, kMetaEndOfTrack, {});
 }
 
 inline MidiFileHeader store(std::uint16_t division, std::vector<std::vector<MidiEvent>> tracks) {

@@ -18,7 +18,7 @@ void putText(PatchBytes& out, const std::string& text, std::size_t n) {
 void putWave(PatchBytes& out, const PatchWave& w) {
     putText(out, w.name, 7);
     putU8(out, 0);  // fractions
-    putU32LE(out, w.declaredSize.value_or(static_cast<std::uint32_t>(w.data.size())));
+    putU32LE(out, static_cast<std::uint32_t>(w.data.size()));
     putU32LE(out, w.loopStart);
     putU32LE(out, w.loopEnd);
     putU16LE(out, w.sampleRate);
@@ -40,18 +40,16 @@ void putWave(PatchBytes& out, const PatchWave& w) {
 
 }  // namespace
 
-PatchWave PatchWave::pcm8(const std::vector<int>& values, bool unsignedData) {
+PatchWave PatchWave::pcm8(const std::vector<int>& values) {
     PatchWave w;
-    for (int v : values) putU8(w.data, static_cast<std::uint8_t>(unsignedData ? v + 128 : v));
-    if (unsignedData) w.modes |= 0x02;
+    for (int v : values) putU8(w.data, static_cast<std::uint8_t>(v));
     return w;
 }
 
-PatchWave PatchWave::pcm16(const std::vector<int>& values, bool unsignedData) {
+PatchWave PatchWave::pcm16(const std::vector<int>& values) {
     PatchWave w;
-    for (int v : values)
-        putU16LE(w.data, static_cast<std::uint16_t>(unsignedData ? v + 0x8000 : v));
-    w.modes |= unsignedData ? 0x03 : 0x01;
+    for (int v : values) putU16LE(w.data, static_cast<std::uint16_t>(v));
+    w.modes |= 0x01;
     return w;
 }
 
@@ -69,43 +67,34 @@ PatchInstrument& PatchBuilder::instrument(std::uint16_t number, const std::strin
 
 PatchBytes PatchBuilder::bytes() const {
     PatchBytes out;
-    putText(out, header_, 12);
-    putText(out, id_, 10);
+    putText(out, "GF1PATCH110", 12);
+    putText(out, "ID#000002", 10);
     putText(out, "built for tests", 60);
     std::size_t waveCount = 0;
-    for (const auto& instrument : instruments_)
-        for (const auto& layer : instrument.layers) waveCount += layer.waves.size();
+    for (const auto& instrument : instruments_) waveCount += instrument.waves.size();
     putU8(out, static_cast<std::uint8_t>(instruments_.size()));
     putU8(out, 14);  // voices
     putU8(out, 0);   // channels
     putU16LE(out, static_cast<std::uint16_t>(waveCount));
-    putU16LE(out, masterVolume_);
-    putU32LE(out, 0);  // data size
+    putU16LE(out, 127);  // master volume
+    putU32LE(out, 0);    // data size
     out.insert(out.end(), 36, 0);
 
     for (const auto& instrument : instruments_) {
         PatchBytes body;
-        for (const auto& layer : instrument.layers) {
-            putU16LE(body, 0);  // layer duplicate, layer
-            putU32LE(body, 0);  // layer size
-            putU8(body, static_cast<std::uint8_t>(layer.waves.size()));
-            body.insert(body.end(), 40, 0);
-            for (const auto& wave : layer.waves) putWave(body, wave);
-        }
+        putU16LE(body, 0);  // layer duplicate, layer
+        putU32LE(body, 0);  // layer size
+        putU8(body, static_cast<std::uint8_t>(instrument.waves.size()));
+        body.insert(body.end(), 40, 0);
+        for (const auto& wave : instrument.waves) putWave(body, wave);
         putU16LE(out, instrument.number);
         putText(out, instrument.name, 16);
         putU32LE(out,
                  instrument.declaredSize.value_or(static_cast<std::uint32_t>(63 + body.size())));
-        putU8(out, static_cast<std::uint8_t>(instrument.layers.size()));
+        putU8(out, 1);  // layers
         out.insert(out.end(), 40, 0);
         out.insert(out.end(), body.begin(), body.end());
     }
-    return out;
-}
-
-PatchBytes PatchBuilder::truncated(std::size_t length) const {
-    PatchBytes out = bytes();
-    out.resize(std::min(length, out.size()));
     return out;
 }
 

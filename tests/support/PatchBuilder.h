@@ -1,11 +1,7 @@
-// A small GF1 patch writer for tests:
-//
+// A small GF1 patch writer for tests; an instrument may declare a size that
+// does not match its data:
 //   PatchBuilder patch;
-//   patch.instrument(0, "Piano").layer().wave(PatchWave::pcm8({0, 10, 20}).keys(0, 500000));
-//   std::vector<unsigned char> bytes = patch.bytes();
-//
-// Malformed patches are possible on purpose: a wrong header or id, a declared
-// wave or instrument size that does not match the data, and a file cut short.
+//   patch.instrument(0, "Piano").wave(PatchWave::pcm8({0, 10, 20}).keys(0, 500000));
 #pragma once
 
 #include <array>
@@ -20,8 +16,7 @@ using PatchBytes = std::vector<unsigned char>;
 
 struct PatchWave {
     std::string name = "wave";
-    PatchBytes data;                            // stored as given
-    std::optional<std::uint32_t> declaredSize;  // wave size field; data size when unset
+    PatchBytes data;  // stored as given
     std::uint32_t loopStart = 0, loopEnd = 0;
     std::uint16_t sampleRate = 44100;
     std::uint32_t lowFrequency = 0, highFrequency = 0xFFFFFFFF, rootFrequency = 261626;
@@ -34,10 +29,8 @@ struct PatchWave {
     std::int16_t scaleFrequency = 60;
     std::uint16_t scaleFactor = 1024;
 
-    // Signed 8-bit values; unsigned data stores value + 128.
-    static PatchWave pcm8(const std::vector<int>& values, bool unsignedData = false);
-    // 16-bit values, low byte first; unsigned data stores value + 0x8000.
-    static PatchWave pcm16(const std::vector<int>& values, bool unsignedData = false);
+    static PatchWave pcm8(const std::vector<int>& values);   // signed 8-bit values
+    static PatchWave pcm16(const std::vector<int>& values);  // signed, low byte first
 
     PatchWave& named(const std::string& n) {
         name = n;
@@ -60,63 +53,28 @@ struct PatchWave {
         vibratoDepth = depth;
         return *this;
     }
-    PatchWave& withModes(std::uint8_t bits) {
-        modes |= bits;
-        return *this;
-    }
-    PatchWave& size(std::uint32_t declared) {
-        declaredSize = declared;
-        return *this;
-    }
 };
 
-struct PatchLayer {
-    std::vector<PatchWave> waves;
-    PatchLayer& wave(const PatchWave& w) {
-        waves.push_back(w);
-        return *this;
-    }
-};
-
+// An instrument of one layer holding its waves.
 struct PatchInstrument {
     std::uint16_t number = 0;
     std::string name;  // at most 16 bytes are stored
-    std::vector<PatchLayer> layers;
+    std::vector<PatchWave> waves;
     std::optional<std::uint32_t> declaredSize;  // instrument size field; actual size when unset
 
-    PatchLayer& layer() {
-        layers.emplace_back();
-        return layers.back();
-    }
-    PatchInstrument& size(std::uint32_t declared) {
-        declaredSize = declared;
+    PatchInstrument& wave(const PatchWave& w) {
+        waves.push_back(w);
         return *this;
     }
 };
 
 class PatchBuilder {
   public:
-    PatchBuilder& header(const std::string& text) {
-        header_ = text;
-        return *this;
-    }  // 12 bytes stored
-    PatchBuilder& id(const std::string& text) {
-        id_ = text;
-        return *this;
-    }  // 10 bytes stored
-    PatchBuilder& masterVolume(std::uint16_t volume) {
-        masterVolume_ = volume;
-        return *this;
-    }
     PatchInstrument& instrument(std::uint16_t number, const std::string& name = "instrument");
 
     PatchBytes bytes() const;
-    PatchBytes truncated(std::size_t length) const;  // the file cut after `length` bytes
 
   private:
-    std::string header_ = "GF1PATCH110";
-    std::string id_ = "ID#000002";
-    std::uint16_t masterVolume_ = 127;
     std::vector<PatchInstrument> instruments_;
 };
 

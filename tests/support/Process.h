@@ -1,6 +1,8 @@
 // Helpers for tests that run the real converter binary in a scratch folder.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -41,11 +43,25 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
 inline std::string korvalinBinary() {
     return KORVALIN_BIN;
 }
+// A built tool, korvalin-<name> in tools/<name> of the build folder.
+inline std::string toolBinary(const std::string& name) {
+    return (std::filesystem::path(KORVALIN_BIN).parent_path().parent_path() / "tools" / name /
+            ("korvalin-" + name))
+        .string();
+}
 inline std::filesystem::path sourceDir() {
     return KORVALIN_SOURCE_DIR;
 }
-inline std::filesystem::path midiCasesDir() {
-    return MIDI_CASES_DIR;
+// Test inputs checked in under tests/data.
+inline std::filesystem::path testData() {
+    return KORVALIN_TEST_DATA;
 }
+inline std::filesystem::path midiCasesDir() {
+    return testData() / "midi-cases";
+}
+
+// Succeeds when `path` exists; otherwise fails naming the Debian package that
+// installs it, so a test that needs system data never passes by skipping.
+::testing::AssertionResult installed(const std::filesystem::path& path, const std::string& package);
 
 }  // namespace korvalin::test
