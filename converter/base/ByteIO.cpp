@@ -114,6 +114,48 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, int&
     return !failed;
 }
 
+RangeFile::~RangeFile() {
+    if (file_) std::fclose(file_);
+}
+
+bool RangeFile::open(const std::string& path, int& errorNumber) {
+    if (memorySource && memorySource(path, whole_)) {
+        size_ = whole_.size();
+        return true;
+    }
+    file_ = std::fopen(path.c_str(), "rb");
+    if (!file_) {
+        errorNumber = errno;
+        return false;
+    }
+    struct stat info {};
+    if (fstat(fileno(file_), &info) == 0 && S_ISREG(info.st_mode)) {
+        std::setvbuf(file_, nullptr, _IONBF, 0);
+        size_ = static_cast<std::size_t>(info.st_size);
+        return true;
+    }
+    std::fclose(file_);
+    file_ = nullptr;
+    if (!readWholeFile(path, whole_, errorNumber)) return false;
+    size_ = whole_.size();
+    return true;
+}
+
+bool RangeFile::read(std::size_t offset, std::uint8_t* to, std::size_t n, int& errorNumber) {
+    errorNumber = 0;
+    if (!file_) {
+        if (offset > whole_.size() || n > whole_.size() - offset) return false;
+        std::copy_n(whole_.data() + offset, n, to);
+        return true;
+    }
+    if (fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0 &&
+        std::fread(to, 1, n, file_) == n)
+        return true;
+    // An error is reported as such; a file that has become shorter lacks the data.
+    if (std::ferror(file_)) errorNumber = errno ? errno : EIO;
+    return false;
+}
+
 bool ByteSink::write(const void* data, std::size_t n) {
     if (error_ != 0) return false;
     if (n == 0) return true;

@@ -61,6 +61,30 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, int&
 using MemoryFileSource = bool (*)(const std::string& path, std::vector<std::uint8_t>& out);
 void setMemoryFileSource(MemoryFileSource source);
 
+// One input file read in byte ranges: served by the memory source when it
+// holds the path, read whole first when it is not a regular file, and
+// otherwise read range by range with unbuffered seeks, so that only the bytes
+// asked for are read.
+class RangeFile {
+  public:
+    RangeFile() = default;
+    RangeFile(const RangeFile&) = delete;
+    RangeFile& operator=(const RangeFile&) = delete;
+    ~RangeFile();
+
+    // Returns false and sets errorNumber when the file cannot be opened or read.
+    bool open(const std::string& path, int& errorNumber);
+    std::size_t size() const { return size_; }
+    // Reads n bytes at offset into `to`. Returns false when they are not all
+    // there: errorNumber is then the system error, or 0 when the file ended first.
+    bool read(std::size_t offset, std::uint8_t* to, std::size_t n, int& errorNumber);
+
+  private:
+    std::FILE* file_ = nullptr;
+    std::vector<std::uint8_t> whole_;
+    std::size_t size_ = 0;
+};
+
 // Destination of the module bytes. A failed or short write sets a sticky
 // failure with its system error number; later writes are dropped.
 class ByteSink {

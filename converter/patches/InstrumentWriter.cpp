@@ -1,7 +1,6 @@
 // The "Writing patches" stage: for every instrument, the samples its notes
 // use are read from the patch again, converted and written behind the
 // patterns with the instrument and sample headers.
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -72,54 +71,33 @@ std::unique_ptr<std::uint8_t[]> blockOrAbort(std::size_t n, Console& out) {
 }
 
 // Reads the data of every used sample, one after the other in sample order,
-// into `data`. Of a regular file only those byte ranges are read; anything
-// else is read whole first.
+// into `data`; only those byte ranges of the patch are read.
 Status readUsedSamples(const InstrumentRecord& instrument, const std::string& path,
                        std::unique_ptr<std::uint8_t[]>& data, Console& out) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        out.systemError(path, errno);
+    RangeFile file;
+    int errorNumber = 0;
+    if (!file.open(path, errorNumber)) {
+        out.systemError(path, errorNumber);
         return Status::Failed;
     }
-    struct stat info {};
-    const bool regular = fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode);
-    std::vector<std::uint8_t> whole;
-    int errorNumber = 0;
-    if (!regular) {
-        std::fclose(f);
-        f = nullptr;
-        if (!readWholeFile(path, whole, errorNumber)) {
-            out.systemError(path, errorNumber);
-            return Status::Failed;
-        }
-    }
-    const std::size_t size = regular ? static_cast<std::size_t>(info.st_size) : whole.size();
-    Status status = checkSampleData(instrument, size, path, out);
+    Status status = checkSampleData(instrument, file.size(), path, out);
     std::size_t total = 0;
     for (const auto& sample : instrument.samples)
         if (sample.used) total += sample.byteLength;
     if (status == Status::Ok) data = blockOrAbort(total, out);
-    if (f) std::setvbuf(f, nullptr, _IONBF, 0);
     std::uint8_t* to = data.get();
     for (const auto& sample : instrument.samples) {
         if (status != Status::Ok || !sample.used || sample.byteLength == 0) continue;
-        if (!f) {
-            to = std::copy_n(whole.data() + sample.dataOffset, sample.byteLength, to);
-        } else if (fseeko(f, static_cast<off_t>(sample.dataOffset), SEEK_SET) != 0 ||
-                   std::fread(to, 1, sample.byteLength, f) != sample.byteLength) {
-            // An error is reported as such; a file that has become shorter
-            // lacks the data.
-            if (std::ferror(f))
-                out.systemError(path, errno ? errno : EIO);
-            else
-                out.print("\n    ERROR: Sample data of patch file %s cannot be read!\n",
-                          path.c_str());
-            status = std::ferror(f) ? Status::Failed : Status::Abort;
-        } else {
+        if (file.read(sample.dataOffset, to, sample.byteLength, errorNumber)) {
             to += sample.byteLength;
+        } else if (errorNumber != 0) {
+            out.systemError(path, errorNumber);
+            status = Status::Failed;
+        } else {
+            out.print("\n    ERROR: Sample data of patch file %s cannot be read!\n", path.c_str());
+            status = Status::Abort;
         }
     }
-    if (f) std::fclose(f);
     return status;
 }
 
