@@ -523,6 +523,8 @@ bool writeSampleFolder(const std::vector<KitEntry>& kit, const fs::path& folder,
     for (const auto& entry : kit) {
         if (entry.defaultName.empty() || !entry.source) continue;
         const fs::path target = folder / entry.defaultName;
+        // A patch already written under its own name (from a SoundFont) stays.
+        if (fs::absolute(target).lexically_normal() == entry.source->file) continue;
         // A rerun replaces the links and copies of an earlier one; anything
         // else under one of our names (a folder) is left alone and reported.
         const auto status = fs::symlink_status(target, ec);
