@@ -521,6 +521,48 @@ std::uint8_t stageRate(std::uint8_t from, std::uint8_t to, double ms) {
     return 0x3F;
 }
 
+// Units of 1/4096 between two offset bytes, and the milliseconds per unit of
+// each rate byte (0 for the increment 0, which does not move).
+int units(std::uint8_t a, std::uint8_t b) {
+    return std::abs((a * 16 + a / 16) - (b * 16 + b / 16));
+}
+const std::vector<double>& msPerUnit() {
+    static const std::vector<double> table = [] {
+        std::vector<double> t(256, 0.0);
+        for (int r = 0; r < 256; ++r)
+            if (r & 0x3F)
+                t[std::size_t(r)] = 0.001 / ((r & 0x3F) * 0.0446428582 / std::pow(8.0, r >> 6));
+        return t;
+    }();
+    return table;
+}
+
+// The release in stages 3 and 4 (to a middle offset, then to silence): one
+// stage's rate steps are too coarse for the fourth power a converter
+// applies, two together come within a few milliseconds. Never over 511 ms.
+void setRelease(Gf1Envelope& e, double total) {
+    const auto& k = msPerUnit();
+    const std::uint8_t from = e.offsets[2];
+    double bestError = 1e9;
+    e.offsets[3] = e.offsets[4] = e.offsets[5] = 0;
+    e.rates[3] = e.rates[4] = e.rates[5] = 0x3F;
+    for (int m = 0; m < from; m += 2) {
+        const auto mid = static_cast<std::uint8_t>(m);
+        for (int r3 = 1; r3 < 256; ++r3) {
+            const double t3 = units(from, mid) * k[std::size_t(r3)];
+            if (k[std::size_t(r3)] == 0.0 || t3 > total + 1.0) continue;
+            const auto r4 = mid ? stageRate(mid, 0, total - t3) : std::uint8_t{0x3F};
+            const double t = t3 + units(mid, 0) * k[r4];
+            if (t <= 511.0 && std::abs(t - total) < bestError) {
+                bestError = std::abs(t - total);
+                e.offsets[3] = mid;
+                e.rates[3] = static_cast<std::uint8_t>(r3);
+                e.rates[4] = r4;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 Gf1Envelope gf1Envelope(double attackMs, double holdMs, double decayMs, double sustainCb,
@@ -544,10 +586,7 @@ Gf1Envelope gf1Envelope(double attackMs, double holdMs, double decayMs, double s
     // only 9 bits) as a fade of 384 * (total / 384)^4 ms; the total is chosen
     // so that fade matches the bank's release.
     const double total = std::min(505.0, 384.0 * std::pow(releaseMs / 384.0, 0.25));
-    e.rates[3] = stageRate(e.offsets[2], 0, total);
-    while (gf1StageMs(e.rates[3], e.offsets[2], 0) > 511.0 && (e.rates[3] & 0x3F) < 63)
-        ++e.rates[3];
-    e.rates[4] = e.rates[5] = 0x3F;
+    setRelease(e, total);
     return e;
 }
 
