@@ -1,5 +1,6 @@
 // A whole patch set from a SoundFont bank: one patch per General MIDI
 // program and per percussion key of the default map.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -83,8 +84,11 @@ bool writeSoundFontPatches(const fs::path& bank, const fs::path& folder, Timidit
         std::string why;
         if (!buildPresetPatch(font, preset, drum ? key : 0, drum ? key : 127, patch,
                               summary.dropped, why)) {
-            summary.skipped.push_back(presetLabel(font, preset) +
-                                      (drum ? " key " + std::to_string(key) : "") + ": " + why);
+            // The kit's keys often share one damaged zone: report it once.
+            const std::string label = presetLabel(font, preset) + ": " + why;
+            if (!drum || std::find(summary.skipped.begin(), summary.skipped.end(), label) ==
+                             summary.skipped.end())
+                summary.skipped.push_back(label);
             continue;
         }
         if (patch.empty()) continue;
