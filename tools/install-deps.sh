@@ -10,6 +10,7 @@ packages=(
     qt6-base-dev
     libopenmpt-dev libxmp-dev
     freepats timidity
+    timgm6mb-soundfont fluidsynth
     xvfb xauth
 )
 
