@@ -3,12 +3,15 @@
 // the modules made with its patches sound against TiMidity and FluidSynth.
 //
 // Fidelity thresholds, measured on the demo song with TimGM6mb (22050 Hz,
-// 50 ms frames): the module's loudness envelope correlates at 0.83 with
-// TiMidity playing the same patches and 0.82 with FluidSynth playing the
-// bank, while 80 s of unrelated piano chords correlate at 0.17 and 0.15.
-// 0.6 fails when sections go missing or lose their dynamics and leaves room
-// for the players' different envelopes, filters and mixing; durations agree
-// within 3% (TiMidity and FluidSynth end their last notes differently).
+// 50 ms frames), against (a) TiMidity playing the same patches and (b)
+// FluidSynth playing the bank: loudness-envelope correlation 0.83 and 0.83,
+// onset correlation 0.47 and 0.48, sounding length ratio 0.99 and 1.00,
+// whole-rendering ratio 0.97 and 0.98 (the synthesisers render the last
+// release tails longer). The control, 80 s of unrelated piano chords against
+// the demo's rendering, gives correlations of 0.05 and 0.02, onsets 0.05 and
+// 0.04. So 0.6 (loudness) and 0.3 (onsets) fail when sections go missing,
+// land at the wrong time or lose their dynamics, and leave room for the
+// players' different envelopes, filters and mixing.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -207,13 +210,13 @@ TEST(SoundFontKit, PresetsBecomePatchesWithTheirZonesPitchLoopsAndEnvelope) {
     }
     EXPECT_EQ(piano[1].loopStart, 400u);
     EXPECT_EQ(waves(readFile(dir / "samples" / "kick2.pat"))[0].scaleFactor, 0);
-    // Sustain at -12 dB; the release stage's total is read by a converter as
-    // a fade of 384 * (total / 384)^4 ms, which is the bank's 1 s release.
+    // Sustain at -12 dB; a converter reads the release stages' total s as a
+    // fade of 384 * (s / 384)^4 ms, which is to be the bank's 1 s release.
     const auto& e = piano[0];
     EXPECT_NEAR(level(e.offsets[2]), std::pow(10.0, -12.0 / 20.0), 0.02);
-    double release = 0;
-    for (int i = 3; i < 6; ++i) release += stageMs(e.rates[i], e.offsets[i - 1], e.offsets[i]);
-    EXPECT_NEAR(384 * std::pow(release / 384, 4), 1000, 20);
+    double s = 0;
+    for (int i = 3; i < 6; ++i) s += stageMs(e.rates[i], e.offsets[i - 1], e.offsets[i]);
+    EXPECT_NEAR(384 * std::pow(s / 384, 4), 1000, 20);
     for (const char* text :
          {"skipped (damaged): preset 0:2 'Index': instrument 'bad index': a zone names sample 99",
           "skipped (damaged): preset 0:3 'End'", "outside the", "1 velocity layers",
@@ -316,8 +319,10 @@ TEST(SoundFontKit, TimGM6mbGivesEveryInstrumentAndTheDemoFollowsBothReferences) 
         SCOPED_TRACE(fluid ? "(b) FluidSynth playing the bank"
                            : "(a) TiMidity playing the patches");
         auto m = measure(dir, "demo.mid", fluid);
-        EXPECT_NEAR(m["duration_ratio"], 1.0, 0.03);
+        EXPECT_NEAR(m["duration_ratio"], 1.0, 0.05);
+        EXPECT_NEAR(m["sounding_ratio"], 1.0, 0.03);
         EXPECT_GE(m["correlation"], 0.6);
+        EXPECT_GE(m["onset_correlation"], 0.3);
         EXPECT_LT(measure(dir, "chords.mid", fluid)["correlation"], 0.6);
     }
 }

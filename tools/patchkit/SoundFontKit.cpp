@@ -565,28 +565,39 @@ void setRelease(Gf1Envelope& e, double total) {
 
 }  // namespace
 
+// The release stages' total for a bank release of `releaseMs`: a converter
+// keeps 9 bits of the total and fades over 384 * (total / 384)^4 ms, so the
+// total is the one whose fade takes the bank's release time (up to 1.2 s).
+double releaseTotal(double releaseMs) {
+    return std::min(505.0, 384.0 * std::pow(releaseMs / 384.0, 0.25));
+}
+
 Gf1Envelope gf1Envelope(double attackMs, double holdMs, double decayMs, double sustainCb,
                         double releaseMs) {
     Gf1Envelope e{};
-    // Attack to full; hold as a slight fall (a stage's time comes from the
-    // distance it moves, 11.5 ms per step of 1/16 offset at the slowest rate).
-    const int holdSteps =
-        holdMs < 1.0 ? 0 : std::clamp(static_cast<int>(holdMs / 183.0) + 1, 1, 24);
     // A sustain at or below -54 dB ends the decay there rather than at
-    // silence, which leaves the release stage a distance to cover.
+    // silence, which leaves the release stage a distance to cover. The decay
+    // time is for a fall of 100 dB; the sustain level cuts it short.
     const double fall = std::min(sustainCb, 540.0);
     e.offsets[0] = 255;
-    e.offsets[1] = static_cast<std::uint8_t>(255 - holdSteps);
-    e.offsets[2] = gf1Offset(std::pow(10.0, -fall / 200.0));
-    // The decay time is for a fall of 100 dB; the sustain level cuts it short.
     e.rates[0] = stageRate(0, 255, attackMs);
-    e.rates[1] = stageRate(e.offsets[0], e.offsets[1], holdMs);
-    e.rates[2] = stageRate(e.offsets[1], e.offsets[2], decayMs * fall / 1000.0);
-    // A converter reads the release stages' total (below 512 ms, as it keeps
-    // only 9 bits) as a fade of 384 * (total / 384)^4 ms; the total is chosen
-    // so that fade matches the bank's release.
-    const double total = std::min(505.0, 384.0 * std::pow(releaseMs / 384.0, 0.25));
-    setRelease(e, total);
+    e.offsets[2] = gf1Offset(std::pow(10.0, -fall / 200.0));
+    if (holdMs < 20.0 && fall > 120.0) {
+        // No hold to speak of: a knee at -12 dB, where the bank's decay is
+        // after 12% of its time, keeps the linear stages near its curve.
+        e.offsets[1] = gf1Offset(std::pow(10.0, -120.0 / 200.0));
+        e.rates[1] = stageRate(e.offsets[0], e.offsets[1], decayMs * 0.12);
+        e.rates[2] = stageRate(e.offsets[1], e.offsets[2], decayMs * (fall - 120.0) / 1000.0);
+    } else {
+        // Hold as a slight fall (a stage's time comes from the distance it
+        // moves, 11.5 ms per 1/16 offset step at the slowest rate).
+        const int holdSteps =
+            holdMs < 1.0 ? 0 : std::clamp(static_cast<int>(holdMs / 183.0) + 1, 1, 24);
+        e.offsets[1] = static_cast<std::uint8_t>(255 - holdSteps);
+        e.rates[1] = stageRate(e.offsets[0], e.offsets[1], holdMs);
+        e.rates[2] = stageRate(e.offsets[1], e.offsets[2], decayMs * fall / 1000.0);
+    }
+    setRelease(e, releaseTotal(releaseMs));
     return e;
 }
 
