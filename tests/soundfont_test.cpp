@@ -22,7 +22,6 @@
 #include <vector>
 
 #include "support/MidiBuilder.h"
-#include "support/Players.h"
 #include "support/Process.h"
 
 namespace korvalin::test {
@@ -40,137 +39,103 @@ std::string le(std::uint32_t v, int bytes) {
     return s;
 }
 std::string chunk(const std::string& id, const std::string& body) {
-    return id + le(static_cast<std::uint32_t>(body.size()), 4) + body +
-           (body.size() % 2 ? "\0" : "");
+    return id + le(std::uint32_t(body.size()), 4) + body + (body.size() % 2 ? "\0" : "");
 }
 std::string name20(const std::string& n) {
     return n + std::string(20 - n.size(), '\0');
 }
 
-// A SoundFont 2 bank assembled in memory. A zone is its generators in
-// order, (operator, amount), ending with the instrument or sample one.
+// A SoundFont 2 bank assembled in memory. A zone is its generators in order,
+// (operator, amount), ending with the instrument or sample one; a preset's
+// name is "bank:number:name".
+using Zones = std::vector<std::vector<std::pair<int, int>>>;
+struct Sample {
+    std::string name;
+    int frames, loopStart = 0, loopEnd = 0, rate = 22050, key = 60, type = 1, link = 0;
+};
 struct Bank {
-    using Zone = std::vector<std::pair<int, int>>;
-    struct Sample {
-        std::string name;
-        int frames, loopStart = 0, loopEnd = 0, rate = 22050, key = 60, type = 1, link = 0;
-    };
-    struct Preset {
-        std::string name;
-        int bank, number;
-        std::vector<Zone> zones;
-    };
     std::vector<Sample> samples;
-    std::vector<std::pair<std::string, std::vector<Zone>>> instruments;
-    std::vector<Preset> presets;
-    int major = 2;
+    std::vector<std::pair<std::string, Zones>> instruments, presets;
 
-    // Zone tables: the bag records, generator records and headers of a level.
-    static void zones(const std::vector<Zone>& zs, std::string& bags, std::string& gens) {
-        for (const auto& z : zs) {
-            bags += le(static_cast<std::uint32_t>(gens.size() / 4), 2) + le(0, 2);
-            for (auto [op, amount] : z)
-                gens += le(std::uint32_t(op), 2) + le(std::uint32_t(amount), 2);
-        }
-    }
     std::string bytes() const {
         std::string smpl, shdr, phdr, pbag, pgen, inst, ibag, igen;
         for (const auto& s : samples) {
-            const auto start = static_cast<std::uint32_t>(smpl.size() / 2);
+            const auto at = std::uint32_t(smpl.size() / 2);
             for (int i = 0; i < s.frames; ++i)
-                smpl += le(static_cast<std::uint16_t>(8000 * std::sin(i * 0.2)), 2);
+                smpl += le(std::uint16_t(8000 * std::sin(i * 0.2)), 2);
             smpl += std::string(92, '\0');  // the guard frames after each sample
-            shdr += name20(s.name) + le(start, 4) + le(start + std::uint32_t(s.frames), 4) +
-                    le(start + std::uint32_t(s.loopStart), 4) +
-                    le(start + std::uint32_t(s.loopEnd), 4) + le(std::uint32_t(s.rate), 4) +
-                    le(std::uint32_t(s.key), 1) + le(0, 1) + le(std::uint32_t(s.link), 2) +
-                    le(std::uint32_t(s.type), 2);
+            shdr += name20(s.name);
+            for (int v : {0, s.frames, s.loopStart, s.loopEnd})
+                shdr += le(at + std::uint32_t(v), 4);
+            for (auto [v, n] : {std::pair{s.rate, 4}, {s.key, 2}, {s.link, 2}, {s.type, 2}})
+                shdr += le(std::uint32_t(v), n);
         }
-        shdr += name20("EOS") + std::string(26, '\0');
+        auto zones = [](const Zones& zs, std::string& bags, std::string& gens) {
+            for (const auto& z : zs) {
+                bags += le(std::uint32_t(gens.size() / 4), 4);
+                for (auto [op, v] : z) gens += le(std::uint32_t(op), 2) + le(std::uint32_t(v), 2);
+            }
+            bags += le(std::uint32_t(gens.size() / 4), 4);  // the closing record's start
+        };
         for (const auto& [name, zs] : instruments) {
-            inst += name20(name) + le(static_cast<std::uint32_t>(ibag.size() / 4), 2);
+            inst += name20(name) + le(std::uint32_t(ibag.size() / 4), 2);
             zones(zs, ibag, igen);
+            ibag.resize(ibag.size() - 4);
         }
-        for (const auto& p : presets) {
-            phdr += name20(p.name) + le(std::uint32_t(p.number), 2) + le(std::uint32_t(p.bank), 2) +
-                    le(static_cast<std::uint32_t>(pbag.size() / 4), 2) + std::string(12, '\0');
-            zones(p.zones, pbag, pgen);
+        for (const auto& [label, zs] : presets) {
+            phdr += name20(label.substr(label.find(':', 4) + 1)) +
+                    le(std::stoul(label.substr(4)), 2) + le(std::stoul(label), 2) +
+                    le(std::uint32_t(pbag.size() / 4), 2) + std::string(12, '\0');
+            zones(zs, pbag, pgen);
+            pbag.resize(pbag.size() - 4);
         }
-        phdr += name20("EOP") + le(0, 4) + le(static_cast<std::uint32_t>(pbag.size() / 4), 2) +
+        zones({}, pbag, pgen), zones({}, ibag, igen);
+        phdr += name20("EOP") + le(0, 4) + le(std::uint32_t(pbag.size() / 4 - 1), 2) +
                 std::string(12, '\0');
-        inst += name20("EOI") + le(static_cast<std::uint32_t>(ibag.size() / 4), 2);
-        pbag += le(static_cast<std::uint32_t>(pgen.size() / 4), 2) + le(0, 2);
-        ibag += le(static_cast<std::uint32_t>(igen.size() / 4), 2) + le(0, 2);
-        const std::string mod(10, '\0'), gen(4, '\0');
-        const std::string body =
-            "sfbk" + chunk("LIST", "INFO" + chunk("ifil", le(std::uint32_t(major), 2) + le(1, 2))) +
-            chunk("LIST", "sdta" + chunk("smpl", smpl)) +
-            chunk("LIST", "pdta" + chunk("phdr", phdr) + chunk("pbag", pbag) + chunk("pmod", mod) +
-                              chunk("pgen", pgen + gen) + chunk("inst", inst) +
-                              chunk("ibag", ibag) + chunk("imod", mod) + chunk("igen", igen + gen) +
-                              chunk("shdr", shdr));
-        return chunk("RIFF", body);
+        inst += name20("EOI") + le(std::uint32_t(ibag.size() / 4 - 1), 2);
+        const std::string mod(10, '\0'), end(4, '\0'), ids = "phdrpbagpmodpgeninstibagimodigenshdr";
+        const std::string tables[] = {
+            phdr,       pbag,       mod,
+            pgen + end, inst,       ibag,
+            mod,        igen + end, shdr + name20("EOS") + std::string(26, '\0')};
+        std::string pdta = "pdta";
+        for (std::size_t i = 0; i < 9; ++i) pdta += chunk(ids.substr(4 * i, 4), tables[i]);
+        return chunk("RIFF", "sfbk" + chunk("LIST", "INFO" + chunk("ifil", le(2, 2) + le(1, 2))) +
+                                 chunk("LIST", "sdta" + chunk("smpl", smpl)) + chunk("LIST", pdta));
     }
 };
 
 // Programs 0-3 (a split piano with velocity layers and a preset-level
 // transposition, a stereo pair, two damaged presets) and a drum kit with a
 // kick on key 36 recorded at 96 kHz.
+// clang-format off
 Bank smallBank() {
-    Bank b;
-    b.samples = {{"low", 1000, 0, 0, 22050, 48},        {"soft", 800},
-                 {"loud", 1200, 200, 1000, 44100, 72},  {"left", 500, 0, 0, 22050, 60, 4, 4},
-                 {"right", 500, 0, 0, 22050, 60, 2, 3}, {"kick", 300, 0, 0, 96000, 36}};
-    b.instruments = {
-        {"piano",
-         {{{37, 120}, {38, 0}},  // global: sustain -12 dB, release 1 s
-          {{43, 59 << 8}, {53, 0}},
-          {{43, 127 << 8 | 60}, {44, 90 << 8}, {53, 1}},
-          {{43, 127 << 8 | 60}, {44, 127 << 8 | 91}, {54, 1}, {53, 2}}}},
-        {"stereo", {{{17, -500 & 0xFFFF}, {53, 3}}, {{17, 500}, {53, 4}}}},
-        {"kit", {{{43, 36 << 8 | 36}, {56, 0}, {53, 5}}}},
-        {"bad index", {{{53, 99}}}},
-        {"bad end", {{{1, 30000}, {53, 0}}}},
-    };
-    b.presets = {{"Piano", 0, 0, {{{51, 1}, {41, 0}}}},
-                 {"Stereo", 0, 1, {{{41, 1}}}},
-                 {"Index", 0, 2, {{{41, 3}}}},
-                 {"End", 0, 3, {{{41, 4}}}},
-                 {"Drums", 128, 0, {{{41, 2}}}}};
-    return b;
+    return {{{"low", 1000, 0, 0, 22050, 48}, {"soft", 800}, {"loud", 1200, 200, 1000, 44100, 72},
+             {"left", 500, 0, 0, 22050, 60, 4, 4}, {"right", 500, 0, 0, 22050, 60, 2, 3},
+             {"kick", 300, 0, 0, 96000, 36}},
+            {{"piano", {{{37, 120}, {38, 0}},  // global: sustain -12 dB, release 1 s
+                        {{43, 59 << 8}, {53, 0}},
+                        {{43, 127 << 8 | 60}, {44, 90 << 8}, {53, 1}},
+                        {{43, 127 << 8 | 60}, {44, 127 << 8 | 91}, {54, 1}, {53, 2}}}},
+             {"stereo", {{{17, -500 & 0xFFFF}, {53, 3}}, {{17, 500}, {53, 4}}}},
+             {"kit", {{{43, 36 << 8 | 36}, {56, 0}, {53, 5}}}},
+             {"bad index", {{{53, 99}}}}, {"bad end", {{{1, 30000}, {53, 0}}}}},
+            {{"000:0:Piano", {{{51, 1}, {41, 0}}}}, {"000:1:Stereo", {{{41, 1}}}},
+             {"000:2:Index", {{{41, 3}}}}, {"000:3:End", {{{41, 4}}}}, {"128:0:Drums", {{{41, 2}}}}}};
 }
+// clang-format on
 
-// Wave headers of a written GF1 patch (one instrument, one layer).
-struct WaveHead {
-    std::uint32_t bytes, loopStart, loopEnd, rate, low, high, root;
-    int balance, modes, scaleFactor;
-    std::string rates, offsets;
-};
-std::vector<WaveHead> waves(const std::string& patch) {
-    auto u = [&](std::size_t at, int n) {
+// Field `at` (`n` bytes) of wave `wave` of a written GF1 patch.
+std::uint32_t field(const std::string& patch, int wave, std::size_t at, int n) {
+    auto u = [&](std::size_t pos, int bytes) {
         std::uint32_t v = 0;
-        for (int i = n - 1; i >= 0; --i)
-            v = v << 8 | static_cast<unsigned char>(patch[at + std::size_t(i)]);
+        while (bytes-- > 0)
+            v = v << 8 | static_cast<unsigned char>(patch[pos + std::size_t(bytes)]);
         return v;
     };
-    std::vector<WaveHead> out;
-    for (std::size_t at = 129 + 63 + 47, n = u(85, 2); out.size() < n; at += 96 + out.back().bytes)
-        out.push_back({u(at + 8, 4), u(at + 12, 4), u(at + 16, 4), u(at + 20, 2), u(at + 22, 4),
-                       u(at + 26, 4), u(at + 30, 4), int(u(at + 36, 1)), int(u(at + 55, 1)),
-                       int(u(at + 58, 2)), patch.substr(at + 37, 6), patch.substr(at + 43, 6)});
-    return out;
-}
-
-// The level (0-1) of an envelope offset byte and the milliseconds of a stage,
-// as a converter reads a GF1 envelope.
-double level(char offset) {
-    const int o = (offset & 0xFF) * 16 + (offset & 0xFF) / 16;
-    return ((o & 255) + 256) / (std::pow(2.0, 15 - (o >> 8)) * 512.0);
-}
-double stageMs(char rate, char from, char to) {
-    const int a = (from & 0xFF) * 16 + (from & 0xFF) / 16, b = (to & 0xFF) * 16 + (to & 0xFF) / 16;
-    return 0.001 * std::abs(a - b) / (rate & 0x3F) /
-           (0.0446428582 / std::pow(8.0, (rate & 0xFF) >> 6));
+    std::size_t pos = 129 + 63 + 47;
+    for (int w = 0; w < wave; ++w) pos += 96 + u(pos + 8, 4);
+    return u(pos + at, n);
 }
 
 TEST(SoundFontKit, PresetsBecomePatchesWithTheirZonesPitchLoopsAndEnvelope) {
@@ -179,73 +144,62 @@ TEST(SoundFontKit, PresetsBecomePatchesWithTheirZonesPitchLoopsAndEnvelope) {
     const auto r =
         runProcess(kPatchkit, {"--soundfont", "bank.sf2", "--samples", "samples"}, dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    const auto piano = waves(readFile(dir / "samples" / "acpiano.pat"));
-    ASSERT_EQ(piano.size(), 2u) << "the soft layer does not sound at velocity 100";
+    const std::string piano = readFile(dir / "samples" / "acpiano.pat");
+    EXPECT_EQ(piano[85], 2) << "two waves: the soft layer does not sound at velocity 100";
+    // Fields: bytes, loop start, loop end, rate, balance, modes, scale factor,
+    // then the keys of the root, low and high frequencies.
+    const std::pair<std::size_t, int> at[] = {{8, 4},  {12, 4}, {16, 4}, {20, 2}, {36, 1},
+                                              {55, 1}, {58, 2}, {30, 4}, {22, 4}, {26, 4}};
     const struct {
-        const char* what;
-        WaveHead w;
-        std::uint32_t bytes, loopEnd, rate, root;
-        int lowKey, highKey, looped, balance;
+        const char *what, *patch;
+        int wave;
+        double values[10];
     } rows[] = {
-        // Roots a semitone down: the preset's +1 semitone adds to the zone.
-        {"low split", piano[0], 2000, 0, 22050, 123470, 0, 59, 0, 8},
-        {"looped split, cut at its loop end", piano[1], 2000, 2000, 44100, 493883, 60, 127, 4, 8},
-        {"stereo pair: left half, centred", waves(readFile(dir / "samples" / "britepno.pat"))[0],
-         1000, 0, 22050, 261625, 0, 127, 0, 8},
-        {"96 kHz kick halved to fit 16 bits", waves(readFile(dir / "samples" / "kick2.pat"))[0],
-         300, 0, 48000, 65406, 36, 36, 0, 8},
+        // Roots a semitone down: the preset's +1 semitone adds to the zone's.
+        {"split", "acpiano.pat", 0, {2000, 0, 0, 22050, 8, 0x61, 1024, 47, 0, 59}},
+        {"loop, cut at its end",
+         "acpiano.pat",
+         1,
+         {2000, 400, 2000, 44100, 8, 101, 1024, 71, 60, 127}},
+        {"stereo: left, centred",
+         "britepno.pat",
+         0,
+         {1000, 0, 0, 22050, 8, 0x61, 1024, 60, 0, 127}},
+        {"96 kHz kick halved", "kick2.pat", 0, {300, 0, 0, 48000, 8, 0x61, 0, 36, 36, 36}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        EXPECT_EQ(row.w.bytes, row.bytes);
-        EXPECT_EQ(row.w.loopEnd, row.loopEnd);
-        EXPECT_EQ(row.w.rate, row.rate);
-        EXPECT_NEAR(row.w.root, row.root, 2.0);
-        const double key = 69 + 12 * std::log2(row.w.low / 440000.0),
-                     top = 69 + 12 * std::log2(row.w.high / 440000.0);
-        EXPECT_NEAR(key, row.lowKey, 0.01);
-        EXPECT_NEAR(top, row.highKey, 0.01);
-        EXPECT_EQ(row.w.modes, 0x61 | row.looped);
-        EXPECT_EQ(row.w.balance, row.balance);
+        const std::string patch = readFile(dir / "samples" / row.patch);
+        for (int i = 0; i < 10; ++i) {
+            const double v = field(patch, row.wave, at[i].first, at[i].second);
+            EXPECT_NEAR(i < 7 ? v : 69 + 12 * std::log2(v / 440000), row.values[i], 0.01) << i;
+        }
     }
-    EXPECT_EQ(piano[1].loopStart, 400u);
-    EXPECT_EQ(waves(readFile(dir / "samples" / "kick2.pat"))[0].scaleFactor, 0);
-    // Sustain at -12 dB; a converter reads the release stages' total s as a
-    // fade of 384 * (s / 384)^4 ms, which is to be the bank's 1 s release.
-    const auto& e = piano[0];
-    EXPECT_NEAR(level(e.offsets[2]), std::pow(10.0, -12.0 / 20.0), 0.02);
+    // Sustain at -12 dB (offset 223, 0xE0F); a converter reads the release
+    // stages' total s as a fade of 384 * (s / 384)^4 ms: the bank's 1 s.
+    EXPECT_NEAR(field(piano, 0, 45, 1), 223, 1);
     double s = 0;
-    for (int i = 3; i < 6; ++i) s += stageMs(e.rates[i], e.offsets[i - 1], e.offsets[i]);
+    for (std::size_t i = 3; i < 6; ++i) {
+        const int a = int(field(piano, 0, 42 + i, 1)), b = int(field(piano, 0, 43 + i, 1)),
+                  rate = int(field(piano, 0, 37 + i, 1));
+        s += 0.001 * std::abs((a * 16 + a / 16) - (b * 16 + b / 16)) / (rate & 0x3F) /
+             (0.0446428582 / std::pow(8.0, rate >> 6));
+    }
     EXPECT_NEAR(384 * std::pow(s / 384, 4), 1000, 20);
     for (const char* text :
          {"skipped (damaged): preset 0:2 'Index': instrument 'bad index': a zone names sample 99",
           "skipped (damaged): preset 0:3 'End'", "outside the", "1 velocity layers",
           "1 right halves", "2 programs of bank 0, 1 percussion keys", "<- program 1"})
         EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
-    // The set converts: a piano note and a kick.
-    Smf smf(0, 96);
-    smf.track()
-        .program(0, 0, 0)
-        .noteOn(0, 0, 60, 100)
-        .noteOn(0, 9, 36, 100)
-        .noteOff(96, 0, 60)
-        .endOfTrack(0);
-    dir.write("song.mid", smf.bytes());
-    dir.write("patch.cfg", readFile(sourceDir() / "frontend/common/default_patch.cfg"));
-    const auto c = runProcess(korvalinBinary(), {"song.mid"}, dir.path());
-    EXPECT_EQ(c.exitCode, 0) << c.out;
-    const auto report = checkInPlayers(readBytes(dir / "song.xm"), true);
-    EXPECT_TRUE(report.mismatch.empty()) << report.mismatch;
-    EXPECT_GT(report.peak, 0.05);
 }
 
 TEST(SoundFontKit, DamagedBanksAreRefusedByNameWithoutACrash) {
     const std::string good = smallBank().bytes();
-    Bank sf3 = smallBank(), absurd = smallBank();
-    sf3.major = 3;
+    Bank absurd = smallBank();
     absurd.instruments[0].second[0] = {
         {34, 32767}, {38, 32767}, {48, 32767}, {51, 32767}, {56, 32767}};
-    std::string unnamedTable = good;
+    std::string sf3 = good, unnamedTable = good;
+    sf3[sf3.find("ifil") + 8] = 3;
     unnamedTable.replace(unnamedTable.find("shdr"), 4, "shdx");
     const struct {
         const char* what;
@@ -255,7 +209,7 @@ TEST(SoundFontKit, DamagedBanksAreRefusedByNameWithoutACrash) {
     } rows[] = {
         {"cut in half", good.substr(0, good.size() / 2), 1, "bank.sf2: RIFF size"},
         {"not a bank", "RIFX" + good.substr(4), 1, "bank.sf2: not a SoundFont"},
-        {"compressed", sf3.bytes(), 1, "bank.sf2: an SF3 bank"},
+        {"compressed", sf3, 1, "bank.sf2: an SF3 bank"},
         {"table missing", unnamedTable, 1, "the 'shdr' table is missing"},
         {"absurd tuning and times are limited", absurd.bytes(), 0, ""},
     };
@@ -264,7 +218,7 @@ TEST(SoundFontKit, DamagedBanksAreRefusedByNameWithoutACrash) {
         TempDir dir;
         dir.write("bank.sf2", row.bytes);
         const auto r =
-            runProcess(kPatchkit, {"--soundfont", "bank.sf2", "--samples", "samples"}, dir.path());
+            runProcess(kPatchkit, {"--soundfont", "bank.sf2", "--samples", "s"}, dir.path());
         EXPECT_EQ(r.exitCode, row.status) << r.err;
         EXPECT_NE(r.err.find(row.message), std::string::npos) << r.err;
     }
@@ -273,18 +227,16 @@ TEST(SoundFontKit, DamagedBanksAreRefusedByNameWithoutACrash) {
 // Converts `song` with the TimGM6mb set and measures the module against the
 // demo song played (a) by TiMidity from the same patches, (b) by FluidSynth.
 std::map<std::string, double> measure(const TempDir& dir, const std::string& song, bool fluid) {
-    const auto c = runProcess(korvalinBinary(), {song}, dir.path(), 120);
-    EXPECT_EQ(c.exitCode, 0) << c.out;
-    std::vector<std::string> args = {"demo.mid", song.substr(0, song.size() - 4) + ".xm"};
-    args.insert(args.begin(),
-                {fluid ? "--soundfont" : "--config", fluid ? kTimGM : "timidity.cfg"});
-    const auto r =
-        runProcess((kTools / "fidelity" / "korvalin-fidelity").string(), args, dir.path(), 300);
+    EXPECT_EQ(runProcess(korvalinBinary(), {song}, dir.path(), 120).exitCode, 0);
+    const auto r = runProcess((kTools / "fidelity" / "korvalin-fidelity").string(),
+                              {fluid ? "--soundfont" : "--config", fluid ? kTimGM : "timidity.cfg",
+                               "demo.mid", song.substr(0, song.size() - 4) + ".xm"},
+                              dir.path(), 300);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     std::map<std::string, double> values;
     std::istringstream in(r.out);
-    std::string key;
-    for (double value = 0; in >> key >> value;) values[key] = value;
+    std::string name;
+    for (double value = 0; in >> name >> value;) values[name] = value;
     return values;
 }
 
@@ -295,9 +247,10 @@ TEST(SoundFontKit, TimGM6mbGivesEveryInstrumentAndTheDemoFollowsBothReferences) 
         kPatchkit, {"--soundfont", kTimGM, "--samples", "samples", "--default-map", "patch.cfg"},
         dir.path(), 120);
     ASSERT_EQ(kit.exitCode, 0) << kit.err;
-    EXPECT_NE(kit.out.find("128 programs of bank 0, 61 percussion keys"), std::string::npos)
-        << kit.out;
-    EXPECT_NE(kit.out.find("0 filled, 0 without any sound"), std::string::npos) << kit.out;
+    for (const char* text :
+         {"128 programs of bank 0, 61 percussion keys", "0 filled, 0 without any sound"})
+        EXPECT_NE(kit.out.find(text), std::string::npos) << kit.out;
+    // The same patches as a TiMidity set: the map's lines, drums from 128 + 27.
     std::string cfg = "dir " + (dir / "samples").string() + "\nbank 0\n", name;
     std::istringstream map(readFile(dir / "patch.cfg"));
     for (int index = 0; map >> index >> name; map.ignore(1000, '\n'))
@@ -306,10 +259,9 @@ TEST(SoundFontKit, TimGM6mbGivesEveryInstrumentAndTheDemoFollowsBothReferences) 
     dir.write("timidity.cfg", cfg);
     dir.write("demo.mid", readBytes(sourceDir() / "demo" / "demo.mid"));
     Smf chords(0, 96);  // the control: 20 four-second piano chords
-    auto& t = chords.track();
-    t.tempo(0, 500000).program(0, 0, 0);
+    auto& t = chords.track().tempo(0, 500000).program(0, 0, 0);
     for (int i = 0; i < 20; ++i)
-        t.noteOn(i == 0 ? 0 : 4 * 96, 0, 48, 112)
+        t.noteOn(i ? 4 * 96 : 0, 0, 48, 112)
             .noteOn(0, 0, 55, 112)
             .noteOff(4 * 96, 0, 48)
             .noteOff(0, 0, 55);

@@ -501,8 +501,7 @@ bool buildPathMap(const std::vector<KitEntry>& kit, const fs::path& base,
     return true;
 }
 
-bool writeTextFile(const fs::path& file, const std::string& text, bool replace,
-                   std::string& error) {
+bool writeTextFile(const fs::path& file, std::string_view text, bool replace, std::string& error) {
     std::error_code ec;
     if (!replace && fs::exists(fs::symlink_status(file, ec))) {
         error = file.string() + " already exists (use --force to replace it)";

@@ -1,8 +1,10 @@
 #include "SoundFontKit.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <map>
 
 namespace korvalin::patchkit {
 
@@ -357,8 +359,8 @@ int buildWave(const SoundFont& font, const Region& r, Wave& w, DropCounts& dropp
     w.pcm.resize(static_cast<std::size_t>(last - start));
     const std::uint8_t* p = font.sampleData + 2 * start;
     for (auto& v : w.pcm) {
-        const auto raw = static_cast<std::int16_t>(p[0] | p[1] << 8);
-        v = clampRound<std::int16_t>(raw * gain, -32768, 32767);
+        const double scaled = static_cast<std::int16_t>(p[0] | p[1] << 8) * gain;
+        v = static_cast<std::int16_t>(scaled + (scaled < 0 ? -0.5 : 0.5));  // gain <= 1: in range
         p += 2;
     }
     w.rate = s.rate;
@@ -416,7 +418,13 @@ void putWave(std::vector<std::uint8_t>& out, const Wave& w, bool alone) {
     put(out, static_cast<std::uint32_t>(w.scaleRoot), 2);
     put(out, static_cast<std::uint32_t>(w.scaleFactor), 2);
     put(out, 0, 36);
-    for (auto v : w.pcm) put(out, static_cast<std::uint16_t>(v), 2);
+    const std::size_t at = out.size();
+    out.resize(at + 2 * w.pcm.size());
+    for (std::size_t i = 0; i < w.pcm.size(); ++i) {
+        const auto v = static_cast<std::uint16_t>(w.pcm[i]);
+        out[at + 2 * i] = static_cast<std::uint8_t>(v);
+        out[at + 2 * i + 1] = static_cast<std::uint8_t>(v >> 8);
+    }
 }
 
 void writePatch(const std::string& name, const std::vector<Wave>& waves,
@@ -424,6 +432,7 @@ void writePatch(const std::string& name, const std::vector<Wave>& waves,
     std::uint32_t waveBytes = 0;
     for (const auto& w : waves) waveBytes += static_cast<std::uint32_t>(96 + 2 * w.pcm.size());
     out.clear();
+    out.reserve(239 + waveBytes);
     putText(out, std::string("GF1PATCH110\0ID#000002\0", 22), 22);
     putText(out, "from the SoundFont preset " + name, 60);
     put(out, 1, 1);   // instruments
@@ -512,8 +521,10 @@ namespace {
 std::uint8_t stageRate(std::uint8_t from, std::uint8_t to, double ms) {
     if (from == to) return 0x3F;
     const double units = std::abs((from * 16 + from / 16) - (to * 16 + to / 16));
+    static const double kStep[4] = {0.0446428582, 0.0446428582 / 8, 0.0446428582 / 64,
+                                    0.0446428582 / 512};
     for (int range = 3; range >= 0; --range) {
-        const double step = 0.0446428582 / std::pow(8.0, range);
+        const double step = kStep[range];
         const long increment = std::lround(0.001 * units / (std::max(ms, 0.001) * step));
         if (increment <= 63 || range == 0)
             return static_cast<std::uint8_t>(range << 6 | std::clamp(increment, 1L, 63L));
@@ -541,12 +552,22 @@ const std::vector<double>& msPerUnit() {
 // stage's rate steps are too coarse for the fourth power a converter
 // applies, two together come within a few milliseconds. Never over 511 ms.
 void setRelease(Gf1Envelope& e, double total) {
-    const auto& k = msPerUnit();
+    // Banks reuse a few envelopes many times: remember the answers.
+    static std::map<std::pair<int, long>, std::array<std::uint8_t, 3>> known;
     const std::uint8_t from = e.offsets[2];
+    e.offsets[4] = e.offsets[5] = 0;
+    e.rates[5] = 0x3F;
+    const auto key = std::make_pair(int(from), std::lround(total * 8));
+    if (const auto found = known.find(key); found != known.end()) {
+        e.offsets[3] = found->second[0], e.rates[3] = found->second[1],
+        e.rates[4] = found->second[2];
+        return;
+    }
+    const auto& k = msPerUnit();
     double bestError = 1e9;
-    e.offsets[3] = e.offsets[4] = e.offsets[5] = 0;
-    e.rates[3] = e.rates[4] = e.rates[5] = 0x3F;
-    for (int m = 0; m < from; m += 2) {
+    e.offsets[3] = 0;
+    e.rates[3] = e.rates[4] = 0x3F;
+    for (int m = 0; m < from; m += 4) {
         const auto mid = static_cast<std::uint8_t>(m);
         for (int r3 = 1; r3 < 256; ++r3) {
             const double t3 = units(from, mid) * k[std::size_t(r3)];
@@ -561,6 +582,7 @@ void setRelease(Gf1Envelope& e, double total) {
             }
         }
     }
+    known[key] = {e.offsets[3], e.rates[3], e.rates[4]};
 }
 
 }  // namespace

@@ -93,8 +93,8 @@ bool writeSoundFontPatches(const fs::path& bank, const fs::path& folder, Timidit
         }
         if (patch.empty()) continue;
         const fs::path file = fs::absolute(folder / entry.name).lexically_normal();
-        const std::string text(patch.begin(), patch.end());
-        if (!writeTextFile(file, text, true, error)) return false;
+        const std::string_view bytes(reinterpret_cast<const char*>(patch.data()), patch.size());
+        if (!writeTextFile(file, bytes, true, error)) return false;
         const PatchSource source{file, presetLabel(font, preset)};
         (drum ? set.drums[key] : set.programs[entry.index]) = source;
         ++(drum ? summary.keys : summary.programs);
