@@ -55,9 +55,17 @@ for midi in "${midis[@]}"; do
     echo "$row" >>"$rows"
     printf '%-44s %7s %7s %7s   %7s %7s %7s\n' "$name" $row
 done
-medians=""
-for col in 1 2 3 4 5 6; do
-    medians+=" $(cut -d' ' -f$col "$rows" | sort -g | awk '{ v[NR] = $1 } END {
-        if (NR == 0) print "-"; else printf "%.4f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }')"
-done
-printf "%-44s %7s %7s %7s   %7s %7s %7s\n" "median of $(wc -l <"$rows") files" $medians
+# Medians over every measured file, then over the files where both sides
+# sound alike in length (0.5-2) and neither is silent: empty or broken files
+# and ones a synthesiser stops early would otherwise weigh in.
+median_line() {
+    local label=$1 file=$2 medians=""
+    for col in 1 2 3 4 5 6; do
+        medians+=" $(cut -d' ' -f$col "$file" | sort -g | awk '{ v[NR] = $1 } END {
+            if (NR == 0) print "-"; else printf "%.4f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }')"
+    done
+    printf "%-44s %7s %7s %7s   %7s %7s %7s\n" "$label of $(wc -l <"$file") files" $medians
+}
+median_line "median" "$rows"
+awk '$2 != 0 && $5 != 0 && $1 >= 0.5 && $1 <= 2 && $4 >= 0.5 && $4 <= 2' "$rows" >"$work/sounding.txt"
+median_line "median, sounding" "$work/sounding.txt"

@@ -385,8 +385,10 @@ int buildWave(const SoundFont& font, const Region& r, Wave& w, DropCounts& dropp
     return 1;
 }
 
+// `bytes` bytes of `v`, low first; bytes past the fourth (reserved fields) are zeros.
 void put(std::vector<std::uint8_t>& out, std::uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(i < 4 ? static_cast<std::uint8_t>(v >> (8 * i)) : std::uint8_t{0});
 }
 
 void putText(std::vector<std::uint8_t>& out, const std::string& text, std::size_t width) {
