@@ -106,6 +106,9 @@ bool bagSpan(const std::vector<Record>& records, std::size_t index, std::size_t 
     return first <= last && last < bagCount;
 }
 
+constexpr long kMaxZoneVisits = 1000000;
+constexpr std::size_t kMaxRegions = 8192;
+
 struct Region {
     int lo = 0, hi = 0;
     GenSet g{};
@@ -117,6 +120,7 @@ struct Collector {
     DropCounts& dropped;
     std::string& error;
     std::vector<Region> regions;
+    long visits = 0;  // instrument zones read, against a crafted web of references
 
     bool instrumentZones(std::size_t instrument, const GenSet& preset);
     bool presetZones(std::size_t presetIndex);
@@ -162,6 +166,11 @@ bool Collector::instrumentZones(std::size_t instrument, const GenSet& preset) {
     }
     GenSet global = instrumentDefaults();
     for (std::size_t b = first; b < last; ++b) {
+        // Real presets read a few thousand zones and keep far fewer.
+        if (++visits > kMaxZoneVisits || regions.size() >= kMaxRegions) {
+            error = "more zones than any preset needs (a damaged or looping zone table)";
+            return false;
+        }
         std::size_t from = 0, to = 0;
         long mods = 0;
         if (!zoneSpan(font.instrumentBags, font.instrumentGens.size(), b, from, to, mods)) {
