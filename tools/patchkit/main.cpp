@@ -48,13 +48,16 @@ const char kUsage[] =
     "effects), else the nearest one present; the filled entries are listed.\n"
     "\n"
     "From a SoundFont, each key plays the zone that sounds at velocity 100 (other\n"
-    "velocity layers are dropped); a stereo pair plays its left sample alone, centred;\n"
+    "velocity layers are dropped; of zones layered on one key the first in the bank\n"
+    "plays); a stereo pair plays its left sample alone, centred;\n"
     "24-bit samples keep their top 16 bits. Filters, modulators, the modulation\n"
     "envelope, LFOs to volume or filter, chorus and reverb sends and envelope delays\n"
     "cannot be expressed in a patch: they are dropped and counted in the summary.\n"
     "SF3 banks (compressed samples) are refused.\n"
     "\n"
     "Example: korvalin-patchkit --samples samples --default-map patch.cfg\n"
+    "         korvalin-patchkit --soundfont /usr/share/sounds/sf2/TimGM6mb.sf2 \\\n"
+    "                           --samples samples --default-map patch.cfg --force\n"
     "         korvalin song.mid\n";
 
 std::string describe(int index) {
