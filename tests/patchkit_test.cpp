@@ -3,7 +3,7 @@
 // input, how modules made from a bank sound.
 // Fidelity thresholds, from the demo song with TimGM6mb (22050 Hz, 50 ms
 // frames) against (a) TiMidity playing the same patches, (b) FluidSynth
-// playing the bank: loudness-envelope correlation 0.83 and 0.83, onsets 0.47
+// playing the bank: loudness-envelope correlation 0.82 and 0.81, onsets 0.47
 // and 0.48, sounding length ratio 0.99 and 1.00, whole rendering 0.97 and
 // 0.98 (longer synthesiser tails). An unrelated piece (every General MIDI
 // program in turn) correlates at 0.05 and 0.06 (onsets -0.02, -0.01). So 0.6
