@@ -8,6 +8,7 @@ packages=(
     clang clang-format libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev
     qt6-base-dev
+    timgm6mb-soundfont fluidsynth
     libopenmpt-dev libxmp-dev
     freepats timidity
     xvfb xauth desktop-file-utils xdotool

@@ -70,6 +70,14 @@ inline BestLag bestCorrelation(const std::vector<double>& a, const std::vector<d
     return best;
 }
 
+// Onset strength: how much louder each frame is than the one before (rises
+// only), so two renderings agree on it when their notes start together.
+inline std::vector<double> onsetStrength(const std::vector<double>& env) {
+    std::vector<double> onsets(env.size(), 0.0);
+    for (std::size_t i = 1; i < env.size(); ++i) onsets[i] = std::max(0.0, env[i] - env[i - 1]);
+    return onsets;
+}
+
 // Length in seconds up to the end of the last frame louder than `floorDb`
 // below the loudest frame: the audible length, without a silent tail.
 inline double soundingSeconds(const std::vector<double>& env, double frameSeconds,

@@ -1,8 +1,9 @@
 // korvalin-fidelity: compares how a MIDI file and the module made from it
-// sound. The MIDI file is rendered by TiMidity, the module by libopenmpt, both
-// mono at one rate; the tool reports the ratio of their lengths and the
-// correlation of their loudness envelopes (RMS over 50 ms frames, at the best
-// shift within +-1 s, so a short lead-in on either side does not count).
+// sound. The MIDI file is rendered by TiMidity (or by FluidSynth from a
+// SoundFont), the module by libopenmpt, both mono at one rate; the tool
+// reports the ratio of their lengths and the correlation of their loudness
+// envelopes (RMS over 50 ms frames, at the best shift within +-1 s, so a
+// short lead-in on either side does not count) and of their onsets.
 #include <fcntl.h>
 #include <libopenmpt/libopenmpt.h>
 #include <spawn.h>
@@ -36,15 +37,18 @@ constexpr double kMaxSeconds = 30.0 * 60.0;
 
 const char kUsage[] =
     "Usage: korvalin-fidelity [options] MIDI XM\n"
-    "Renders MIDI with TiMidity and XM with libopenmpt (mono) and prints:\n"
+    "Renders MIDI with TiMidity (or FluidSynth) and XM with libopenmpt (mono) and prints:\n"
     "  midi_seconds, xm_seconds    rendered lengths\n"
     "  duration_ratio              xm_seconds / midi_seconds\n"
     "  sounding_ratio              the same for the lengths up to the last audible frame\n"
     "  correlation, lag_seconds    loudness-envelope correlation at the best shift\n"
+    "  onset_correlation           correlation of the rises in loudness at that shift\n"
     "Options:\n"
     "  --rate HZ              sample rate of both renderings (default 22050)\n"
     "  --config FILE          TiMidity configuration (default /etc/timidity/freepats.cfg)\n"
     "  --timidity PROGRAM     TiMidity program (default timidity, found on PATH)\n"
+    "  --soundfont FILE       render MIDI with FluidSynth from this SoundFont instead\n"
+    "                         (reverb and chorus off, as a module has neither)\n"
     "  --min-correlation X    exit status 3 when the correlation is below X\n"
     "  --max-duration-error X exit status 3 when |duration_ratio - 1| is above X\n"
     "Exit status: 0 measured (and within the limits given), 1 error, 2 usage, 3 out of limits.\n";
@@ -117,9 +121,21 @@ bool readWav(const std::string& path, std::vector<float>& samples, unsigned& rat
     return false;
 }
 
-// Runs TiMidity on the MIDI file into a temporary WAV file and reads it.
-bool renderMidi(const std::string& timidity, const std::string& config, const std::string& midi,
-                unsigned rate, std::vector<float>& samples, std::string& error) {
+// The synthesiser's command line that renders `midi` into `wav`.
+std::vector<std::string> synthCommand(const std::string& timidity, const std::string& config,
+                                      const std::string& soundFont, const std::string& midi,
+                                      const std::string& rateText, const std::string& wav) {
+    if (!soundFont.empty())
+        return {"fluidsynth", "-ni", "-q",  "-R", "0", "-C",      "0", "-r",
+                rateText,     "-T",  "wav", "-F", wav, soundFont, midi};
+    return {timidity, "-c", config, "-Ow", "--output-mono", "-s", rateText,
+            "-o",     wav,  "-idq", midi};
+}
+
+// Runs the synthesiser on the MIDI file into a temporary WAV file and reads it.
+bool renderMidi(const std::string& timidity, const std::string& config,
+                const std::string& soundFont, const std::string& midi, unsigned rate,
+                std::vector<float>& samples, std::string& error) {
     char folderTemplate[] = "/tmp/korvalin-fidelity-XXXXXX";
     if (!::mkdtemp(folderTemplate)) {
         error = std::string("temporary folder: ") + std::strerror(errno);
@@ -128,9 +144,8 @@ bool renderMidi(const std::string& timidity, const std::string& config, const st
     const fs::path folder = folderTemplate;
     const std::string wav = (folder / "midi.wav").string();
     const std::string rateText = std::to_string(rate);
-    std::vector<std::string> args = {timidity, "-c",     config, "-Ow", "--output-mono",
-                                     "-s",     rateText, "-o",   wav,   "-idq"};
-    args.push_back(midi);
+    std::vector<std::string> args = synthCommand(timidity, config, soundFont, midi, rateText, wav);
+    const std::string program = args[0];
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -141,22 +156,23 @@ bool renderMidi(const std::string& timidity, const std::string& config, const st
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
     const int spawned =
-        ::posix_spawnp(&pid, timidity.c_str(), &actions, nullptr, argv.data(), environ);
+        ::posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     bool ok = false;
     if (spawned != 0) {
-        error = timidity + ": " + std::strerror(spawned);
+        error = program + ": " + std::strerror(spawned);
     } else {
         int status = 0;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            error = timidity + " failed on " + midi + " (status " + std::to_string(status) + ")";
+            error = program + " failed on " + midi + " (status " + std::to_string(status) + ")";
         } else {
             unsigned wavRate = 0;
             ok = readWav(wav, samples, wavRate, error);
             if (ok && wavRate != rate) {
-                error = "TiMidity rendered at " + std::to_string(wavRate) + " Hz, not " + rateText;
+                error =
+                    program + " rendered at " + std::to_string(wavRate) + " Hz, not " + rateText;
                 ok = false;
             }
         }
@@ -207,7 +223,7 @@ bool renderModule(const std::string& path, unsigned rate, std::vector<float>& sa
 
 int main(int argc, char** argv) {
     unsigned rate = 22050;
-    std::string config = "/etc/timidity/freepats.cfg", timidity = "timidity";
+    std::string config = "/etc/timidity/freepats.cfg", timidity = "timidity", soundFont;
     double minCorrelation = -2.0, maxDurationError = -1.0;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
@@ -222,6 +238,8 @@ int main(int argc, char** argv) {
             config = argv[++i];
         } else if (arg == "--timidity" && hasValue) {
             timidity = argv[++i];
+        } else if (arg == "--soundfont" && hasValue) {
+            soundFont = argv[++i];
         } else if (arg == "--min-correlation" && hasValue) {
             minCorrelation = std::strtod(argv[++i], nullptr);
         } else if (arg == "--max-duration-error" && hasValue) {
@@ -239,7 +257,7 @@ int main(int argc, char** argv) {
     }
     std::string error;
     std::vector<float> midiSamples, xmSamples;
-    if (!renderMidi(timidity, config, files[0], rate, midiSamples, error) ||
+    if (!renderMidi(timidity, config, soundFont, files[0], rate, midiSamples, error) ||
         !renderModule(files[1], rate, xmSamples, error)) {
         std::fprintf(stderr, "korvalin-fidelity: %s\n", error.c_str());
         return 1;
@@ -265,6 +283,9 @@ int main(int argc, char** argv) {
     std::printf("sounding_ratio %.4f\n", midiSounding > 0 ? xmSounding / midiSounding : 0.0);
     std::printf("correlation %.4f\n", best.correlation);
     std::printf("lag_seconds %.3f\n", static_cast<double>(best.lag) * frameSeconds);
+    std::printf(
+        "onset_correlation %.4f\n",
+        fd::correlationAtLag(fd::onsetStrength(midiEnv), fd::onsetStrength(xmEnv), best.lag));
     bool within = true;
     if (best.correlation < minCorrelation) within = false;
     if (maxDurationError >= 0 && std::abs(ratio - 1.0) > maxDurationError) within = false;

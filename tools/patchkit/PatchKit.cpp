@@ -90,6 +90,81 @@ std::optional<fs::path> findConfig(const std::string& name, const ParseState& st
     return std::nullopt;
 }
 
+bool parseFile(const fs::path& file, ParseState& state, int depth, std::string* openError);
+
+// One line's place for messages, and what it needs to resolve names.
+struct Line {
+    const std::vector<std::string>& words;
+    const std::string& origin;
+    const fs::path& configDir;
+};
+
+void readDirLine(const Line& l, ParseState& state) {
+    if (l.words.size() < 2) {
+        state.config.errors.push_back(l.origin + ": 'dir' needs a folder");
+        return;
+    }
+    for (std::size_t i = 1; i < l.words.size(); ++i) {
+        fs::path dir(l.words[i]);
+        if (dir.is_relative()) dir = l.configDir / dir;
+        state.dirs.insert(state.dirs.begin(), dir);
+    }
+}
+
+void readSourceLine(const Line& l, ParseState& state, int depth) {
+    if (l.words.size() < 2) {
+        state.config.errors.push_back(l.origin + ": 'source' needs a file name");
+        return;
+    }
+    for (std::size_t i = 1; i < l.words.size(); ++i) {
+        const auto sourced = findConfig(l.words[i], state, l.configDir);
+        if (!sourced) {
+            state.config.errors.push_back(l.origin + ": sourced file " + l.words[i] + " not found");
+        } else if (depth + 1 > kMaxSourceDepth) {
+            state.config.errors.push_back(l.origin +
+                                          ": sourced files nested too deeply "
+                                          "(a file sources itself?)");
+        } else {
+            std::string reason;
+            if (!parseFile(*sourced, state, depth + 1, &reason))
+                state.config.errors.push_back(l.origin + ": " + sourced->string() + ": " + reason);
+        }
+    }
+}
+
+// "N file [options]": a patch of the current bank or drumset.
+void readPatchLine(const Line& l, ParseState& state, int number) {
+    const auto& words = l.words;
+    if (words.size() < 2) {
+        state.config.errors.push_back(l.origin + ": no patch file after " + words[0]);
+        return;
+    }
+    if (words[1][0] == '%') {  // %font / %sample entries are not GF1 patches
+        ++state.fontLines;
+        return;
+    }
+    for (std::size_t i = 2; i < words.size(); ++i) {
+        const auto eq = words[i].find('=');
+        ++state.ignoredOptions[eq == std::string::npos ? words[i] : words[i].substr(0, eq + 1)];
+    }
+    if (state.sectionNumber != 0 || number > 127) {
+        ++state.otherBankLines[std::string(state.drumSection ? "drumset " : "bank ") +
+                               std::to_string(state.sectionNumber)];
+        return;
+    }
+    const auto found = findPatch(words[1], state, l.configDir);
+    if (!found) {
+        std::string searched;
+        for (const auto& dir : state.dirs) searched += " " + dir.string();
+        searched += " " + l.configDir.string();
+        state.config.errors.push_back(l.origin + ": patch " + words[1] +
+                                      " not found (searched:" + searched + ")");
+        return;
+    }
+    auto& table = state.drumSection ? state.config.drums : state.config.programs;
+    table[number] = PatchSource{*found, l.origin};
+}
+
 bool parseFile(const fs::path& file, ParseState& state, int depth, std::string* openError) {
     std::ifstream in(file);
     if (!in) {
@@ -98,46 +173,20 @@ bool parseFile(const fs::path& file, ParseState& state, int depth, std::string* 
         return false;
     }
     const fs::path configDir = fs::absolute(file).parent_path();
-    std::string line;
+    std::string text;
     int lineNumber = 0;
-    while (std::getline(in, line)) {
+    while (std::getline(in, text)) {
         ++lineNumber;
         const std::string origin = file.string() + ":" + std::to_string(lineNumber);
-        const auto words = splitWords(line);
+        const auto words = splitWords(text);
         if (words.empty()) continue;
+        const Line line{words, origin, configDir};
         const std::string& head = words[0];
         int number = 0;
         if (head == "dir") {
-            if (words.size() < 2) {
-                state.config.errors.push_back(origin + ": 'dir' needs a folder");
-                continue;
-            }
-            for (std::size_t i = 1; i < words.size(); ++i) {
-                fs::path dir(words[i]);
-                if (dir.is_relative()) dir = configDir / dir;
-                state.dirs.insert(state.dirs.begin(), dir);
-            }
+            readDirLine(line, state);
         } else if (head == "source") {
-            if (words.size() < 2) {
-                state.config.errors.push_back(origin + ": 'source' needs a file name");
-                continue;
-            }
-            for (std::size_t i = 1; i < words.size(); ++i) {
-                const auto sourced = findConfig(words[i], state, configDir);
-                if (!sourced) {
-                    state.config.errors.push_back(origin + ": sourced file " + words[i] +
-                                                  " not found");
-                } else if (depth + 1 > kMaxSourceDepth) {
-                    state.config.errors.push_back(origin +
-                                                  ": sourced files nested too deeply "
-                                                  "(a file sources itself?)");
-                } else {
-                    std::string reason;
-                    if (!parseFile(*sourced, state, depth + 1, &reason))
-                        state.config.errors.push_back(origin + ": " + sourced->string() + ": " +
-                                                      reason);
-                }
-            }
+            readSourceLine(line, state, depth);
         } else if (head == "bank" || head == "drumset") {
             if (words.size() < 2 || !parseNumber(words[1], number)) {
                 state.config.errors.push_back(origin + ": '" + head + "' needs a number");
@@ -146,35 +195,7 @@ bool parseFile(const fs::path& file, ParseState& state, int depth, std::string* 
             state.drumSection = head == "drumset";
             state.sectionNumber = number;
         } else if (parseNumber(head, number)) {
-            if (words.size() < 2) {
-                state.config.errors.push_back(origin + ": no patch file after " + head);
-                continue;
-            }
-            if (words[1][0] == '%') {  // %font / %sample entries are not GF1 patches
-                ++state.fontLines;
-                continue;
-            }
-            for (std::size_t i = 2; i < words.size(); ++i) {
-                const auto eq = words[i].find('=');
-                ++state.ignoredOptions[eq == std::string::npos ? words[i]
-                                                               : words[i].substr(0, eq + 1)];
-            }
-            if (state.sectionNumber != 0 || number > 127) {
-                ++state.otherBankLines[std::string(state.drumSection ? "drumset " : "bank ") +
-                                       std::to_string(state.sectionNumber)];
-                continue;
-            }
-            const auto found = findPatch(words[1], state, configDir);
-            if (!found) {
-                std::string searched;
-                for (const auto& dir : state.dirs) searched += " " + dir.string();
-                searched += " " + configDir.string();
-                state.config.errors.push_back(origin + ": patch " + words[1] +
-                                              " not found (searched:" + searched + ")");
-                continue;
-            }
-            auto& table = state.drumSection ? state.config.drums : state.config.programs;
-            table[number] = PatchSource{*found, origin};
+            readPatchLine(line, state, number);
         } else {
             ++state.ignoredDirectives[head];
         }
@@ -480,8 +501,7 @@ bool buildPathMap(const std::vector<KitEntry>& kit, const fs::path& base,
     return true;
 }
 
-bool writeTextFile(const fs::path& file, const std::string& text, bool replace,
-                   std::string& error) {
+bool writeTextFile(const fs::path& file, std::string_view text, bool replace, std::string& error) {
     std::error_code ec;
     if (!replace && fs::exists(fs::symlink_status(file, ec))) {
         error = file.string() + " already exists (use --force to replace it)";
@@ -523,6 +543,8 @@ bool writeSampleFolder(const std::vector<KitEntry>& kit, const fs::path& folder,
     for (const auto& entry : kit) {
         if (entry.defaultName.empty() || !entry.source) continue;
         const fs::path target = folder / entry.defaultName;
+        // A patch already written under its own name (from a SoundFont) stays.
+        if (fs::absolute(target).lexically_normal() == entry.source->file) continue;
         // A rerun replaces the links and copies of an earlier one; anything
         // else under one of our names (a folder) is left alone and reported.
         const auto status = fs::symlink_status(target, ec);

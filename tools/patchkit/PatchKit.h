@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvalin::patchkit {
@@ -91,7 +92,7 @@ bool buildPathMap(const std::vector<KitEntry>& kit, const fs::path& base,
 
 // Writes `text` to `file` through a temporary file in the same folder, so a
 // failed write leaves no partial file. Refuses to replace unless `replace`.
-bool writeTextFile(const fs::path& file, const std::string& text, bool replace, std::string& error);
+bool writeTextFile(const fs::path& file, std::string_view text, bool replace, std::string& error);
 
 // Puts one link (or copy) per default-map name into `folder`.
 bool writeSampleFolder(const std::vector<KitEntry>& kit, const fs::path& folder, bool copy,
