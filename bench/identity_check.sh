@@ -5,8 +5,7 @@
 #
 #   bench/identity_check.sh [--cases DIR] [--build DIR] REFERENCE CANDIDATE
 #
-# Inputs: every .mid file of the cases folder (default tests/data/midi-cases,
-# else ../shared/midi-cases beside the checkout), the demo song and the pieces
+# Inputs: every .mid file of the cases folder (default tests/data/midi-cases), the demo song and the pieces
 # convert_bench generates (--build names the build folder that holds
 # bench/convert_bench and tools/patchkit/korvalin-patchkit; default build/ci).
 # Each input is converted with every option set below, once with the default
@@ -31,7 +30,6 @@ reference=$(realpath "$1")
 candidate=$(realpath "$2")
 if [[ -z "$cases" ]]; then
     cases="$root/tests/data/midi-cases"
-    [[ -d "$cases" ]] || cases="$root/../shared/midi-cases"
 fi
 [[ -d "$cases" ]] || { echo "no MIDI cases folder: $cases" >&2; exit 2; }
 

@@ -16,7 +16,6 @@ bank=$(realpath "${1:?usage: compare-soundfont.sh BANK.sf2 [MIDI...]}")
 shift
 if [ $# -eq 0 ]; then
     cases=${MIDI_CASES_DIR:-$root/tests/data/midi-cases}
-    [ -d "$cases" ] || cases=$root/../shared/midi-cases
     set -- "$root/demo/demo.mid" "$cases"/*.mid
 fi
 midis=()
