@@ -124,25 +124,22 @@ void frmOption::Form_Load() {
 void frmOption::GetSettings() {
     const QString optionFile = OptionFile();
     if (!FileExists(optionFile)) return;
-    for (QString& stored : aSettingLines) stored.clear();
+    aSettingLines.clear();
     try {
         {
             TextFileReader file(optionFile);
-            std::size_t count = 0;
+            // Every non-empty line is kept, however many there are, so that a
+            // long file is read as a whole and not dropped at the next save.
             while (!file.atEnd()) {
                 const QString line = file.readLine();
                 doEvents();
-                if (line.isEmpty()) continue;
-                // A 14th line is refused before any line is applied.
-                if (count == aSettingLines.size()) raiseError(kErrSubscriptRange);
-                aSettingLines[count++] = line;
+                if (!line.isEmpty()) aSettingLines.push_back(line);
             }
             file.close();
         }
         // A value that is not an entry of its list skips only its own line.
         QStringList rejected;
         for (QString& line : aSettingLines) {
-            if (line.isEmpty()) break;
             try {
                 applySettingLine(line);
             } catch (const RuntimeError&) {

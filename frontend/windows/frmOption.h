@@ -13,7 +13,7 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
-#include <array>
+#include <vector>
 
 class QCloseEvent;
 
@@ -82,7 +82,7 @@ class frmOption : public QWidget {
 
     QButtonGroup* methodGroup = nullptr;
     // The non-empty lines of the option file, in file order.
-    std::array<QString, 13> aSettingLines;
+    std::vector<QString> aSettingLines;
     // txtSampleDir's text right after loading; a change asks for a restart.
     QString sLoadedSampleDir;
 };
