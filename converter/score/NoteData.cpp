@@ -170,6 +170,7 @@ NoteContext::NoteContext(RunState& runState, FileState& fileState, std::size_t c
       noPan(runState.settings.has(kNoPan)) {
     allocOrAbort(cells, channelCount, console);
     allocOrAbort(channels, channelCount, console);
+    freeChannels = channelCount >= kMaxModuleChannels ? ~0u : (1u << channelCount) - 1;
 }
 
 MidiChannelState* NoteContext::midiOf(const ModuleChannel& channel) {
@@ -178,7 +179,14 @@ MidiChannelState* NoteContext::midiOf(const ModuleChannel& channel) {
     return &midi[static_cast<std::size_t>(channel.midiChannel)];
 }
 
-void resetChannel(ModuleChannel& channel, ChannelState state) {
+void resetChannel(NoteContext& ctx, std::size_t c, ChannelState state) {
+    ModuleChannel& channel = ctx.channels[c];
+    if (MidiChannelState* midi = ctx.midiOf(channel))
+        ctx.onMidi[static_cast<std::size_t>(midi - ctx.midi.data())] &= ~(1u << c);
+    if (state == ChannelState::Free)
+        ctx.freeChannels |= 1u << c;
+    else
+        ctx.freeChannels &= ~(1u << c);
     channel.note = -1;
     channel.instrument = -1;
     channel.velocity = -1;
@@ -206,11 +214,12 @@ void updateChannels(NoteContext& ctx) {
         if (channel.state == ChannelState::Playing) upkeepPlaying(ctx, c);
 
         if (channel.state == ChannelState::Releasing && channel.elapsed >= channel.releaseTicks) {
-            resetChannel(channel, ChannelState::CutThisRow);
+            resetChannel(ctx, c, ChannelState::CutThisRow);
             placeEffect(ctx, 0, c, kEffectExtended, kExtNoteCut);
         } else if (channel.state == ChannelState::CutThisRow) {
             // Free only from the row after the one that carries the cut.
             channel.state = ChannelState::Free;
+            ctx.freeChannels |= 1u << c;
             ctx.liveChannels &= ~(1u << c);
         } else if (channel.state == ChannelState::KeyOffPending &&
                    channel.elapsed >= channel.keyOffDelay) {

@@ -110,6 +110,11 @@ struct NoteContext {
     // not free (a channel only leaves Free through a note start, which writes
     // its cell), cleared when the channel upkeep frees it.
     std::uint32_t liveChannels = 0;
+    // Bit c: channels[c] is free. Note starts take the lowest one.
+    std::uint32_t freeChannels = 0;
+    // Bit c of entry m: channels[c] plays for MIDI channel m. Such a channel
+    // is never free: resetChannel unbinds it.
+    std::array<std::uint32_t, kMidiChannels> onMidi{};
     std::array<MidiChannelState, kMidiChannels> midi{};
     // Settings and timing, read once.
     std::int32_t speed;
@@ -118,6 +123,11 @@ struct NoteContext {
     bool dirtyEnd;
     bool noPan;
 
+    // Binds channels[c] to a MIDI channel 0..15.
+    void bindMidi(std::size_t c, std::uint8_t midiChannel) {
+        channels[c].midiChannel = midiChannel;
+        onMidi[midiChannel] |= 1u << c;
+    }
     NoteCell& cell(std::size_t c) {
         writtenCells |= 1u << c;
         return cells[c];
@@ -140,9 +150,9 @@ struct NoteContext {
     }
 };
 
-// Puts a channel back to its idle values with the given state; everUsed and
-// vibratoSpeedSent are kept.
-void resetChannel(ModuleChannel& channel, ChannelState state);
+// Puts channels[c] back to its idle values with the given state, bound to no
+// MIDI channel; everUsed and vibratoSpeedSent are kept.
+void resetChannel(NoteContext& ctx, std::size_t c, ChannelState state);
 
 // Per-row upkeep of every channel that is not free: ageing, key-off and cut,
 // vibrato, continued pitch bends and panning.
