@@ -44,6 +44,7 @@
 #include "base/Console.h"
 #include "base/State.h"
 #include "driver/Driver.h"
+#include "midi/MidiReader.h"
 #include "patchkit/PatchKit.h"
 
 namespace {
@@ -288,8 +289,9 @@ bool writeFile(const std::string& path, const Bytes& bytes) {
     return std::fclose(f) == 0 && wrote;
 }
 
-// One conversion as the converter runs it: the MIDI file is read whole, the
-// module goes through a FileSink into a new file that is closed at the end.
+// One conversion as the converter runs it: the MIDI file is read whole and
+// its bytes are given back once the events are read; the module goes through
+// a FileSink into a new file that is closed at the end.
 bool convertFile(RunState& run, const std::string& midiPath, const std::string& outPath,
                  Figures& fig, std::set<std::string>& patchPaths) {
     Bytes midi;
@@ -300,10 +302,13 @@ bool convertFile(RunState& run, const std::string& midiPath, const std::string& 
     FileState file;
     NullConsole out;
     FileSink sink(f);
-    ByteReader in(midi);
-    const bool converted = runStages(run, file, in, sink, out) == Status::Ok && sink.ok();
-    const bool closed = std::fclose(f) == 0;
     fig.midiBytes = midi.size();
+    ByteReader in(midi);
+    Status status = readMidiFile(run, in, file, out);
+    Bytes().swap(midi);
+    if (status == Status::Ok) status = runStagesAfterReading(run, file, sink, out);
+    const bool converted = status == Status::Ok && sink.ok();
+    const bool closed = std::fclose(f) == 0;
     fig.outputBytes = static_cast<std::size_t>(sink.written());
     fig.patterns = file.header.patternCount;
     fig.channels = file.header.channelCount;

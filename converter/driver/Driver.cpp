@@ -206,7 +206,10 @@ int convertFiles(RunState& run, Console& out) {
 
         ByteReader reader(bytes);
         FileSink sink(output.file());
-        Status status = runStages(run, file, reader, sink, out);
+        Status status = readMidiFile(run, reader, file, out);
+        // The events hold all that the later stages need.
+        std::vector<std::uint8_t>().swap(bytes);
+        if (status == Status::Ok) status = runStagesAfterReading(run, file, sink, out);
         if (status == Status::Abort) abortProcess(out);
         if (status == Status::Ok && !sink.ok()) {
             out.systemError(outputName, sink.error());
@@ -227,8 +230,12 @@ int convertFiles(RunState& run, Console& out) {
 
 // The stages in their fixed order, each only after the previous one succeeded.
 Status runStages(RunState& run, FileState& file, ByteReader& in, ByteSink& sink, Console& out) {
-    Status status = readMidiFile(run, in, file, out);
-    if (status == Status::Ok) status = scanTracks(run, file, out);
+    const Status status = readMidiFile(run, in, file, out);
+    return status == Status::Ok ? runStagesAfterReading(run, file, sink, out) : status;
+}
+
+Status runStagesAfterReading(RunState& run, FileState& file, ByteSink& sink, Console& out) {
+    Status status = scanTracks(run, file, out);
     if (status == Status::Ok) status = chooseTiming(run, file, out);
     if (status == Status::Ok) status = initPatches(run, file, out);
     if (status == Status::Ok) status = preconvertTracks(run, file, out);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
 
 #include "base/Alloc.h"
 
@@ -78,30 +79,35 @@ bool readMidiHeader(ByteReader& in, MidiFileHeader& header, Console& out) {
     return true;
 }
 
-// A meta or sysex payload of `length` bytes. The length is checked against the
-// bytes present before anything is allocated.
-bool readPayload(ByteReader& in, std::uint32_t length, MidiEvent& event, Console& out) {
-    event.length = length;
-    if (length == 0) return true;
-    if (length > in.remaining()) {
+// A meta or sysex payload of `length` bytes: passed over, its first three
+// bytes kept as the event's metaValue. The length is checked against the
+// bytes present. `last` receives the final byte (0 for an empty payload).
+bool readPayload(ByteReader& in, std::uint32_t length, MidiEvent& event, std::uint8_t& last) {
+    const std::span<const std::uint8_t> payload = in.peek(length);
+    if (payload.size() != length) {
         in.skip(in.remaining() + 1);  // marks the input as ended
         return false;
     }
-    allocOrAbort(event.data, length, out);
-    return in.readBytes(event.data.data(), length);
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 3; ++i) value = (value << 8) | (i < length ? payload[i] : 0);
+    event.metaValue = value;
+    last = length != 0 ? payload[length - 1] : 0;
+    return in.skip(length);
 }
 
 enum class EventResult { Ok, Truncated, PacketSysex };
 
 EventResult readEvent(const RunState& run, ByteReader& in, MidiTrack& track,
-                      std::uint8_t& runningStatus, MidiEvent& event, Console& out) {
+                      std::uint8_t& runningStatus, MidiEvent& event) {
     event.status = in.readU8();
+    std::uint8_t last = 0;
     if (event.status == kStatusSysex) {
-        if (!readPayload(in, readVarLen(in), event, out)) return EventResult::Truncated;
-        if (event.length != 0 && event.data.back() != 0xF7) return EventResult::PacketSysex;
+        const std::uint32_t length = readVarLen(in);
+        if (!readPayload(in, length, event, last)) return EventResult::Truncated;
+        if (length != 0 && last != 0xF7) return EventResult::PacketSysex;
     } else if (event.status == kStatusMeta) {
         event.metaType = in.readU8();
-        if (!readPayload(in, readVarLen(in), event, out)) return EventResult::Truncated;
+        if (!readPayload(in, readVarLen(in), event, last)) return EventResult::Truncated;
         if (event.metaType == kMetaEndOfTrack) track.ended = true;
     } else {
         // Statuses 0xF1..0xFE take this path too: one data byte, and they
@@ -151,9 +157,9 @@ bool readTrackEvents(const RunState& run, ByteReader& in, MidiTrack& track, std:
         else
             reallocOrAbort(events, count + 1, out);
         MidiEvent& event = events[count];
-        event.delta = readVarLen(in);
-        event.time = count == 0 ? event.delta : events[count - 1].time + event.delta;
-        const EventResult result = readEvent(run, in, track, runningStatus, event, out);
+        const std::uint32_t delta = readVarLen(in);
+        event.time = count == 0 ? delta : events[count - 1].time + delta;
+        const EventResult result = readEvent(run, in, track, runningStatus, event);
         if (result == EventResult::PacketSysex) {
             out.print("ERROR: Packet SYSEX events not supported\n");
             return false;
@@ -170,7 +176,6 @@ bool readTrackEvents(const RunState& run, ByteReader& in, MidiTrack& track, std:
     // The end-of-track event takes the time of the event before it.
     MidiEvent& last = events.back();
     last.time = events.size() > 1 ? events[events.size() - 2].time : 0;
-    last.delta = 0;
 
     track.ended = false;
     // Bytes after the end-of-track event inside the chunk are skipped. A chunk
@@ -201,14 +206,13 @@ void trimTrackEnds(MidiFileHeader& header, Console& out) {
         for (std::size_t i = 0; i + 1 < events.size(); ++i) {
             MidiEvent& event = events[i];
             if (event.time <= cutTime) continue;
+            // It takes the time of the event before it.
             event.status = kStatusMeta;
             event.metaType = kMetaEndOfTrack;
-            event.length = 0;
-            event.data.clear();
+            event.metaValue = 0;
             event.data1 = 0;
             event.data2 = 0;
-            event.time -= event.delta;
-            event.delta = 0;
+            event.time = i > 0 ? events[i - 1].time : 0;
             reallocOrAbort(events, i + 1, out);
             break;
         }

@@ -102,6 +102,10 @@ std::size_t stealChannel(NoteContext& ctx) {
             }
         } else {
             const std::uint32_t left = channel.releaseTicks - channel.elapsed;
+            if (left == 0) {  // nothing is closer: the first such channel wins
+                release = k;
+                break;
+            }
             if (release == none || left < releaseLeft) {
                 release = k;
                 releaseLeft = left;
