@@ -50,7 +50,7 @@ std::uint32_t lastPattern(const FileState& file) {
     std::uint32_t last = 0;
     for (const MidiTrack& track : file.midi.tracks)
         if (!track.events.empty())
-            last = std::max<std::uint32_t>(last, track.events.back().pattern);
+            last = std::max<std::uint32_t>(last, track.events.back().pattern());
     return last;
 }
 

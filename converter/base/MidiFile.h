@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/Module.h"
+
 namespace korvalin {
 
 inline constexpr std::uint32_t kMidiHeaderId = 0x4D546864;  // "MThd"
@@ -35,22 +37,24 @@ inline constexpr std::uint8_t kStatusMeta = 0xFF;
 inline constexpr std::uint8_t kMetaEndOfTrack = 0x2F;
 inline constexpr std::uint8_t kMetaSetTempo = 0x51;
 
-// 20 bytes: a piece holds hundreds of thousands of events. Payloads are not
+// 16 bytes: a piece holds hundreds of thousands of events. Payloads are not
 // kept: the only payload a later stage reads is a set-tempo value.
 struct MidiEvent {
-    std::uint32_t time = 0;     // absolute MIDI ticks from the start of the track
-    std::uint32_t pattern = 0;  // filled by preconvertTracks
+    std::uint32_t time = 0;  // absolute MIDI ticks from the start of the track
+    // Row of the whole piece the event falls in (time / ticks per row), filled
+    // by preconvertTracks: pattern gridRow / kRowsPerPattern, row the rest.
+    std::uint32_t gridRow = 0;
     // Meta events: the first three payload bytes, big-endian (missing bytes
     // count as 0); the microseconds per quarter note of a set-tempo event.
     std::uint32_t metaValue = 0;
-    std::uint16_t row = 0;
-    std::uint16_t tick = 0;
     std::uint8_t status = 0;
     // Channel messages: data1 (melodic note numbers stored plus one) and data2.
     std::uint8_t data1 = 0;
     std::uint8_t data2 = 0;
     std::uint8_t metaType = 0;  // meta events: the type
 
+    std::uint32_t pattern() const { return gridRow / kRowsPerPattern; }
+    std::uint32_t row() const { return gridRow % kRowsPerPattern; }
     std::uint8_t channel() const { return status & 0x0F; }
     std::uint8_t kind() const { return status & 0xF0; }
     bool isMeta(std::uint8_t type) const { return status == kStatusMeta && metaType == type; }

@@ -72,9 +72,9 @@ constexpr auto kPackedCellLength = [] {
     return length;
 }();
 
-// Position of a row in the piece, ordered like the rows themselves.
+// Row of the whole piece (as MidiEvent::gridRow counts them).
 std::uint64_t rowKey(std::uint32_t pattern, std::uint32_t row) {
-    return (std::uint64_t{pattern} << 16) | row;
+    return std::uint64_t{pattern} * kRowsPerPattern + row;
 }
 constexpr std::uint64_t kNoMoreEvents = UINT64_MAX;
 
@@ -109,17 +109,18 @@ void applyRowEvents(NoteContext& ctx, EventCursors& cursors, std::uint32_t index
                     std::uint32_t row) {
     auto& tracks = ctx.file.midi.tracks;
     cursors.due = kNoMoreEvents;
+    const std::uint64_t now = rowKey(index, row);
     for (std::size_t t = 0; t < tracks.size(); ++t) {
         MidiTrack& track = tracks[t];
         std::size_t& cursor = cursors.next[t];
         while (cursor < track.events.size() && !track.ended &&
-               track.events[cursor].pattern == index && track.events[cursor].row == row) {
+               track.events[cursor].gridRow == now) {
             applyEvent(ctx, track, track.events[cursor]);
             ++cursor;
         }
         if (cursor < track.events.size() && !track.ended) {
             const MidiEvent& event = track.events[cursor];
-            cursors.due = std::min(cursors.due, rowKey(event.pattern, event.row));
+            cursors.due = std::min<std::uint64_t>(cursors.due, event.gridRow);
         }
     }
 }

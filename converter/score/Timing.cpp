@@ -127,7 +127,6 @@ Status chooseTiming(const RunState&, FileState& file, Console& out) {
 
 Status preconvertTracks(const RunState&, FileState& file, Console& out) {
     const std::uint32_t ticksPerRow = file.timing.ticksPerRow;
-    const std::uint32_t speed = file.timing.speed;
     out.print("Pre-converting tracks");
     if (ticksPerRow == 0) {
         // Only reachable when the timing stage was skipped.
@@ -135,13 +134,7 @@ Status preconvertTracks(const RunState&, FileState& file, Console& out) {
         return Status::Failed;
     }
     for (MidiTrack& track : file.midi.tracks) {
-        for (MidiEvent& event : track.events) {
-            const std::uint32_t r = event.time / ticksPerRow;
-            event.row = static_cast<std::uint16_t>(r % kRowsPerPattern);
-            event.pattern = r / kRowsPerPattern;
-            event.tick =
-                static_cast<std::uint16_t>(((event.time % ticksPerRow) * speed) / ticksPerRow);
-        }
+        for (MidiEvent& event : track.events) event.gridRow = event.time / ticksPerRow;
         out.print(".");
     }
     out.print("\n");

@@ -178,8 +178,13 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
     channel.velocity = static_cast<std::int16_t>(dataValue(event.data2) / 2);
     putVolume(ctx, kVolumeSet + (midi.volume * channel.velocity) / 64, c);
 
-    if (event.tick != 0)
-        placeEffect(ctx, 0, c, kEffectExtended, kExtNoteDelay + (event.tick & 0x0F));
+    // The module tick inside the row that the note starts on.
+    const std::uint32_t ticksPerRow = ctx.file.timing.ticksPerRow;
+    const std::uint32_t tick =
+        ticksPerRow == 0
+            ? 0
+            : ((event.time % ticksPerRow) * static_cast<std::uint32_t>(ctx.speed)) / ticksPerRow;
+    if (tick != 0) placeEffect(ctx, 0, c, kEffectExtended, kExtNoteDelay + (tick & 0x0F));
 
     if (midi.pitchBend != 0) {
         const std::int32_t stored = midi.pitchBend;

@@ -25,9 +25,10 @@ Status fillModuleHeader(RunState& run, FileState& file, Console& out) {
     for (const MidiTrack& track : file.midi.tracks) {
         if (track.events.empty()) continue;
         const MidiEvent& last = track.events.back();
-        if (last.pattern > lastPattern || (last.pattern == lastPattern && last.row > lastRow)) {
-            lastPattern = last.pattern;
-            lastRow = last.row;
+        if (last.pattern() > lastPattern ||
+            (last.pattern() == lastPattern && last.row() > lastRow)) {
+            lastPattern = last.pattern();
+            lastRow = last.row();
         }
     }
     if (lastPattern >= kOrderTableSize) {
