@@ -184,10 +184,11 @@ void resetChannel(NoteContext& ctx, std::size_t c, ChannelState state) {
     ModuleChannel& channel = ctx.channels[c];
     if (MidiChannelState* midi = ctx.midiOf(channel))
         ctx.onMidi[static_cast<std::size_t>(midi - ctx.midi.data())] &= ~(1u << c);
-    if (state == ChannelState::Free)
-        ctx.freeChannels |= 1u << c;
-    else
-        ctx.freeChannels &= ~(1u << c);
+    const std::uint32_t bit = 1u << c;
+    ctx.freeChannels =
+        state == ChannelState::Free ? ctx.freeChannels | bit : ctx.freeChannels & ~bit;
+    ctx.playingChannels =
+        state == ChannelState::Playing ? ctx.playingChannels | bit : ctx.playingChannels & ~bit;
     channel.note = -1;
     channel.instrument = -1;
     channel.velocity = -1;

@@ -112,6 +112,8 @@ struct NoteContext {
     std::uint32_t liveChannels = 0;
     // Bit c: channels[c] is free. Note starts take the lowest one.
     std::uint32_t freeChannels = 0;
+    // Bit c: channels[c] is playing (its note not yet released).
+    std::uint32_t playingChannels = 0;
     // Bit c of entry m: channels[c] plays for MIDI channel m. Such a channel
     // is never free: resetChannel unbinds it.
     std::array<std::uint32_t, kMidiChannels> onMidi{};

@@ -86,33 +86,33 @@ bool soundsNote(const NoteContext& ctx, std::size_t c, bool percussion, std::uin
                       : melodicKey(data1, ctx.instrument(channel.instrument)) == channel.note;
 }
 
+// The first of the channels in `mask` (not empty) with the least key(channel).
+template <class Key>
+std::size_t firstLeast(const NoteContext& ctx, std::uint32_t mask, Key key) {
+    auto best = static_cast<std::size_t>(std::countr_zero(mask));
+    std::uint32_t bestKey = key(ctx.channels[best]);
+    for (mask &= mask - 1; mask != 0 && bestKey != 0; mask &= mask - 1) {
+        const auto k = static_cast<std::size_t>(std::countr_zero(mask));
+        const std::uint32_t value = key(ctx.channels[k]);
+        if (value < bestKey) {
+            best = k;
+            bestKey = value;
+        }
+    }
+    return best;
+}
+
 // With every channel taken: the one closest to the end of its release, else
 // the oldest playing one (the first of equals in both cases), reset to free.
 std::size_t stealChannel(NoteContext& ctx) {
     const std::size_t count = ctx.channels.size();
-    const std::size_t none = count;
-    std::size_t release = none, oldest = none;
-    std::uint32_t releaseLeft = 0, oldestStart = 0;
-    for (std::size_t k = 0; k < count; ++k) {
-        const ModuleChannel& channel = ctx.channels[k];
-        if (channel.state == ChannelState::Playing) {
-            if (oldest == none || channel.startTime < oldestStart) {
-                oldest = k;
-                oldestStart = channel.startTime;
-            }
-        } else {
-            const std::uint32_t left = channel.releaseTicks - channel.elapsed;
-            if (left == 0) {  // nothing is closer: the first such channel wins
-                release = k;
-                break;
-            }
-            if (release == none || left < releaseLeft) {
-                release = k;
-                releaseLeft = left;
-            }
-        }
-    }
-    const std::size_t chosen = release != none ? release : oldest;
+    const std::uint32_t all = count >= kMaxModuleChannels ? ~0u : (1u << count) - 1;
+    const std::uint32_t releasing = all & ~ctx.playingChannels;
+    const std::size_t chosen =
+        releasing != 0
+            ? firstLeast(ctx, releasing,
+                         [](const ModuleChannel& c) { return c.releaseTicks - c.elapsed; })
+            : firstLeast(ctx, all, [](const ModuleChannel& c) { return c.startTime; });
     resetChannel(ctx, chosen, ChannelState::Free);
     return chosen;
 }
@@ -240,6 +240,7 @@ void translateNoteOff(NoteContext& ctx, const MidiEvent& event) {
         channel.keyOffDelay = static_cast<std::uint32_t>(mul32(release, sustain));
     }
     channel.state = ChannelState::KeyOffPending;
+    ctx.playingChannels &= ~(1u << c);
     channel.elapsed = 0;
 }
 
