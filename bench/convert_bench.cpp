@@ -294,7 +294,7 @@ bool writeFile(const std::string& path, const Bytes& bytes) {
 // a FileSink into a new file that is closed at the end.
 bool convertFile(RunState& run, const std::string& midiPath, const std::string& outPath,
                  Figures& fig, std::set<std::string>& patchPaths) {
-    Bytes midi;
+    FileBytes midi;
     int errorNumber = 0;
     if (!readWholeFile(midiPath, midi, errorNumber)) return false;
     std::FILE* f = std::fopen(outPath.c_str(), "wb");
@@ -305,7 +305,7 @@ bool convertFile(RunState& run, const std::string& midiPath, const std::string& 
     fig.midiBytes = midi.size();
     ByteReader in(midi);
     Status status = readMidiFile(run, in, file, out);
-    Bytes().swap(midi);
+    FileBytes().swap(midi);
     if (status == Status::Ok) status = runStagesAfterReading(run, file, sink, out);
     const bool converted = status == Status::Ok && sink.ok();
     const bool closed = std::fclose(f) == 0;
@@ -327,7 +327,7 @@ bool ioFloorOnce(const std::string& midiPath, const std::set<std::string>& patch
     static const std::vector<std::uint8_t> block(1 << 16);
     std::remove(outPath.c_str());
     const auto start = std::chrono::steady_clock::now();
-    Bytes bytes;
+    FileBytes bytes;
     int errorNumber = 0;
     if (!readWholeFile(midiPath, bytes, errorNumber)) return false;
     fig.patchBytes = 0;

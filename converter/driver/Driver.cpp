@@ -32,7 +32,7 @@ constexpr const char* kPatchMapFile = "./patch.cfg";
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 
-std::string_view asText(const std::vector<std::uint8_t>& bytes) {
+std::string_view asText(const FileBytes& bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
@@ -40,7 +40,7 @@ std::string_view asText(const std::vector<std::uint8_t>& bytes) {
 // wins), then the patch map, whose paths use the final sample folder.
 bool loadSettings(const std::vector<std::string>& args, RunState& run, Console& out) {
     ConversionSettings& settings = run.settings;
-    std::vector<std::uint8_t> bytes;
+    FileBytes bytes;
     int errorNumber = 0;
     // A missing option file is not an error.
     if (readWholeFile(kOptionFile, bytes, errorNumber)) {
@@ -187,7 +187,7 @@ int convertFiles(RunState& run, Console& out) {
         const std::string outputName = makeOutputName(settings, input, i, file.header.moduleName);
         out.print("Converting %s to %s\n", input.c_str(), outputName.c_str());
 
-        std::vector<std::uint8_t> bytes;
+        FileBytes bytes;
         int errorNumber = 0;
         if (!readWholeFile(input, bytes, errorNumber)) {
             out.systemError(input, errorNumber);
@@ -208,7 +208,7 @@ int convertFiles(RunState& run, Console& out) {
         FileSink sink(output.file());
         Status status = readMidiFile(run, reader, file, out);
         // The events hold all that the later stages need.
-        std::vector<std::uint8_t>().swap(bytes);
+        FileBytes().swap(bytes);
         if (status == Status::Ok) status = runStagesAfterReading(run, file, sink, out);
         if (status == Status::Abort) abortProcess(out);
         if (status == Status::Ok && !sink.ok()) {

@@ -49,7 +49,7 @@ void upkeepPlaying(NoteContext& ctx, std::size_t c) {
         channel.vibratoSpeedSent = midi->vibratoSpeed;
 
     const std::int32_t stored = midi->pitchBend;
-    if (stored / std::max<std::int32_t>(midi->bendDivisor, 1) != channel.pitchOffset)
+    if (midi->bendUnits != channel.pitchOffset)
         translatePitchBend(ctx, static_cast<std::size_t>(channel.midiChannel),
                            static_cast<std::uint8_t>(stored & 0x7F),
                            static_cast<std::uint8_t>((stored + 8192) >> 7));

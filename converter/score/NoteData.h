@@ -91,6 +91,9 @@ struct MidiChannelState {
     std::int16_t vibratoDepth = 0;
     // Pitch-bend value per slide unit: 8192 / semitones / 15 (at least 1).
     std::int16_t bendDivisor = 273;
+    // pitchBend / bendDivisor: the slide units the bend asks for, kept so that
+    // the per-row upkeep of every playing channel need not divide.
+    std::int16_t bendUnits = 0;
 };
 
 // Everything the builder works on while it runs; lives only during

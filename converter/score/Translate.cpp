@@ -276,6 +276,7 @@ void translatePitchBend(NoteContext& ctx, std::size_t midiChannel, std::uint8_t 
         }
     });
     midi.pitchBend = bend;
+    midi.bendUnits = static_cast<std::int16_t>(target);
 }
 
 void translateController(NoteContext& ctx, const MidiEvent& event) {
@@ -301,6 +302,7 @@ void translateController(NoteContext& ctx, const MidiEvent& event) {
                 // unit still keeps a divisor of 1.
                 const std::int32_t divisor = (8192 / value) / 15;
                 midi.bendDivisor = static_cast<std::int16_t>(std::max(divisor, 1));
+                midi.bendUnits = static_cast<std::int16_t>(midi.pitchBend / midi.bendDivisor);
             }
             ctx.run.rpnFlags = 0;
             break;
