@@ -171,7 +171,7 @@ NoteContext::NoteContext(RunState& runState, FileState& fileState, std::size_t c
       noPan(runState.settings.has(kNoPan)) {
     allocOrAbort(cells, channelCount, console);
     allocOrAbort(channels, channelCount, console);
-    freeChannels = channelCount >= kMaxModuleChannels ? ~0u : (1u << channelCount) - 1;
+    freeChannels = channelMask(channelCount);
 }
 
 MidiChannelState* NoteContext::midiOf(const ModuleChannel& channel) {

@@ -41,6 +41,11 @@ inline constexpr std::int16_t kVolumeFull = 0x50;
 inline constexpr std::int16_t kVolumeVibratoSpeed = 0xA0;
 inline constexpr std::int16_t kVolumeVibratoDepth = 0xB0;
 
+// Bits 0..count-1: every channel of a builder with `count` channels.
+inline std::uint32_t channelMask(std::size_t count) {
+    return count >= kMaxModuleChannels ? ~0u : (1u << count) - 1;
+}
+
 // The cell of one module channel in the row being built.
 struct NoteCell {
     std::int16_t note = kAbsent;  // module note 1..96

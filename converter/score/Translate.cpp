@@ -105,8 +105,7 @@ std::size_t firstLeast(const NoteContext& ctx, std::uint32_t mask, Key key) {
 // With every channel taken: the one closest to the end of its release, else
 // the oldest playing one (the first of equals in both cases), reset to free.
 std::size_t stealChannel(NoteContext& ctx) {
-    const std::size_t count = ctx.channels.size();
-    const std::uint32_t all = count >= kMaxModuleChannels ? ~0u : (1u << count) - 1;
+    const std::uint32_t all = channelMask(ctx.channels.size());
     const std::uint32_t releasing = all & ~ctx.playingChannels;
     const std::size_t chosen =
         releasing != 0
