@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "base/Alloc.h"
 
@@ -137,8 +138,23 @@ EventResult readEvent(const RunState& run, ByteReader& in, MidiTrack& track,
     return in.ok() ? EventResult::Ok : EventResult::Truncated;
 }
 
+// Note times gathered while the tracks are read, for the cut after the end of
+// the music, so that finding it takes no extra pass over the events.
+struct NoteTimes {
+    std::uint32_t lastOff = 0;
+    std::uint32_t lastOn = 0;
+    // Per track: the latest time of its events before the end-of-track event.
+    std::vector<std::uint32_t> latest;
+
+    void note(const MidiEvent& event, std::uint32_t& trackLatest) {
+        if (event.isNoteOff()) lastOff = std::max(lastOff, event.time);
+        if (event.isNoteOn()) lastOn = std::max(lastOn, event.time);
+        trackLatest = std::max(trackLatest, event.time);
+    }
+};
+
 bool readTrackEvents(const RunState& run, ByteReader& in, MidiTrack& track, std::size_t trackIndex,
-                     Console& out) {
+                     NoteTimes& times, Console& out) {
     const std::size_t endPosition = in.position() + track.chunkLength;
     // Every event takes at least two bytes; the declared length is not trusted
     // beyond the bytes that are really there. The bound is only reserved:
@@ -169,6 +185,7 @@ bool readTrackEvents(const RunState& run, ByteReader& in, MidiTrack& track, std:
                       static_cast<unsigned long>(trackIndex + 1));
             return false;
         }
+        if (!track.ended) times.note(event, times.latest[trackIndex]);
         ++count;
     }
     reallocOrAbort(events, count, out);
@@ -188,21 +205,14 @@ bool readTrackEvents(const RunState& run, ByteReader& in, MidiTrack& track, std:
 // Cuts every track after the end of the music: after the last note-off, and
 // after sixteen quarter notes past the last note start. The first event later
 // than that becomes the track's end-of-track event.
-void trimTrackEnds(MidiFileHeader& header, Console& out) {
-    std::uint32_t lastOff = 0;
-    std::uint32_t lastOn = 0;
-    for (const MidiTrack& track : header.tracks) {
-        for (const MidiEvent& event : track.events) {
-            if (event.isNoteOff()) lastOff = std::max(lastOff, event.time);
-            if (event.isNoteOn()) lastOn = std::max(lastOn, event.time);
-        }
-    }
+void trimTrackEnds(MidiFileHeader& header, const NoteTimes& times, Console& out) {
     // Kept in 64 bits so that a late last note does not wrap to an early cut.
     const std::uint64_t cutTime =
-        std::min<std::uint64_t>(lastOff, lastOn + kTailQuarters * header.division);
+        std::min<std::uint64_t>(times.lastOff, times.lastOn + kTailQuarters * header.division);
 
-    for (MidiTrack& track : header.tracks) {
-        std::vector<MidiEvent>& events = track.events;
+    for (std::size_t t = 0; t < header.tracks.size(); ++t) {
+        if (times.latest[t] <= cutTime) continue;  // nothing to cut
+        std::vector<MidiEvent>& events = header.tracks[t].events;
         for (std::size_t i = 0; i + 1 < events.size(); ++i) {
             MidiEvent& event = events[i];
             if (event.time <= cutTime) continue;
@@ -225,8 +235,10 @@ bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header,
     allocOrAbort(header.tracks,
                  std::min<std::size_t>(header.trackCount, in.remaining() / kMinTrackBytes), out);
     out.print("Reading MIDI tracks");
+    NoteTimes times;
     for (std::size_t i = 0; i < header.trackCount; ++i) {
         if (i == header.tracks.size()) reallocOrAbort(header.tracks, i + 1, out);
+        times.latest.push_back(0);
         MidiTrack& track = header.tracks[i];
         track.ended = false;
         for (;;) {
@@ -242,11 +254,11 @@ bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header,
             // Unknown chunks are passed over and do not count as tracks.
             in.skip(track.chunkLength);
         }
-        if (!readTrackEvents(run, in, track, i, out)) return false;
+        if (!readTrackEvents(run, in, track, i, times, out)) return false;
         out.print(".");
     }
     out.print("\n");
-    trimTrackEnds(header, out);
+    trimTrackEnds(header, times, out);
     return true;
 }
 
