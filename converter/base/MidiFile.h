@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "base/Module.h"
-
 namespace korvalin {
 
 inline constexpr std::uint32_t kMidiHeaderId = 0x4D546864;  // "MThd"
@@ -37,13 +35,11 @@ inline constexpr std::uint8_t kStatusMeta = 0xFF;
 inline constexpr std::uint8_t kMetaEndOfTrack = 0x2F;
 inline constexpr std::uint8_t kMetaSetTempo = 0x51;
 
-// 16 bytes: a piece holds hundreds of thousands of events. Payloads are not
-// kept: the only payload a later stage reads is a set-tempo value.
+// 12 bytes: a piece holds hundreds of thousands of events. Payloads are not
+// kept: the only payload a later stage reads is a set-tempo value. The row an
+// event falls in is time / ticks per row, worked out where it is needed.
 struct MidiEvent {
     std::uint32_t time = 0;  // absolute MIDI ticks from the start of the track
-    // Row of the whole piece the event falls in (time / ticks per row), filled
-    // by preconvertTracks: pattern gridRow / kRowsPerPattern, row the rest.
-    std::uint32_t gridRow = 0;
     // Meta events: the first three payload bytes, big-endian (missing bytes
     // count as 0); the microseconds per quarter note of a set-tempo event.
     std::uint32_t metaValue = 0;
@@ -53,8 +49,6 @@ struct MidiEvent {
     std::uint8_t data2 = 0;
     std::uint8_t metaType = 0;  // meta events: the type
 
-    std::uint32_t pattern() const { return gridRow / kRowsPerPattern; }
-    std::uint32_t row() const { return gridRow % kRowsPerPattern; }
     std::uint8_t channel() const { return status & 0x0F; }
     std::uint8_t kind() const { return status & 0xF0; }
     bool isMeta(std::uint8_t type) const { return status == kStatusMeta && metaType == type; }
@@ -69,6 +63,7 @@ struct MidiEvent {
     // Microseconds per quarter note of a set-tempo event.
     std::uint32_t tempo() const { return metaValue; }
 };
+static_assert(sizeof(MidiEvent) == 12);
 
 struct MidiTrack {
     std::uint32_t chunkId = 0;

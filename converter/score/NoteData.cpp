@@ -72,14 +72,16 @@ constexpr auto kPackedCellLength = [] {
     return length;
 }();
 
-// Row of the whole piece (as MidiEvent::gridRow counts them).
-std::uint64_t rowKey(std::uint32_t pattern, std::uint32_t row) {
-    return std::uint64_t{pattern} * kRowsPerPattern + row;
+// The first MIDI tick after a row of the piece: an event falls in the row
+// when its time / ticksPerRow is the row's number, that is, when it lies in
+// the row's ticksPerRow ticks before this one.
+std::uint64_t rowEnd(const NoteContext& ctx, std::uint32_t pattern, std::uint32_t row) {
+    return (std::uint64_t{pattern} * kRowsPerPattern + row + 1) * ctx.file.timing.ticksPerRow;
 }
 constexpr std::uint64_t kNoMoreEvents = UINT64_MAX;
 
-// Where each track stands, and the earliest row that any track has an event
-// for: rows before it have no events to visit.
+// Where each track stands, and the earliest time of any track's next event:
+// rows that end before it have no events to visit.
 struct EventCursors {
     std::vector<std::size_t> next;
     std::uint64_t due = 0;
@@ -105,22 +107,21 @@ void applyEvent(NoteContext& ctx, MidiTrack& track, const MidiEvent& event) {
 }
 
 // Events of a row are applied track by track, each track in stored order.
-void applyRowEvents(NoteContext& ctx, EventCursors& cursors, std::uint32_t index,
-                    std::uint32_t row) {
+void applyRowEvents(NoteContext& ctx, EventCursors& cursors, std::uint64_t end) {
     auto& tracks = ctx.file.midi.tracks;
     cursors.due = kNoMoreEvents;
-    const std::uint64_t now = rowKey(index, row);
+    const std::uint64_t start = end - ctx.file.timing.ticksPerRow;
     for (std::size_t t = 0; t < tracks.size(); ++t) {
         MidiTrack& track = tracks[t];
         std::size_t& cursor = cursors.next[t];
-        while (cursor < track.events.size() && !track.ended &&
-               track.events[cursor].gridRow == now) {
+        while (cursor < track.events.size() && !track.ended && track.events[cursor].time >= start &&
+               track.events[cursor].time < end) {
             applyEvent(ctx, track, track.events[cursor]);
             ++cursor;
         }
         if (cursor < track.events.size() && !track.ended) {
             const MidiEvent& event = track.events[cursor];
-            cursors.due = std::min<std::uint64_t>(cursors.due, event.gridRow);
+            cursors.due = std::min<std::uint64_t>(cursors.due, event.time);
         }
     }
 }
@@ -140,7 +141,8 @@ void buildPattern(NoteContext& ctx, EventCursors& cursors, std::uint32_t index,
     for (std::uint32_t row = 0; row < rowCount; ++row) {
         updateChannels(ctx);
         // An event left behind in an earlier row keeps every row looking.
-        if (cursors.due <= rowKey(index, row)) applyRowEvents(ctx, cursors, index, row);
+        const std::uint64_t end = rowEnd(ctx, index, row);
+        if (cursors.due < end) applyRowEvents(ctx, cursors, end);
         packRow(ctx, pattern);
     }
 }

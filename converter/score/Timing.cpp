@@ -133,10 +133,9 @@ Status preconvertTracks(const RunState&, FileState& file, Console& out) {
         out.print("\nERROR: No row grid has been chosen\n");
         return Status::Failed;
     }
-    for (MidiTrack& track : file.midi.tracks) {
-        for (MidiEvent& event : track.events) event.gridRow = event.time / ticksPerRow;
-        out.print(".");
-    }
+    // The row of an event is its time / ticksPerRow; the note-data builder
+    // and the module header work it out from the times as they go.
+    for (std::size_t t = 0; t < file.midi.tracks.size(); ++t) out.print(".");
     out.print("\n");
     return Status::Ok;
 }
