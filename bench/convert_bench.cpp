@@ -44,6 +44,7 @@
 #include "base/Console.h"
 #include "base/State.h"
 #include "driver/Driver.h"
+#include "midi/MidiReader.h"
 #include "patchkit/PatchKit.h"
 
 namespace {
@@ -288,11 +289,12 @@ bool writeFile(const std::string& path, const Bytes& bytes) {
     return std::fclose(f) == 0 && wrote;
 }
 
-// One conversion as the converter runs it: the MIDI file is read whole, the
-// module goes through a FileSink into a new file that is closed at the end.
+// One conversion as the converter runs it: the MIDI file is read whole and
+// its bytes are given back once the events are read; the module goes through
+// a FileSink into a new file that is closed at the end.
 bool convertFile(RunState& run, const std::string& midiPath, const std::string& outPath,
                  Figures& fig, std::set<std::string>& patchPaths) {
-    Bytes midi;
+    FileBytes midi;
     int errorNumber = 0;
     if (!readWholeFile(midiPath, midi, errorNumber)) return false;
     std::FILE* f = std::fopen(outPath.c_str(), "wb");
@@ -300,10 +302,13 @@ bool convertFile(RunState& run, const std::string& midiPath, const std::string& 
     FileState file;
     NullConsole out;
     FileSink sink(f);
-    ByteReader in(midi);
-    const bool converted = runStages(run, file, in, sink, out) == Status::Ok && sink.ok();
-    const bool closed = std::fclose(f) == 0;
     fig.midiBytes = midi.size();
+    ByteReader in(midi);
+    Status status = readMidiFile(run, in, file, out);
+    FileBytes().swap(midi);
+    if (status == Status::Ok) status = runStagesAfterReading(run, file, sink, out);
+    const bool converted = status == Status::Ok && sink.ok();
+    const bool closed = std::fclose(f) == 0;
     fig.outputBytes = static_cast<std::size_t>(sink.written());
     fig.patterns = file.header.patternCount;
     fig.channels = file.header.channelCount;
@@ -322,7 +327,7 @@ bool ioFloorOnce(const std::string& midiPath, const std::set<std::string>& patch
     static const std::vector<std::uint8_t> block(1 << 16);
     std::remove(outPath.c_str());
     const auto start = std::chrono::steady_clock::now();
-    Bytes bytes;
+    FileBytes bytes;
     int errorNumber = 0;
     if (!readWholeFile(midiPath, bytes, errorNumber)) return false;
     fig.patchBytes = 0;

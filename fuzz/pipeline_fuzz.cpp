@@ -47,10 +47,11 @@ bool servePatch(const std::string& path, std::vector<std::uint8_t>& out) {
 
 // The last pattern the music reaches, as the module header stage finds it.
 std::uint32_t lastPattern(const FileState& file) {
+    const std::uint32_t ticksPerRow = std::max<std::uint32_t>(file.timing.ticksPerRow, 1);
     std::uint32_t last = 0;
     for (const MidiTrack& track : file.midi.tracks)
         if (!track.events.empty())
-            last = std::max<std::uint32_t>(last, track.events.back().pattern);
+            last = std::max(last, track.events.back().time / ticksPerRow / kRowsPerPattern);
     return last;
 }
 

@@ -76,15 +76,24 @@ std::span<const std::uint8_t> ByteReader::peek(std::size_t n) const {
 
 namespace {
 MemoryFileSource memorySource = nullptr;
+
+// Contents of `path` from the memory source, when it serves the path.
+bool readFromMemory(const std::string& path, FileBytes& out) {
+    std::vector<std::uint8_t> served;
+    if (!memorySource || !memorySource(path, served)) return false;
+    out.assign(served.begin(), served.end());
+    return true;
+}
+
 }  // namespace
 
 void setMemoryFileSource(MemoryFileSource source) {
     memorySource = source;
 }
 
-bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, int& errorNumber) {
+bool readWholeFile(const std::string& path, FileBytes& out, int& errorNumber) {
     out.clear();
-    if (memorySource && memorySource(path, out)) return true;
+    if (readFromMemory(path, out)) return true;
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) {
         errorNumber = errno;
@@ -119,7 +128,7 @@ RangeFile::~RangeFile() {
 }
 
 bool RangeFile::open(const std::string& path, int& errorNumber) {
-    if (memorySource && memorySource(path, whole_)) {
+    if (readFromMemory(path, whole_)) {
         size_ = whole_.size();
         return true;
     }

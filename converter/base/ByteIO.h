@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace korvalin {
@@ -52,8 +53,33 @@ class ByteReader {
     bool failed_ = false;
 };
 
+// An allocator that leaves the elements a resize adds uninitialised: a
+// buffer that a read fills at once need not be cleared first.
+template <class T>
+struct UninitAllocator : std::allocator<T> {
+    using value_type = T;
+    template <class U>
+    struct rebind {
+        using other = UninitAllocator<U>;
+    };
+    UninitAllocator() = default;
+    template <class U>
+    UninitAllocator(const UninitAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+// The contents of a file read whole.
+using FileBytes = std::vector<std::uint8_t, UninitAllocator<std::uint8_t>>;
+
 // Reads a whole file. Returns false and sets errorNumber (errno) on failure.
-bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& out, int& errorNumber);
+bool readWholeFile(const std::string& path, FileBytes& out, int& errorNumber);
 
 // A source of file contents held in memory, asked before the file system:
 // returns true and fills `out` when it serves `path`. The pipeline fuzz
@@ -81,7 +107,7 @@ class RangeFile {
 
   private:
     std::FILE* file_ = nullptr;
-    std::vector<std::uint8_t> whole_;
+    FileBytes whole_;
     std::size_t size_ = 0;
 };
 

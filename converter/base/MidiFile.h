@@ -35,20 +35,19 @@ inline constexpr std::uint8_t kStatusMeta = 0xFF;
 inline constexpr std::uint8_t kMetaEndOfTrack = 0x2F;
 inline constexpr std::uint8_t kMetaSetTempo = 0x51;
 
+// 12 bytes: a piece holds hundreds of thousands of events. Payloads are not
+// kept: the only payload a later stage reads is a set-tempo value. The row an
+// event falls in is time / ticks per row, worked out where it is needed.
 struct MidiEvent {
-    std::uint32_t delta = 0;
-    std::uint32_t time = 0;     // absolute MIDI ticks from the start of the track
-    std::uint32_t pattern = 0;  // filled by preconvertTracks
-    std::uint16_t row = 0;
-    std::uint16_t tick = 0;
+    std::uint32_t time = 0;  // absolute MIDI ticks from the start of the track
+    // Meta events: the first three payload bytes, big-endian (missing bytes
+    // count as 0); the microseconds per quarter note of a set-tempo event.
+    std::uint32_t metaValue = 0;
     std::uint8_t status = 0;
     // Channel messages: data1 (melodic note numbers stored plus one) and data2.
     std::uint8_t data1 = 0;
     std::uint8_t data2 = 0;
-    // Meta events: the type; meta and sysex: the payload (length = data.size()).
-    std::uint8_t metaType = 0;
-    std::uint32_t length = 0;
-    std::vector<std::uint8_t> data;
+    std::uint8_t metaType = 0;  // meta events: the type
 
     std::uint8_t channel() const { return status & 0x0F; }
     std::uint8_t kind() const { return status & 0xF0; }
@@ -61,13 +60,10 @@ struct MidiEvent {
     bool isNoteOff() const {
         return kind() == kKindNoteOff || (kind() == kKindNoteOn && data2 == 0);
     }
-    // Microseconds per quarter note of a set-tempo event (missing bytes count as 0).
-    std::uint32_t tempo() const {
-        std::uint32_t v = 0;
-        for (std::size_t i = 0; i < 3; ++i) v = (v << 8) | (i < data.size() ? data[i] : 0);
-        return v;
-    }
+    // Microseconds per quarter note of a set-tempo event.
+    std::uint32_t tempo() const { return metaValue; }
 };
+static_assert(sizeof(MidiEvent) == 12);
 
 struct MidiTrack {
     std::uint32_t chunkId = 0;

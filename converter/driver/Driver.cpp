@@ -32,7 +32,7 @@ constexpr const char* kPatchMapFile = "./patch.cfg";
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 
-std::string_view asText(const std::vector<std::uint8_t>& bytes) {
+std::string_view asText(const FileBytes& bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
@@ -40,7 +40,7 @@ std::string_view asText(const std::vector<std::uint8_t>& bytes) {
 // wins), then the patch map, whose paths use the final sample folder.
 bool loadSettings(const std::vector<std::string>& args, RunState& run, Console& out) {
     ConversionSettings& settings = run.settings;
-    std::vector<std::uint8_t> bytes;
+    FileBytes bytes;
     int errorNumber = 0;
     // A missing option file is not an error.
     if (readWholeFile(kOptionFile, bytes, errorNumber)) {
@@ -187,7 +187,7 @@ int convertFiles(RunState& run, Console& out) {
         const std::string outputName = makeOutputName(settings, input, i, file.header.moduleName);
         out.print("Converting %s to %s\n", input.c_str(), outputName.c_str());
 
-        std::vector<std::uint8_t> bytes;
+        FileBytes bytes;
         int errorNumber = 0;
         if (!readWholeFile(input, bytes, errorNumber)) {
             out.systemError(input, errorNumber);
@@ -206,7 +206,10 @@ int convertFiles(RunState& run, Console& out) {
 
         ByteReader reader(bytes);
         FileSink sink(output.file());
-        Status status = runStages(run, file, reader, sink, out);
+        Status status = readMidiFile(run, reader, file, out);
+        // The events hold all that the later stages need.
+        FileBytes().swap(bytes);
+        if (status == Status::Ok) status = runStagesAfterReading(run, file, sink, out);
         if (status == Status::Abort) abortProcess(out);
         if (status == Status::Ok && !sink.ok()) {
             out.systemError(outputName, sink.error());
@@ -227,8 +230,12 @@ int convertFiles(RunState& run, Console& out) {
 
 // The stages in their fixed order, each only after the previous one succeeded.
 Status runStages(RunState& run, FileState& file, ByteReader& in, ByteSink& sink, Console& out) {
-    Status status = readMidiFile(run, in, file, out);
-    if (status == Status::Ok) status = scanTracks(run, file, out);
+    const Status status = readMidiFile(run, in, file, out);
+    return status == Status::Ok ? runStagesAfterReading(run, file, sink, out) : status;
+}
+
+Status runStagesAfterReading(RunState& run, FileState& file, ByteSink& sink, Console& out) {
+    Status status = scanTracks(run, file, out);
     if (status == Status::Ok) status = chooseTiming(run, file, out);
     if (status == Status::Ok) status = initPatches(run, file, out);
     if (status == Status::Ok) status = preconvertTracks(run, file, out);

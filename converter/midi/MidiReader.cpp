@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 #include "base/Alloc.h"
 
@@ -78,30 +80,35 @@ bool readMidiHeader(ByteReader& in, MidiFileHeader& header, Console& out) {
     return true;
 }
 
-// A meta or sysex payload of `length` bytes. The length is checked against the
-// bytes present before anything is allocated.
-bool readPayload(ByteReader& in, std::uint32_t length, MidiEvent& event, Console& out) {
-    event.length = length;
-    if (length == 0) return true;
-    if (length > in.remaining()) {
+// A meta or sysex payload of `length` bytes: passed over, its first three
+// bytes kept as the event's metaValue. The length is checked against the
+// bytes present. `last` receives the final byte (0 for an empty payload).
+bool readPayload(ByteReader& in, std::uint32_t length, MidiEvent& event, std::uint8_t& last) {
+    const std::span<const std::uint8_t> payload = in.peek(length);
+    if (payload.size() != length) {
         in.skip(in.remaining() + 1);  // marks the input as ended
         return false;
     }
-    allocOrAbort(event.data, length, out);
-    return in.readBytes(event.data.data(), length);
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 3; ++i) value = (value << 8) | (i < length ? payload[i] : 0);
+    event.metaValue = value;
+    last = length != 0 ? payload[length - 1] : 0;
+    return in.skip(length);
 }
 
 enum class EventResult { Ok, Truncated, PacketSysex };
 
 EventResult readEvent(const RunState& run, ByteReader& in, MidiTrack& track,
-                      std::uint8_t& runningStatus, MidiEvent& event, Console& out) {
+                      std::uint8_t& runningStatus, MidiEvent& event) {
     event.status = in.readU8();
+    std::uint8_t last = 0;
     if (event.status == kStatusSysex) {
-        if (!readPayload(in, readVarLen(in), event, out)) return EventResult::Truncated;
-        if (event.length != 0 && event.data.back() != 0xF7) return EventResult::PacketSysex;
+        const std::uint32_t length = readVarLen(in);
+        if (!readPayload(in, length, event, last)) return EventResult::Truncated;
+        if (length != 0 && last != 0xF7) return EventResult::PacketSysex;
     } else if (event.status == kStatusMeta) {
         event.metaType = in.readU8();
-        if (!readPayload(in, readVarLen(in), event, out)) return EventResult::Truncated;
+        if (!readPayload(in, readVarLen(in), event, last)) return EventResult::Truncated;
         if (event.metaType == kMetaEndOfTrack) track.ended = true;
     } else {
         // Statuses 0xF1..0xFE take this path too: one data byte, and they
@@ -131,8 +138,23 @@ EventResult readEvent(const RunState& run, ByteReader& in, MidiTrack& track,
     return in.ok() ? EventResult::Ok : EventResult::Truncated;
 }
 
+// Note times gathered while the tracks are read, for the cut after the end of
+// the music, so that finding it takes no extra pass over the events.
+struct NoteTimes {
+    std::uint32_t lastOff = 0;
+    std::uint32_t lastOn = 0;
+    // Per track: the latest time of its events before the end-of-track event.
+    std::vector<std::uint32_t> latest;
+
+    void note(const MidiEvent& event, std::uint32_t& trackLatest) {
+        if (event.isNoteOff()) lastOff = std::max(lastOff, event.time);
+        if (event.isNoteOn()) lastOn = std::max(lastOn, event.time);
+        trackLatest = std::max(trackLatest, event.time);
+    }
+};
+
 bool readTrackEvents(const RunState& run, ByteReader& in, MidiTrack& track, std::size_t trackIndex,
-                     Console& out) {
+                     NoteTimes& times, Console& out) {
     const std::size_t endPosition = in.position() + track.chunkLength;
     // Every event takes at least two bytes; the declared length is not trusted
     // beyond the bytes that are really there. The bound is only reserved:
@@ -151,9 +173,9 @@ bool readTrackEvents(const RunState& run, ByteReader& in, MidiTrack& track, std:
         else
             reallocOrAbort(events, count + 1, out);
         MidiEvent& event = events[count];
-        event.delta = readVarLen(in);
-        event.time = count == 0 ? event.delta : events[count - 1].time + event.delta;
-        const EventResult result = readEvent(run, in, track, runningStatus, event, out);
+        const std::uint32_t delta = readVarLen(in);
+        event.time = count == 0 ? delta : events[count - 1].time + delta;
+        const EventResult result = readEvent(run, in, track, runningStatus, event);
         if (result == EventResult::PacketSysex) {
             out.print("ERROR: Packet SYSEX events not supported\n");
             return false;
@@ -163,6 +185,7 @@ bool readTrackEvents(const RunState& run, ByteReader& in, MidiTrack& track, std:
                       static_cast<unsigned long>(trackIndex + 1));
             return false;
         }
+        if (!track.ended) times.note(event, times.latest[trackIndex]);
         ++count;
     }
     reallocOrAbort(events, count, out);
@@ -170,7 +193,6 @@ bool readTrackEvents(const RunState& run, ByteReader& in, MidiTrack& track, std:
     // The end-of-track event takes the time of the event before it.
     MidiEvent& last = events.back();
     last.time = events.size() > 1 ? events[events.size() - 2].time : 0;
-    last.delta = 0;
 
     track.ended = false;
     // Bytes after the end-of-track event inside the chunk are skipped. A chunk
@@ -183,32 +205,24 @@ bool readTrackEvents(const RunState& run, ByteReader& in, MidiTrack& track, std:
 // Cuts every track after the end of the music: after the last note-off, and
 // after sixteen quarter notes past the last note start. The first event later
 // than that becomes the track's end-of-track event.
-void trimTrackEnds(MidiFileHeader& header, Console& out) {
-    std::uint32_t lastOff = 0;
-    std::uint32_t lastOn = 0;
-    for (const MidiTrack& track : header.tracks) {
-        for (const MidiEvent& event : track.events) {
-            if (event.isNoteOff()) lastOff = std::max(lastOff, event.time);
-            if (event.isNoteOn()) lastOn = std::max(lastOn, event.time);
-        }
-    }
+void trimTrackEnds(MidiFileHeader& header, const NoteTimes& times, Console& out) {
     // Kept in 64 bits so that a late last note does not wrap to an early cut.
     const std::uint64_t cutTime =
-        std::min<std::uint64_t>(lastOff, lastOn + kTailQuarters * header.division);
+        std::min<std::uint64_t>(times.lastOff, times.lastOn + kTailQuarters * header.division);
 
-    for (MidiTrack& track : header.tracks) {
-        std::vector<MidiEvent>& events = track.events;
+    for (std::size_t t = 0; t < header.tracks.size(); ++t) {
+        if (times.latest[t] <= cutTime) continue;  // nothing to cut
+        std::vector<MidiEvent>& events = header.tracks[t].events;
         for (std::size_t i = 0; i + 1 < events.size(); ++i) {
             MidiEvent& event = events[i];
             if (event.time <= cutTime) continue;
+            // It takes the time of the event before it.
             event.status = kStatusMeta;
             event.metaType = kMetaEndOfTrack;
-            event.length = 0;
-            event.data.clear();
+            event.metaValue = 0;
             event.data1 = 0;
             event.data2 = 0;
-            event.time -= event.delta;
-            event.delta = 0;
+            event.time = i > 0 ? events[i - 1].time : 0;
             reallocOrAbort(events, i + 1, out);
             break;
         }
@@ -221,8 +235,10 @@ bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header,
     allocOrAbort(header.tracks,
                  std::min<std::size_t>(header.trackCount, in.remaining() / kMinTrackBytes), out);
     out.print("Reading MIDI tracks");
+    NoteTimes times;
     for (std::size_t i = 0; i < header.trackCount; ++i) {
         if (i == header.tracks.size()) reallocOrAbort(header.tracks, i + 1, out);
+        times.latest.push_back(0);
         MidiTrack& track = header.tracks[i];
         track.ended = false;
         for (;;) {
@@ -238,11 +254,11 @@ bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header,
             // Unknown chunks are passed over and do not count as tracks.
             in.skip(track.chunkLength);
         }
-        if (!readTrackEvents(run, in, track, i, out)) return false;
+        if (!readTrackEvents(run, in, track, i, times, out)) return false;
         out.print(".");
     }
     out.print("\n");
-    trimTrackEnds(header, out);
+    trimTrackEnds(header, times, out);
     return true;
 }
 

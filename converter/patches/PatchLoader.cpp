@@ -340,7 +340,7 @@ Status loadInstrument(RunState& run, FileState& file, std::size_t index,
             continue;
         }
 
-        std::vector<std::uint8_t> bytes;
+        FileBytes bytes;
         int errorNumber = 0;
         if (!readWholeFile(entry.patchPath, bytes, errorNumber)) {
             out.systemError(entry.patchPath, errorNumber);

@@ -49,7 +49,7 @@ void upkeepPlaying(NoteContext& ctx, std::size_t c) {
         channel.vibratoSpeedSent = midi->vibratoSpeed;
 
     const std::int32_t stored = midi->pitchBend;
-    if (stored / std::max<std::int32_t>(midi->bendDivisor, 1) != channel.pitchOffset)
+    if (midi->bendUnits != channel.pitchOffset)
         translatePitchBend(ctx, static_cast<std::size_t>(channel.midiChannel),
                            static_cast<std::uint8_t>(stored & 0x7F),
                            static_cast<std::uint8_t>((stored + 8192) >> 7));
@@ -72,14 +72,16 @@ constexpr auto kPackedCellLength = [] {
     return length;
 }();
 
-// Position of a row in the piece, ordered like the rows themselves.
-std::uint64_t rowKey(std::uint32_t pattern, std::uint32_t row) {
-    return (std::uint64_t{pattern} << 16) | row;
+// The first MIDI tick after a row of the piece: an event falls in the row
+// when its time / ticksPerRow is the row's number, that is, when it lies in
+// the row's ticksPerRow ticks before this one.
+std::uint64_t rowEnd(const NoteContext& ctx, std::uint32_t pattern, std::uint32_t row) {
+    return (std::uint64_t{pattern} * kRowsPerPattern + row + 1) * ctx.file.timing.ticksPerRow;
 }
 constexpr std::uint64_t kNoMoreEvents = UINT64_MAX;
 
-// Where each track stands, and the earliest row that any track has an event
-// for: rows before it have no events to visit.
+// Where each track stands, and the earliest time of any track's next event:
+// rows that end before it have no events to visit.
 struct EventCursors {
     std::vector<std::size_t> next;
     std::uint64_t due = 0;
@@ -105,21 +107,21 @@ void applyEvent(NoteContext& ctx, MidiTrack& track, const MidiEvent& event) {
 }
 
 // Events of a row are applied track by track, each track in stored order.
-void applyRowEvents(NoteContext& ctx, EventCursors& cursors, std::uint32_t index,
-                    std::uint32_t row) {
+void applyRowEvents(NoteContext& ctx, EventCursors& cursors, std::uint64_t end) {
     auto& tracks = ctx.file.midi.tracks;
     cursors.due = kNoMoreEvents;
+    const std::uint64_t start = end - ctx.file.timing.ticksPerRow;
     for (std::size_t t = 0; t < tracks.size(); ++t) {
         MidiTrack& track = tracks[t];
         std::size_t& cursor = cursors.next[t];
-        while (cursor < track.events.size() && !track.ended &&
-               track.events[cursor].pattern == index && track.events[cursor].row == row) {
+        while (cursor < track.events.size() && !track.ended && track.events[cursor].time >= start &&
+               track.events[cursor].time < end) {
             applyEvent(ctx, track, track.events[cursor]);
             ++cursor;
         }
         if (cursor < track.events.size() && !track.ended) {
             const MidiEvent& event = track.events[cursor];
-            cursors.due = std::min(cursors.due, rowKey(event.pattern, event.row));
+            cursors.due = std::min<std::uint64_t>(cursors.due, event.time);
         }
     }
 }
@@ -139,7 +141,8 @@ void buildPattern(NoteContext& ctx, EventCursors& cursors, std::uint32_t index,
     for (std::uint32_t row = 0; row < rowCount; ++row) {
         updateChannels(ctx);
         // An event left behind in an earlier row keeps every row looking.
-        if (cursors.due <= rowKey(index, row)) applyRowEvents(ctx, cursors, index, row);
+        const std::uint64_t end = rowEnd(ctx, index, row);
+        if (cursors.due < end) applyRowEvents(ctx, cursors, end);
         packRow(ctx, pattern);
     }
 }
@@ -170,6 +173,7 @@ NoteContext::NoteContext(RunState& runState, FileState& fileState, std::size_t c
       noPan(runState.settings.has(kNoPan)) {
     allocOrAbort(cells, channelCount, console);
     allocOrAbort(channels, channelCount, console);
+    freeChannels = channelMask(channelCount);
 }
 
 MidiChannelState* NoteContext::midiOf(const ModuleChannel& channel) {
@@ -178,7 +182,15 @@ MidiChannelState* NoteContext::midiOf(const ModuleChannel& channel) {
     return &midi[static_cast<std::size_t>(channel.midiChannel)];
 }
 
-void resetChannel(ModuleChannel& channel, ChannelState state) {
+void resetChannel(NoteContext& ctx, std::size_t c, ChannelState state) {
+    ModuleChannel& channel = ctx.channels[c];
+    if (MidiChannelState* midi = ctx.midiOf(channel))
+        ctx.onMidi[static_cast<std::size_t>(midi - ctx.midi.data())] &= ~(1u << c);
+    const std::uint32_t bit = 1u << c;
+    ctx.freeChannels =
+        state == ChannelState::Free ? ctx.freeChannels | bit : ctx.freeChannels & ~bit;
+    ctx.playingChannels =
+        state == ChannelState::Playing ? ctx.playingChannels | bit : ctx.playingChannels & ~bit;
     channel.note = -1;
     channel.instrument = -1;
     channel.velocity = -1;
@@ -206,11 +218,12 @@ void updateChannels(NoteContext& ctx) {
         if (channel.state == ChannelState::Playing) upkeepPlaying(ctx, c);
 
         if (channel.state == ChannelState::Releasing && channel.elapsed >= channel.releaseTicks) {
-            resetChannel(channel, ChannelState::CutThisRow);
+            resetChannel(ctx, c, ChannelState::CutThisRow);
             placeEffect(ctx, 0, c, kEffectExtended, kExtNoteCut);
         } else if (channel.state == ChannelState::CutThisRow) {
             // Free only from the row after the one that carries the cut.
             channel.state = ChannelState::Free;
+            ctx.freeChannels |= 1u << c;
             ctx.liveChannels &= ~(1u << c);
         } else if (channel.state == ChannelState::KeyOffPending &&
                    channel.elapsed >= channel.keyOffDelay) {

@@ -41,6 +41,11 @@ inline constexpr std::int16_t kVolumeFull = 0x50;
 inline constexpr std::int16_t kVolumeVibratoSpeed = 0xA0;
 inline constexpr std::int16_t kVolumeVibratoDepth = 0xB0;
 
+// Bits 0..count-1: every channel of a builder with `count` channels.
+inline std::uint32_t channelMask(std::size_t count) {
+    return count >= kMaxModuleChannels ? ~0u : (1u << count) - 1;
+}
+
 // The cell of one module channel in the row being built.
 struct NoteCell {
     std::int16_t note = kAbsent;  // module note 1..96
@@ -91,6 +96,9 @@ struct MidiChannelState {
     std::int16_t vibratoDepth = 0;
     // Pitch-bend value per slide unit: 8192 / semitones / 15 (at least 1).
     std::int16_t bendDivisor = 273;
+    // pitchBend / bendDivisor: the slide units the bend asks for, kept so that
+    // the per-row upkeep of every playing channel need not divide.
+    std::int16_t bendUnits = 0;
 };
 
 // Everything the builder works on while it runs; lives only during
@@ -110,6 +118,13 @@ struct NoteContext {
     // not free (a channel only leaves Free through a note start, which writes
     // its cell), cleared when the channel upkeep frees it.
     std::uint32_t liveChannels = 0;
+    // Bit c: channels[c] is free. Note starts take the lowest one.
+    std::uint32_t freeChannels = 0;
+    // Bit c: channels[c] is playing (its note not yet released).
+    std::uint32_t playingChannels = 0;
+    // Bit c of entry m: channels[c] plays for MIDI channel m. Such a channel
+    // is never free: resetChannel unbinds it.
+    std::array<std::uint32_t, kMidiChannels> onMidi{};
     std::array<MidiChannelState, kMidiChannels> midi{};
     // Settings and timing, read once.
     std::int32_t speed;
@@ -118,6 +133,11 @@ struct NoteContext {
     bool dirtyEnd;
     bool noPan;
 
+    // Binds channels[c] to a MIDI channel 0..15.
+    void bindMidi(std::size_t c, std::uint8_t midiChannel) {
+        channels[c].midiChannel = midiChannel;
+        onMidi[midiChannel] |= 1u << c;
+    }
     NoteCell& cell(std::size_t c) {
         writtenCells |= 1u << c;
         return cells[c];
@@ -140,9 +160,9 @@ struct NoteContext {
     }
 };
 
-// Puts a channel back to its idle values with the given state; everUsed and
-// vibratoSpeedSent are kept.
-void resetChannel(ModuleChannel& channel, ChannelState state);
+// Puts channels[c] back to its idle values with the given state, bound to no
+// MIDI channel; everUsed and vibratoSpeedSent are kept.
+void resetChannel(NoteContext& ctx, std::size_t c, ChannelState state);
 
 // Per-row upkeep of every channel that is not free: ageing, key-off and cut,
 // vibrato, continued pitch bends and panning.

@@ -127,23 +127,15 @@ Status chooseTiming(const RunState&, FileState& file, Console& out) {
 
 Status preconvertTracks(const RunState&, FileState& file, Console& out) {
     const std::uint32_t ticksPerRow = file.timing.ticksPerRow;
-    const std::uint32_t speed = file.timing.speed;
     out.print("Pre-converting tracks");
     if (ticksPerRow == 0) {
         // Only reachable when the timing stage was skipped.
         out.print("\nERROR: No row grid has been chosen\n");
         return Status::Failed;
     }
-    for (MidiTrack& track : file.midi.tracks) {
-        for (MidiEvent& event : track.events) {
-            const std::uint32_t r = event.time / ticksPerRow;
-            event.row = static_cast<std::uint16_t>(r % kRowsPerPattern);
-            event.pattern = r / kRowsPerPattern;
-            event.tick =
-                static_cast<std::uint16_t>(((event.time % ticksPerRow) * speed) / ticksPerRow);
-        }
-        out.print(".");
-    }
+    // The row of an event is its time / ticksPerRow; the note-data builder
+    // and the module header work it out from the times as they go.
+    for (std::size_t t = 0; t < file.midi.tracks.size(); ++t) out.print(".");
     out.print("\n");
     return Status::Ok;
 }

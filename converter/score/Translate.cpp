@@ -4,6 +4,7 @@
 // effects and volume-column commands. Every write goes through the
 // arbitration, which may refuse it.
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -16,10 +17,6 @@ namespace {
 
 constexpr std::int32_t kBendCentre = 8192;
 constexpr std::int32_t kNoteCount = 96;
-
-bool isActive(const ModuleChannel& channel) {
-    return channel.state != ChannelState::Free;
-}
 
 // Melodic key of a note: the stored note number lowered by the instrument's
 // transpose. Kept signed so that a note-off computes the same value as its
@@ -73,45 +70,64 @@ const PatchMapEntry* noteEntry(const NoteContext& ctx, std::uint8_t ch, std::uin
     return &ctx.run.patchMap[ctx.midi[ch].program];
 }
 
-// Channel for a new note on MIDI channel ch, in one pass over the channels:
-// the first one that still sounds the same note (it keeps its channel), else
-// the first free one, else a stolen one: the one closest to the end of its
-// release, else the oldest playing one (the first of equals in both cases).
-std::size_t noteOnChannel(NoteContext& ctx, std::uint8_t ch, std::uint8_t data1,
-                          std::int32_t number) {
-    const std::size_t count = ctx.channels.size();
-    const std::size_t none = count;
-    const bool percussion = ctx.isPercussion(ch);
-    std::size_t free = none, release = none, oldest = none;
-    std::uint32_t releaseLeft = 0, oldestStart = 0;
-    for (std::size_t k = 0; k < count; ++k) {
-        const ModuleChannel& channel = ctx.channels[k];
-        if (channel.state == ChannelState::Free) {
-            if (free == none) free = k;
-            continue;
-        }
-        if (channel.midiChannel == ch &&
-            (percussion ? channel.instrument == number
-                        : melodicKey(data1, ctx.instrument(channel.instrument)) == channel.note))
-            return k;
-        if (free != none) continue;  // nothing needs stealing
-        if (channel.state == ChannelState::Playing) {
-            if (oldest == none || channel.startTime < oldestStart) {
-                oldest = k;
-                oldestStart = channel.startTime;
-            }
-        } else {
-            const std::uint32_t left = channel.releaseTicks - channel.elapsed;
-            if (release == none || left < releaseLeft) {
-                release = k;
-                releaseLeft = left;
-            }
+// Calls f(c) for every channel bit of `mask`, lowest first.
+template <class F>
+void forEachChannel(std::uint32_t mask, F f) {
+    for (; mask != 0; mask &= mask - 1) f(static_cast<std::size_t>(std::countr_zero(mask)));
+}
+
+// Whether channels[c] (bound to the MIDI channel of the note) sounds the note
+// with this key: for percussion, the instrument of the key's map entry.
+bool soundsNote(const NoteContext& ctx, std::size_t c, bool percussion, std::uint8_t data1,
+                std::int32_t number) {
+    const ModuleChannel& channel = ctx.channels[c];
+    if (channel.state == ChannelState::Free) return false;
+    return percussion ? channel.instrument == number
+                      : melodicKey(data1, ctx.instrument(channel.instrument)) == channel.note;
+}
+
+// The first of the channels in `mask` (not empty) with the least key(channel).
+template <class Key>
+std::size_t firstLeast(const NoteContext& ctx, std::uint32_t mask, Key key) {
+    auto best = static_cast<std::size_t>(std::countr_zero(mask));
+    std::uint32_t bestKey = key(ctx.channels[best]);
+    for (mask &= mask - 1; mask != 0 && bestKey != 0; mask &= mask - 1) {
+        const auto k = static_cast<std::size_t>(std::countr_zero(mask));
+        const std::uint32_t value = key(ctx.channels[k]);
+        if (value < bestKey) {
+            best = k;
+            bestKey = value;
         }
     }
-    if (free != none) return free;
-    const std::size_t chosen = release != none ? release : oldest;
-    resetChannel(ctx.channels[chosen], ChannelState::Free);
+    return best;
+}
+
+// With every channel taken: the one closest to the end of its release, else
+// the oldest playing one (the first of equals in both cases), reset to free.
+std::size_t stealChannel(NoteContext& ctx) {
+    const std::uint32_t all = channelMask(ctx.channels.size());
+    const std::uint32_t releasing = all & ~ctx.playingChannels;
+    const std::size_t chosen =
+        releasing != 0
+            ? firstLeast(ctx, releasing,
+                         [](const ModuleChannel& c) { return c.releaseTicks - c.elapsed; })
+            : firstLeast(ctx, all, [](const ModuleChannel& c) { return c.startTime; });
+    resetChannel(ctx, chosen, ChannelState::Free);
     return chosen;
+}
+
+// Channel for a new note on MIDI channel ch: the first one that still sounds
+// the same note (it keeps its channel), else the first free one, else a
+// stolen one.
+std::size_t noteOnChannel(NoteContext& ctx, std::uint8_t ch, std::uint8_t data1,
+                          std::int32_t number) {
+    const bool percussion = ctx.isPercussion(ch);
+    for (std::uint32_t mask = ctx.onMidi[ch]; mask != 0; mask &= mask - 1) {
+        const auto c = static_cast<std::size_t>(std::countr_zero(mask));
+        if (soundsNote(ctx, c, percussion, data1, number)) return c;
+    }
+    if (ctx.freeChannels != 0) return static_cast<std::size_t>(std::countr_zero(ctx.freeChannels));
+    return stealChannel(ctx);
 }
 
 // Panning a note start or a panning controller writes; noPan alternates the
@@ -144,9 +160,9 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
     if (effectClass(cell.effect, cell.param) != kClassGlobal) clearEffect(ctx, c);
 
     ModuleChannel& channel = ctx.channels[c];
-    resetChannel(channel, ChannelState::Playing);
+    resetChannel(ctx, c, ChannelState::Playing);
     channel.everUsed = 1;
-    channel.midiChannel = ch;
+    ctx.bindMidi(c, ch);
     channel.startTime = event.time;
     channel.elapsed = 0;
     channel.instrument = static_cast<std::int16_t>(number);
@@ -161,8 +177,13 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
     channel.velocity = static_cast<std::int16_t>(dataValue(event.data2) / 2);
     putVolume(ctx, kVolumeSet + (midi.volume * channel.velocity) / 64, c);
 
-    if (event.tick != 0)
-        placeEffect(ctx, 0, c, kEffectExtended, kExtNoteDelay + (event.tick & 0x0F));
+    // The module tick inside the row that the note starts on.
+    const std::uint32_t ticksPerRow = ctx.file.timing.ticksPerRow;
+    const std::uint32_t tick =
+        ticksPerRow == 0
+            ? 0
+            : ((event.time % ticksPerRow) * static_cast<std::uint32_t>(ctx.speed)) / ticksPerRow;
+    if (tick != 0) placeEffect(ctx, 0, c, kEffectExtended, kExtNoteDelay + (tick & 0x0F));
 
     if (midi.pitchBend != 0) {
         const std::int32_t stored = midi.pitchBend;
@@ -183,19 +204,13 @@ void translateNoteOff(NoteContext& ctx, const MidiEvent& event) {
     std::size_t c = none;
     std::uint32_t cStart = 0;
     const bool percussion = ctx.isPercussion(ch);
-    for (std::size_t k = 0; k < ctx.channels.size(); ++k) {
-        const ModuleChannel& channel = ctx.channels[k];
-        // Cheap rejections first: most channels play another MIDI channel.
-        if (channel.midiChannel != ch || channel.state == ChannelState::Free) continue;
-        if (percussion
-                ? channel.instrument != percussionInstrument
-                : melodicKey(event.data1, ctx.instrument(channel.instrument)) != channel.note)
-            continue;
-        if (c == none || channel.startTime < cStart) {
+    forEachChannel(ctx.onMidi[ch], [&](std::size_t k) {
+        if (!soundsNote(ctx, k, percussion, event.data1, percussionInstrument)) return;
+        if (c == none || ctx.channels[k].startTime < cStart) {
             c = k;
-            cStart = channel.startTime;
+            cStart = ctx.channels[k].startTime;
         }
-    }
+    });
     if (c == none) return;
 
     ModuleChannel& channel = ctx.channels[c];
@@ -224,6 +239,7 @@ void translateNoteOff(NoteContext& ctx, const MidiEvent& event) {
         channel.keyOffDelay = static_cast<std::uint32_t>(mul32(release, sustain));
     }
     channel.state = ChannelState::KeyOffPending;
+    ctx.playingChannels &= ~(1u << c);
     channel.elapsed = 0;
 }
 
@@ -239,11 +255,9 @@ void translatePitchBend(NoteContext& ctx, std::size_t midiChannel, std::uint8_t 
     const std::int32_t target = bend / std::max<std::int32_t>(midi.bendDivisor, 1);
     const std::int32_t rowTicks = ctx.speed - 1;  // a portamento skips a row's first tick
 
-    for (std::size_t c = 0; c < ctx.channels.size(); ++c) {
+    forEachChannel(ctx.onMidi[midiChannel], [&](std::size_t c) {
         ModuleChannel& channel = ctx.channels[c];
-        if (channel.midiChannel != static_cast<std::int32_t>(midiChannel) ||
-            channel.state != ChannelState::Playing)
-            continue;
+        if (channel.state != ChannelState::Playing) return;
         std::int32_t d = static_cast<std::int16_t>(target - channel.pitchOffset);
         if (d == 0) {
             clearEffect(ctx, c);
@@ -259,25 +273,26 @@ void translatePitchBend(NoteContext& ctx, std::size_t midiChannel, std::uint8_t 
             if (placeEffect(ctx, 0, c, kEffectExtended, param))
                 ctx.cells[c].slide = static_cast<std::int16_t>(d);
         }
-    }
+    });
     midi.pitchBend = bend;
+    midi.bendUnits = static_cast<std::int16_t>(target);
 }
 
 void translateController(NoteContext& ctx, const MidiEvent& event) {
     const std::uint8_t ch = event.channel();
     const std::int32_t value = dataValue(event.data2);
     MidiChannelState& midi = ctx.midi[ch];
-    auto onMidiChannel = [ch](const ModuleChannel& channel) { return channel.midiChannel == ch; };
+    // The channels bound to ch; none of them is free.
+    const std::uint32_t bound = ctx.onMidi[ch];
 
     switch (event.data1) {
         case kControlModulation: {  // vibrato depth 0..5
             midi.vibratoDepth = static_cast<std::int16_t>(value / 24);
             if (midi.vibratoDepth == 0) break;  // sounding notes keep their vibrato
-            for (std::size_t c = 0; c < ctx.channels.size(); ++c) {
-                if (!onMidiChannel(ctx.channels[c])) continue;
+            forEachChannel(bound, [&](std::size_t c) {
                 ctx.channels[c].vibratoDepth = midi.vibratoDepth;
                 putVolume(ctx, kVolumeVibratoDepth + midi.vibratoDepth, c);
-            }
+            });
             break;
         }
         case kControlDataEntry:
@@ -286,29 +301,28 @@ void translateController(NoteContext& ctx, const MidiEvent& event) {
                 // unit still keeps a divisor of 1.
                 const std::int32_t divisor = (8192 / value) / 15;
                 midi.bendDivisor = static_cast<std::int16_t>(std::max(divisor, 1));
+                midi.bendUnits = static_cast<std::int16_t>(midi.pitchBend / midi.bendDivisor);
             }
             ctx.run.rpnFlags = 0;
             break;
         case kControlVolume:
             midi.volume = static_cast<std::uint8_t>(value / 2);
-            for (std::size_t c = 0; c < ctx.channels.size(); ++c) {
-                const ModuleChannel& channel = ctx.channels[c];
-                if (!isActive(channel) || !onMidiChannel(channel)) continue;
-                putVolume(ctx, kVolumeSet + (channel.velocity * midi.volume) / 64, c);
-            }
+            forEachChannel(bound, [&](std::size_t c) {
+                putVolume(ctx, kVolumeSet + (ctx.channels[c].velocity * midi.volume) / 64, c);
+            });
             break;
         case kControlPan:
             if (ctx.noPan) break;
-            for (std::size_t c = 0; c < ctx.channels.size(); ++c)
-                if (onMidiChannel(ctx.channels[c])) placePanning(ctx, c, 2 * value);
+            forEachChannel(bound, [&](std::size_t c) { placePanning(ctx, c, 2 * value); });
             midi.pan = static_cast<std::int16_t>(value);
             break;
         case kControlSustain:
             if (value < 63 && midi.sustain > 0) {
                 // Pending key-offs fire at the next row start.
-                for (ModuleChannel& channel : ctx.channels)
-                    if (onMidiChannel(channel) && static_cast<std::int16_t>(channel.state) < 0)
-                        channel.keyOffDelay = 0;
+                forEachChannel(bound, [&](std::size_t c) {
+                    ModuleChannel& channel = ctx.channels[c];
+                    if (static_cast<std::int16_t>(channel.state) < 0) channel.keyOffDelay = 0;
+                });
                 midi.sustain = 0;
             } else if (value > 64 && midi.sustain == 0) {
                 midi.sustain = 16;

@@ -1,5 +1,6 @@
 // The module header record: filled from the timing, the instrument count and
 // the end of the music, before the note-data builder fills the patterns.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -19,17 +20,15 @@ constexpr std::uint16_t kLinearFrequencies = 1;
 
 Status fillModuleHeader(RunState& run, FileState& file, Console& out) {
     // The end of the music: the greatest (pattern, row) of any track's last
-    // event. A track without events has no end to offer.
-    std::uint32_t lastPattern = 0;
-    std::uint32_t lastRow = 0;
-    for (const MidiTrack& track : file.midi.tracks) {
-        if (track.events.empty()) continue;
-        const MidiEvent& last = track.events.back();
-        if (last.pattern > lastPattern || (last.pattern == lastPattern && last.row > lastRow)) {
-            lastPattern = last.pattern;
-            lastRow = last.row;
-        }
-    }
+    // event, found as the latest row counted over the whole piece. A track
+    // without events has no end to offer.
+    const std::uint32_t ticksPerRow = std::max<std::uint32_t>(file.timing.ticksPerRow, 1);
+    std::uint32_t lastGridRow = 0;
+    for (const MidiTrack& track : file.midi.tracks)
+        if (!track.events.empty())
+            lastGridRow = std::max(lastGridRow, track.events.back().time / ticksPerRow);
+    const std::uint32_t lastPattern = lastGridRow / kRowsPerPattern;
+    const std::uint32_t lastRow = lastGridRow % kRowsPerPattern;
     if (lastPattern >= kOrderTableSize) {
         // The timing stage keeps every piece within 255 patterns.
         out.print("ERROR: The piece needs %lu patterns, more than a module holds\n",
