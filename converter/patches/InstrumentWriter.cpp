@@ -16,8 +16,6 @@ namespace korvalin {
 
 namespace {
 
-constexpr std::size_t kSampleHeaderNameSize = 22;
-
 // Indices of the samples that are written: those a note plays.
 std::vector<std::size_t> chooseWrittenSamples(const InstrumentRecord& instrument) {
     std::vector<std::size_t> written;
@@ -158,7 +156,7 @@ std::vector<std::uint8_t> instrumentHeaderBytes(InstrumentRecord& instrument) {
         putU8(header, sample.panning);
         putU8(header, static_cast<std::uint8_t>(sample.relativeNote));
         putU8(header, 0);  // reserved
-        putBytes(header, sample.name.data(), kSampleHeaderNameSize);
+        putBytes(header, sample.name.data(), kSampleNameBytes);
     }
     return header;
 }
@@ -176,15 +174,11 @@ void writeInstrumentHeader(InstrumentRecord& instrument, ByteSink& sink) {
 
 Status writeInstrument(const RunState& run, FileState& file, std::size_t index, ByteSink& sink,
                        Console& out) {
-    const PatchMapEntry* entry = nullptr;
-    for (const auto& candidate : run.patchMap)
-        if (candidate.instrument == index + 1) {
-            entry = &candidate;
-            break;
-        }
-    if (entry == nullptr || !entry->hasPath) return Status::Ok;
-
     InstrumentRecord& instrument = file.instruments[index];
+    // The loader keeps the index of the map entry the instrument came from.
+    const PatchMapEntry* entry = &run.patchMap[instrument.mapIndex];
+    if (entry->instrument != index + 1 || !entry->hasPath) return Status::Ok;
+
     const std::vector<std::size_t> written = chooseWrittenSamples(instrument);
     instrument.writtenSampleCount = static_cast<std::uint16_t>(written.size());
     renumberKeymap(instrument, written);

@@ -262,6 +262,7 @@ Status findPatchInstrument(const PatchContext& ctx, std::uint8_t sampleVolume,
 
     InstrumentRecord& instrument = ctx.instrument;
     instrument = InstrumentRecord{};
+    instrument.mapIndex = static_cast<std::uint16_t>(ctx.mapIndex);
     // The 16 name bytes need not end in a zero; the 22-byte field has room for one.
     std::copy(name.begin(), name.end(), instrument.name.begin());
     if (ctx.entry.highestNote > 95)
@@ -309,7 +310,6 @@ Status readPatchInstrument(const RunState& run, FileState& file, std::size_t ind
     ByteReader in(bytes);
     const PatchContext ctx{
         run, file, file.instruments[index], run.patchMap[mapIndex], mapIndex, path, in, out};
-    ctx.instrument.mapIndex = static_cast<std::uint16_t>(mapIndex);
     const std::optional<std::uint16_t> masterVolume = checkPatchHeader(ctx);
     if (!masterVolume) return Status::Abort;
     // Some patch sets store a master volume far above the usual 127.
