@@ -11,17 +11,12 @@
 #include <cstdint>
 
 #include "base/Alloc.h"
+#include "base/Arith.h"
+#include "base/Module.h"
 #include "score/Score.h"
 
 namespace korvalin {
 namespace {
-
-constexpr std::uint32_t kMaxPatterns = 256;  // entries of the order table
-
-// Signed 32-bit product with two's complement wrap-around.
-std::int32_t mul32(std::int32_t a, std::int32_t b) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
-}
 
 // Release time in module ticks once the key-off is written: scaled by the
 // file's release scale (melodic notes only) and by the map entry's factor.
@@ -92,11 +87,11 @@ void applyEvent(NoteContext& ctx, MidiTrack& track, const MidiEvent& event) {
         translateNoteOff(ctx, event);
     else if (event.isNoteOn())
         translateNoteOn(ctx, event);
-    else if (event.kind() == 0xB0)
+    else if (event.kind() == kKindController)
         translateController(ctx, event);
-    else if (event.kind() == 0xC0)
+    else if (event.kind() == kKindProgram)
         ctx.midi[event.channel()].program = event.data1;
-    else if (event.kind() == 0xE0)
+    else if (event.kind() == kKindPitchBend)
         translatePitchBend(ctx, event);
     else if (event.isEndOfTrack())
         track.ended = true;
@@ -329,7 +324,7 @@ Status buildNoteData(RunState& run, FileState& file, std::uint32_t lastPattern,
         // The closing pattern only runs the channel upkeep, which writes the
         // key-offs and cuts of the notes still sounding. The order table has
         // room for 256 patterns, so a piece that fills them gets none.
-        if (i == lastPattern && !ctx.dirtyEnd && !closed && lastPattern + 1 < kMaxPatterns) {
+        if (i == lastPattern && !ctx.dirtyEnd && !closed && lastPattern + 1 < kOrderTableSize) {
             closed = true;
             ++file.header.patternCount;
             ++file.header.songLength;
