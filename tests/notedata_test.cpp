@@ -18,16 +18,6 @@ namespace {
 
 using namespace korvalin::test;
 
-// One instrument with a single sample covering every note, one semitone per key.
-InstrumentRecord plainInstrument() {
-    InstrumentRecord instrument;
-    instrument.samples.resize(1);
-    instrument.samples[0].scaleRoot = 60;
-    instrument.samples[0].scaleFactor = 1024;
-    instrument.sampleCount = 1;
-    return instrument;
-}
-
 // Two MIDI ticks a row at division 96, one track.
 struct Score {
     RunState run;
@@ -113,15 +103,6 @@ TEST(TranslateNoteOn, ModuleNoteFromKeymapScalingAndTransposeOrDropped) {
 
 // A damaged file's data bytes of 0x80 and above count as 127, so the volume
 // byte stays a set-volume byte rather than becoming a volume slide.
-TEST(TranslateNoteOn, DamagedDataBytesKeepTheSetVolumeRange) {
-    Score score(1, 2);
-    score.addInstrument(0, plainInstrument());
-    NoteContext ctx = score.context();
-    translateController(ctx, channelEvent(0, 0xB0, 7, 0xFF));
-    translateNoteOn(ctx, on(0, 0, 61, 0xFF));
-    EXPECT_EQ(ctx.cells[0].volume, 0x10 + 63 * 63 / 64);
-}
-
 TEST(PlaceEffect, WeakerNeverReplacesStronger) {
     struct Case {
         const char* name;

@@ -40,12 +40,6 @@ SampleRecord* keymapSample(InstrumentRecord& instrument, std::int32_t n) {
     return &instrument.samples[static_cast<std::size_t>(index)];
 }
 
-// A MIDI data byte as a value 0..127. A damaged file may carry 0x80 and above,
-// which would push set-volume bytes (0x10..0x50) into the volume-slide range.
-std::int32_t dataValue(std::uint8_t byte) {
-    return std::min<std::int32_t>(byte, 127);
-}
-
 // Module note index 0..95 that a base note (module numbering from 1) plays,
 // after the sample's keyboard scaling; marks the sample played.
 std::int32_t moduleNoteIndex(InstrumentRecord& instrument, std::int64_t baseNote) {
@@ -174,7 +168,7 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
     cell.note = static_cast<std::int16_t>(moduleNoteIndex(*instrument, baseNote) + 1);
 
     const MidiChannelState& midi = ctx.midi[ch];
-    channel.velocity = static_cast<std::int16_t>(dataValue(event.data2) / 2);
+    channel.velocity = static_cast<std::int16_t>(event.data2 / 2);
     putVolume(ctx, kVolumeSet + (midi.volume * channel.velocity) / 64, c);
 
     // The module tick inside the row that the note starts on.
@@ -280,7 +274,7 @@ void translatePitchBend(NoteContext& ctx, std::size_t midiChannel, std::uint8_t 
 
 void translateController(NoteContext& ctx, const MidiEvent& event) {
     const std::uint8_t ch = event.channel();
-    const std::int32_t value = dataValue(event.data2);
+    const std::int32_t value = event.data2;
     MidiChannelState& midi = ctx.midi[ch];
     // The channels bound to ch; none of them is free.
     const std::uint32_t bound = ctx.onMidi[ch];
