@@ -20,7 +20,8 @@
 // once each, and writing a file of the module's size into the same folder
 // (nothing is synced). Each case runs in a freshly started process, so its
 // peak resident size (getrusage of the child) is its own; the budget column
-// is the module's size + 16 MiB.
+// is the module's size + 16 MiB. A second table splits each median
+// conversion into its stages (MIDI reading, then the converter's stages).
 //
 // The patch map takes the "N file" lines of bank 0 and drumset 0 of the
 // configuration, the first instrument of each GF1 patch standing for its
@@ -233,18 +234,21 @@ Piece makeSparsePiece(double minutes) {
 }
 
 // What a measuring process found, handed to the parent through a pipe.
+constexpr std::size_t kStageCount = 1 + std::size(kStagesAfterReading);
+
 struct Figures {
     std::size_t midiBytes = 0;
     std::size_t outputBytes = 0;
     unsigned patterns = 0;
     unsigned channels = 0;
     unsigned instruments = 0;
-    unsigned patchFiles = 0;     // distinct patch files the conversion opened
-    std::size_t patchBytes = 0;  // their total size
-    double median = 0;           // conversion, seconds
-    double ioFloor = 0;          // median I/O floor, seconds
-    long basePeakKiB = 0;        // high-water mark before the first conversion
-    long peakKiB = 0;            // high-water mark of the whole process
+    unsigned patchFiles = 0;          // distinct patch files the conversion opened
+    std::size_t patchBytes = 0;       // their total size
+    double median = 0;                // conversion, seconds
+    double ioFloor = 0;               // median I/O floor, seconds
+    long basePeakKiB = 0;             // high-water mark before the first conversion
+    long peakKiB = 0;                 // high-water mark of the whole process
+    double stages[kStageCount] = {};  // seconds of each stage in the median conversion
 };
 
 double median(std::vector<double> times) {
@@ -293,7 +297,8 @@ bool writeFile(const std::string& path, const Bytes& bytes) {
 // its bytes are given back once the events are read; the module goes through
 // a FileSink into a new file that is closed at the end.
 bool convertFile(RunState& run, const std::string& midiPath, const std::string& outPath,
-                 Figures& fig, std::set<std::string>& patchPaths) {
+                 Figures& fig, std::set<std::string>& patchPaths, double (&stages)[kStageCount]) {
+    auto start = std::chrono::steady_clock::now();
     FileBytes midi;
     int errorNumber = 0;
     if (!readWholeFile(midiPath, midi, errorNumber)) return false;
@@ -306,7 +311,12 @@ bool convertFile(RunState& run, const std::string& midiPath, const std::string& 
     ByteReader in(midi);
     Status status = readMidiFile(run, in, file, out);
     FileBytes().swap(midi);
-    if (status == Status::Ok) status = runStagesAfterReading(run, file, sink, out);
+    stages[0] = secondsSince(start);
+    for (std::size_t i = 0; i < std::size(kStagesAfterReading) && status == Status::Ok; ++i) {
+        start = std::chrono::steady_clock::now();
+        status = kStagesAfterReading[i].run(run, file, sink, out);
+        stages[i + 1] = secondsSince(start);
+    }
     const bool converted = status == Status::Ok && sink.ok();
     const bool closed = std::fclose(f) == 0;
     fig.outputBytes = static_cast<std::size_t>(sink.written());
@@ -354,13 +364,16 @@ bool measureFile(RunState& run, const std::string& midiPath, Figures& fig) {
     const std::string outPath = midiPath + ".xm";
     const std::string floorPath = midiPath + ".floor";
     std::vector<double> times, floors;
+    std::vector<std::vector<double>> stages(kRuns, std::vector<double>(kStageCount));
     std::set<std::string> patchPaths;
     bool ok = true;
     for (int i = 0; i < kRuns && ok; ++i) {
         std::remove(outPath.c_str());
         const auto start = std::chrono::steady_clock::now();
-        ok = convertFile(run, midiPath, outPath, fig, patchPaths);
+        double runStages[kStageCount] = {};
+        ok = convertFile(run, midiPath, outPath, fig, patchPaths, runStages);
         times.push_back(secondsSince(start));
+        std::copy(std::begin(runStages), std::end(runStages), stages[times.size() - 1].begin());
         double floorTime = 0;
         ok = ok && ioFloorOnce(midiPath, patchPaths, floorPath, fig, floorTime);
         floors.push_back(floorTime);
@@ -368,6 +381,10 @@ bool measureFile(RunState& run, const std::string& midiPath, Figures& fig) {
     std::remove(outPath.c_str());
     std::remove(floorPath.c_str());
     fig.median = median(times);
+    // The stages of the conversion whose time is the median.
+    const auto at =
+        static_cast<std::size_t>(std::find(times.begin(), times.end(), fig.median) - times.begin());
+    std::copy(stages[at].begin(), stages[at].end(), fig.stages);
     fig.ioFloor = median(floors);
     fig.patchFiles = static_cast<unsigned>(patchPaths.size());
     return ok;
@@ -574,6 +591,15 @@ int main(int argc, char** argv) {
             return 1;
         }
         printRow(c);
+    }
+    std::printf("\n%-15s %12s", "stage ms", "read MIDI");
+    for (const Stage& stage : kStagesAfterReading) std::printf(" %14s", stage.name);
+    std::printf("\n");
+    for (const Case& c : cases) {
+        std::printf("%-15s", c.name.c_str());
+        for (std::size_t i = 0; i < kStageCount; ++i)
+            std::printf(" %*.2f", i == 0 ? 12 : 14, c.fig.stages[i] * 1000.0);
+        std::printf("\n");
     }
     std::printf(
         "\ndoubling ratio (time of the piece twice as long / the piece): dense %.2f, "

@@ -234,15 +234,28 @@ Status runStages(RunState& run, FileState& file, ByteReader& in, ByteSink& sink,
     return status == Status::Ok ? runStagesAfterReading(run, file, sink, out) : status;
 }
 
+const Stage kStagesAfterReading[7] = {
+    {"scan", [](RunState& r, FileState& f, ByteSink&, Console& o) { return scanTracks(r, f, o); }},
+    {"timing",
+     [](RunState& r, FileState& f, ByteSink&, Console& o) { return chooseTiming(r, f, o); }},
+    {"load patches",
+     [](RunState& r, FileState& f, ByteSink&, Console& o) { return initPatches(r, f, o); }},
+    {"pre-convert",
+     [](RunState& r, FileState& f, ByteSink&, Console& o) { return preconvertTracks(r, f, o); }},
+    {"header + notes",
+     [](RunState& r, FileState& f, ByteSink&, Console& o) { return fillModuleHeader(r, f, o); }},
+    {"write score",
+     [](RunState& r, FileState& f, ByteSink& s, Console& o) { return writeScore(r, f, s, o); }},
+    {"write patches",
+     [](RunState& r, FileState& f, ByteSink& s, Console& o) { return writePatches(r, f, s, o); }},
+};
+
 Status runStagesAfterReading(RunState& run, FileState& file, ByteSink& sink, Console& out) {
-    Status status = scanTracks(run, file, out);
-    if (status == Status::Ok) status = chooseTiming(run, file, out);
-    if (status == Status::Ok) status = initPatches(run, file, out);
-    if (status == Status::Ok) status = preconvertTracks(run, file, out);
-    if (status == Status::Ok) status = fillModuleHeader(run, file, out);
-    if (status == Status::Ok) status = writeScore(run, file, sink, out);
-    if (status == Status::Ok) status = writePatches(run, file, sink, out);
-    return status;
+    for (const Stage& stage : kStagesAfterReading) {
+        const Status status = stage.run(run, file, sink, out);
+        if (status != Status::Ok) return status;
+    }
+    return Status::Ok;
 }
 
 int runConverter(const std::vector<std::string>& args, StdConsole& console) {

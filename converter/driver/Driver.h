@@ -17,6 +17,14 @@ Status runStages(RunState& run, FileState& file, ByteReader& in, ByteSink& sink,
 // MIDI file's bytes are no longer needed by then.
 Status runStagesAfterReading(RunState& run, FileState& file, ByteSink& sink, Console& out);
 
+// The stages after the MIDI reader, in their order, each with a short name
+// (the benchmark times them one by one).
+struct Stage {
+    const char* name;
+    Status (*run)(RunState& run, FileState& file, ByteSink& sink, Console& out);
+};
+extern const Stage kStagesAfterReading[7];
+
 // Runs the whole converter for the given command-line words (word 0 is the
 // program name). Returns the process exit status: 0 when every named file was
 // converted, 1 when any file was skipped or a stage failed, 3 on abort.
