@@ -89,8 +89,8 @@ void setMemoryFileSource(MemoryFileSource source);
 
 // One input file read in byte ranges: served by the memory source when it
 // holds the path, read whole first when it is not a regular file, and
-// otherwise read range by range with unbuffered seeks, so that only the bytes
-// asked for are read.
+// otherwise read range by range with positioned reads (one system call a
+// range, no stdio buffer), so that only the bytes asked for are read.
 class RangeFile {
   public:
     RangeFile() = default;
@@ -104,9 +104,13 @@ class RangeFile {
     // Reads n bytes at offset into `to`. Returns false when they are not all
     // there: errorNumber is then the system error, or 0 when the file ended first.
     bool read(std::size_t offset, std::uint8_t* to, std::size_t n, int& errorNumber);
+    // Reads up to n bytes at offset into `to`, fewer where the file ends;
+    // returns the count, or false with errorNumber set on a system error.
+    bool readSome(std::size_t offset, std::uint8_t* to, std::size_t n, std::size_t& count,
+                  int& errorNumber);
 
   private:
-    std::FILE* file_ = nullptr;
+    int fd_ = -1;
     FileBytes whole_;
     std::size_t size_ = 0;
 };

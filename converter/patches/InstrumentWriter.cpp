@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
 
 #include "base/Alloc.h"
@@ -57,11 +56,15 @@ Status checkSampleData(const InstrumentRecord& instrument, std::size_t size,
     return Status::Ok;
 }
 
-// A block that is filled completely before it is read, so it is not cleared
-// first. Failure ends the process like allocOrAbort.
-std::unique_ptr<std::uint8_t[]> blockOrAbort(std::size_t n, Console& out) {
+// Makes `buffer` hold at least n bytes for data that fills them before they
+// are read: what it held is not kept and nothing is cleared. One buffer
+// serves every instrument, so its pages are only faulted in once. Failure
+// ends the process like allocOrAbort.
+void growBlockOrAbort(FileBytes& buffer, std::size_t n, Console& out) {
+    if (n <= buffer.size()) return;
     try {
-        return std::make_unique_for_overwrite<std::uint8_t[]>(n);
+        buffer.clear();
+        buffer.resize(n);
     } catch (const std::bad_alloc&) {
         out.print("\nmalloc(): failed to allocate %lu bytes\n", static_cast<unsigned long>(n));
         abortProcess(out);
@@ -70,8 +73,8 @@ std::unique_ptr<std::uint8_t[]> blockOrAbort(std::size_t n, Console& out) {
 
 // Reads the data of every used sample, one after the other in sample order,
 // into `data`; only those byte ranges of the patch are read.
-Status readUsedSamples(const InstrumentRecord& instrument, const std::string& path,
-                       std::unique_ptr<std::uint8_t[]>& data, Console& out) {
+Status readUsedSamples(const InstrumentRecord& instrument, const std::string& path, FileBytes& data,
+                       Console& out) {
     RangeFile file;
     int errorNumber = 0;
     if (!file.open(path, errorNumber)) {
@@ -82,8 +85,8 @@ Status readUsedSamples(const InstrumentRecord& instrument, const std::string& pa
     std::size_t total = 0;
     for (const auto& sample : instrument.samples)
         if (sample.used) total += sample.byteLength;
-    if (status == Status::Ok) data = blockOrAbort(total, out);
-    std::uint8_t* to = data.get();
+    if (status == Status::Ok) growBlockOrAbort(data, total, out);
+    std::uint8_t* to = data.data();
     for (const auto& sample : instrument.samples) {
         if (status != Status::Ok || !sample.used || sample.byteLength == 0) continue;
         if (file.read(sample.dataOffset, to, sample.byteLength, errorNumber)) {
@@ -172,8 +175,8 @@ void writeInstrumentHeader(InstrumentRecord& instrument, ByteSink& sink) {
     }
 }
 
-Status writeInstrument(const RunState& run, FileState& file, std::size_t index, ByteSink& sink,
-                       Console& out) {
+Status writeInstrument(const RunState& run, FileState& file, std::size_t index, FileBytes& buffer,
+                       ByteSink& sink, Console& out) {
     InstrumentRecord& instrument = file.instruments[index];
     // The loader keeps the index of the map entry the instrument came from.
     const PatchMapEntry* entry = &run.patchMap[instrument.mapIndex];
@@ -185,11 +188,10 @@ Status writeInstrument(const RunState& run, FileState& file, std::size_t index, 
 
     // The samples are converted in place where they were read and written
     // from there.
-    std::unique_ptr<std::uint8_t[]> bytes;
-    const Status status = readUsedSamples(instrument, entry->patchPath, bytes, out);
+    const Status status = readUsedSamples(instrument, entry->patchPath, buffer, out);
     if (status != Status::Ok) return status;
     std::vector<std::span<const std::uint8_t>> data;
-    std::uint8_t* next = bytes.get();
+    std::uint8_t* next = buffer.data();
     for (auto& sample : instrument.samples) {
         if (!sample.used) continue;
         const std::span<std::uint8_t> block(next, sample.byteLength);
@@ -203,8 +205,9 @@ Status writeInstrument(const RunState& run, FileState& file, std::size_t index, 
 
 Status writePatches(const RunState& run, FileState& file, ByteSink& sink, Console& out) {
     out.print("Writing patches");
+    FileBytes buffer;
     for (std::size_t index = 0; index < file.instruments.size(); ++index) {
-        const Status status = writeInstrument(run, file, index, sink, out);
+        const Status status = writeInstrument(run, file, index, buffer, sink, out);
         if (status != Status::Ok) return status;
         if (!sink.ok()) {
             out.systemError("ERROR", sink.error());
