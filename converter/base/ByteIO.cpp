@@ -194,6 +194,11 @@ bool ByteSink::write(const void* data, std::size_t n) {
     return true;
 }
 
+bool StreamBuffer::attachTo(std::FILE* file) {
+    if (!bytes_) bytes_ = std::make_unique_for_overwrite<char[]>(kBytes);
+    return std::setvbuf(file, bytes_.get(), _IOFBF, kBytes) == 0;
+}
+
 bool FileSink::doWrite(const void* data, std::size_t n, int& errorNumber) {
     errno = 0;
     if (std::fwrite(data, 1, n, file_) == n) return true;

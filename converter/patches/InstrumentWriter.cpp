@@ -56,6 +56,14 @@ Status checkSampleData(const InstrumentRecord& instrument, std::size_t size,
     return Status::Ok;
 }
 
+// The data bytes of the samples that are written.
+std::size_t usedBytes(const InstrumentRecord& instrument) {
+    std::size_t total = 0;
+    for (const auto& sample : instrument.samples)
+        if (sample.used) total += sample.byteLength;
+    return total;
+}
+
 // Makes `buffer` hold at least n bytes for data that fills them before they
 // are read: what it held is not kept and nothing is cleared. One buffer
 // serves every instrument, so its pages are only faulted in once. Failure
@@ -82,10 +90,7 @@ Status readUsedSamples(const InstrumentRecord& instrument, const std::string& pa
         return Status::Failed;
     }
     Status status = checkSampleData(instrument, file.size(), path, out);
-    std::size_t total = 0;
-    for (const auto& sample : instrument.samples)
-        if (sample.used) total += sample.byteLength;
-    if (status == Status::Ok) growBlockOrAbort(data, total, out);
+    if (status == Status::Ok) growBlockOrAbort(data, usedBytes(instrument), out);
     std::uint8_t* to = data.data();
     for (const auto& sample : instrument.samples) {
         if (status != Status::Ok || !sample.used || sample.byteLength == 0) continue;
@@ -205,7 +210,18 @@ Status writeInstrument(const RunState& run, FileState& file, std::size_t index, 
 
 Status writePatches(const RunState& run, FileState& file, ByteSink& sink, Console& out) {
     out.print("Writing patches");
+    // One buffer, sized for the largest instrument at once, so that its pages
+    // are faulted in once. Where that much cannot be had, each instrument
+    // asks for its own size and reports its own failure.
     FileBytes buffer;
+    std::size_t largest = 0;
+    for (const auto& instrument : file.instruments)
+        largest = std::max(largest, usedBytes(instrument));
+    try {
+        buffer.resize(largest);
+    } catch (const std::bad_alloc&) {
+        buffer = FileBytes();
+    }
     for (std::size_t index = 0; index < file.instruments.size(); ++index) {
         const Status status = writeInstrument(run, file, index, buffer, sink, out);
         if (status != Status::Ok) return status;
