@@ -80,31 +80,37 @@ void growBlockOrAbort(FileBytes& buffer, std::size_t n, Console& out) {
 }
 
 // Reads the data of every used sample, one after the other in sample order,
-// into `data`; only those byte ranges of the patch are read.
-Status readUsedSamples(const InstrumentRecord& instrument, const std::string& path, FileBytes& data,
-                       Console& out) {
+// into `buffer` (only those byte ranges of the patch are read) and converts
+// each right after reading it, while it is still in the cache. `converted`
+// gets the converted data of each.
+Status readAndConvertSamples(InstrumentRecord& instrument, const std::string& path,
+                             const ConversionSettings& settings, FileBytes& buffer,
+                             std::vector<std::span<const std::uint8_t>>& converted, Console& out) {
     RangeFile file;
     int errorNumber = 0;
     if (!file.open(path, errorNumber)) {
         out.systemError(path, errorNumber);
         return Status::Failed;
     }
-    Status status = checkSampleData(instrument, file.size(), path, out);
-    if (status == Status::Ok) growBlockOrAbort(data, usedBytes(instrument), out);
-    std::uint8_t* to = data.data();
-    for (const auto& sample : instrument.samples) {
-        if (status != Status::Ok || !sample.used || sample.byteLength == 0) continue;
-        if (file.read(sample.dataOffset, to, sample.byteLength, errorNumber)) {
-            to += sample.byteLength;
-        } else if (errorNumber != 0) {
-            out.systemError(path, errorNumber);
-            status = Status::Failed;
-        } else {
+    const Status status = checkSampleData(instrument, file.size(), path, out);
+    if (status != Status::Ok) return status;
+    growBlockOrAbort(buffer, usedBytes(instrument), out);
+    std::uint8_t* to = buffer.data();
+    for (auto& sample : instrument.samples) {
+        if (!sample.used) continue;
+        const std::span<std::uint8_t> block(to, sample.byteLength);
+        if (!file.read(sample.dataOffset, block.data(), block.size(), errorNumber)) {
+            if (errorNumber != 0) {
+                out.systemError(path, errorNumber);
+                return Status::Failed;
+            }
             out.print("\n    ERROR: Sample data of patch file %s cannot be read!\n", path.c_str());
-            status = Status::Abort;
+            return Status::Abort;
         }
+        to += block.size();
+        converted.push_back(convertSampleData(sample, block, settings));
     }
-    return status;
+    return Status::Ok;
 }
 
 void putName(std::vector<std::uint8_t>& out, const std::array<char, 22>& name) {
@@ -193,16 +199,10 @@ Status writeInstrument(const RunState& run, FileState& file, std::size_t index, 
 
     // The samples are converted in place where they were read and written
     // from there.
-    const Status status = readUsedSamples(instrument, entry->patchPath, buffer, out);
-    if (status != Status::Ok) return status;
     std::vector<std::span<const std::uint8_t>> data;
-    std::uint8_t* next = buffer.data();
-    for (auto& sample : instrument.samples) {
-        if (!sample.used) continue;
-        const std::span<std::uint8_t> block(next, sample.byteLength);
-        next += sample.byteLength;
-        data.push_back(convertSampleData(sample, block, run.settings));
-    }
+    const Status status =
+        readAndConvertSamples(instrument, entry->patchPath, run.settings, buffer, data, out);
+    if (status != Status::Ok) return status;
     sink.write(instrumentHeaderBytes(instrument));
     for (const auto& block : data) sink.write(block.data(), block.size());
     return Status::Ok;
