@@ -105,8 +105,9 @@ class RangeFile {
     // Reads n bytes at offset into `to`. Returns false when they are not all
     // there: errorNumber is then the system error, or 0 when the file ended first.
     bool read(std::size_t offset, std::uint8_t* to, std::size_t n, int& errorNumber);
-    // Reads up to n bytes at offset into `to`, fewer where the file ends;
-    // returns the count, or false with errorNumber set on a system error.
+    // Reads up to n bytes at offset into `to`, fewer where the file ends, and
+    // sets count to the bytes read. Returns false with errorNumber set on a
+    // system error.
     bool readSome(std::size_t offset, std::uint8_t* to, std::size_t n, std::size_t& count,
                   int& errorNumber);
 
@@ -138,8 +139,8 @@ class ByteSink {
 
 // A buffer that lets a stream written in many pieces go out in few large
 // writes: the kernel takes 256 KiB in one write far more cheaply than in 64
-// writes of the default 4 KiB. It must outlive every use of the stream it
-// is given to, its closing included.
+// writes of the default 4 KiB. It serves one stream and must outlive every
+// use of it, its closing included.
 class StreamBuffer {
   public:
     static constexpr std::size_t kBytes = std::size_t{1} << 18;
