@@ -302,8 +302,10 @@ bool convertFile(RunState& run, const std::string& midiPath, const std::string& 
     FileBytes midi;
     int errorNumber = 0;
     if (!readWholeFile(midiPath, midi, errorNumber)) return false;
+    StreamBuffer streamBuffer;  // the converter's buffer for its temporary output file
     std::FILE* f = std::fopen(outPath.c_str(), "wb");
     if (!f) return false;
+    streamBuffer.attachTo(f);
     FileState file;
     NullConsole out;
     FileSink sink(f);

@@ -47,6 +47,16 @@ PatchBuilder oneWavePatch(const PatchWave& wave = PatchWave::pcm8({0, 1, 2, 3}))
     return patch;
 }
 
+// Two waves of 5000 bytes: the loader reads a file in windows of 4 KiB, so
+// the second wave's header lies outside the first window.
+PatchBuilder twoLongWaves() {
+    PatchBuilder patch;
+    patch.instrument(0)
+        .wave(PatchWave::pcm8(std::vector<int>(5000, 1)).named("one"))
+        .wave(PatchWave::pcm8(std::vector<int>(5000, 2)).named("two").loop(10, 4000));
+    return patch;
+}
+
 TEST(PatchLoader, UnmappedInstrumentIsDroppedAndLaterNumbersCloseUp) {
     Patches p;
     const PatchBuilder patch = oneWavePatch();
@@ -76,6 +86,8 @@ TEST(PatchLoader, BrokenPatchFilesEndTheProcess) {
     // The good patch with one byte changed (patch header 129 bytes, instrument
     // 63, layer 47, then the wave's header with its size at offset 8).
     const test::PatchBytes good = oneWavePatch().bytes();
+    test::PatchBytes cutInSecondHeader = twoLongWaves().bytes();
+    cutInSecondHeader.resize(129 + 63 + 47 + 96 + 5000 + 50);
     const auto with = [&good](std::size_t offset, unsigned char value) {
         test::PatchBytes changed = good;
         changed[offset] = value;
@@ -90,7 +102,9 @@ TEST(PatchLoader, BrokenPatchFilesEndTheProcess) {
         {"unknown header", with(8, '2'), invalid},  // GF1PATCH210
         {"wave size past the end", with(129 + 63 + 47 + 9, 3), invalid},
         {"wanted instrument absent", instrument1(std::nullopt), absent},
+        {"second wave's header cut short", cutInSecondHeader, invalid},
     };
+    const PatchBuilder placeholder = oneWavePatch();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Patches p;
@@ -98,7 +112,25 @@ TEST(PatchLoader, BrokenPatchFilesEndTheProcess) {
         EXPECT_EQ(readPatchInstrument(p.run, p.file, 0, 0, "x.pat", c.bytes, p.out), Status::Abort);
         EXPECT_TRUE(p.out.out.starts_with("\n    ERROR: Patch file x.pat ")) << p.out.out;
         EXPECT_TRUE(p.out.out.ends_with(c.message)) << p.out.out;
+        // The same bytes as a file, which the loader reads a window at a time.
+        Patches fromFile;
+        fromFile.use(0, &placeholder);
+        fromFile.dir.write("p0.pat", c.bytes);
+        EXPECT_EQ(initPatches(fromFile.run, fromFile.file, fromFile.out), Status::Abort);
+        EXPECT_TRUE(fromFile.out.out.ends_with(c.message)) << fromFile.out.out;
     }
+}
+
+TEST(PatchLoader, FileReadInWindowsGivesTheSameWaves) {
+    Patches p;
+    const PatchBuilder patch = twoLongWaves();
+    p.use(0, &patch);
+    ASSERT_EQ(initPatches(p.run, p.file, p.out), Status::Ok);
+    const auto& waves = p.file.instruments[0].samples;
+    ASSERT_EQ(waves.size(), 2u);
+    EXPECT_EQ(waves[1].dataOffset, 129u + 63 + 47 + 2 * 96 + 5000);
+    EXPECT_EQ(std::string(waves[1].name.data()), "two");
+    EXPECT_EQ(waves[1].loopLength, 3990u);
 }
 
 TEST(PatchLoader, HighestAllowedSampleRate) {

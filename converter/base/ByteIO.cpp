@@ -1,6 +1,8 @@
 #include "base/ByteIO.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -124,7 +126,7 @@ bool readWholeFile(const std::string& path, FileBytes& out, int& errorNumber) {
 }
 
 RangeFile::~RangeFile() {
-    if (file_) std::fclose(file_);
+    if (fd_ >= 0) ::close(fd_);
 }
 
 bool RangeFile::open(const std::string& path, int& errorNumber) {
@@ -132,37 +134,52 @@ bool RangeFile::open(const std::string& path, int& errorNumber) {
         size_ = whole_.size();
         return true;
     }
-    file_ = std::fopen(path.c_str(), "rb");
-    if (!file_) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) {
         errorNumber = errno;
         return false;
     }
     struct stat info {};
-    if (fstat(fileno(file_), &info) == 0 && S_ISREG(info.st_mode)) {
-        std::setvbuf(file_, nullptr, _IONBF, 0);
+    if (fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) {
         size_ = static_cast<std::size_t>(info.st_size);
         return true;
     }
-    std::fclose(file_);
-    file_ = nullptr;
+    ::close(fd_);
+    fd_ = -1;
     if (!readWholeFile(path, whole_, errorNumber)) return false;
     size_ = whole_.size();
     return true;
 }
 
-bool RangeFile::read(std::size_t offset, std::uint8_t* to, std::size_t n, int& errorNumber) {
-    errorNumber = 0;
-    if (!file_) {
-        if (offset > whole_.size() || n > whole_.size() - offset) return false;
-        std::copy_n(whole_.data() + offset, n, to);
+bool RangeFile::readSome(std::size_t offset, std::uint8_t* to, std::size_t n, std::size_t& count,
+                         int& errorNumber) {
+    count = 0;
+    if (fd_ < 0) {
+        if (offset < whole_.size()) {
+            count = std::min(n, whole_.size() - offset);
+            std::copy_n(whole_.data() + offset, count, to);
+        }
         return true;
     }
-    if (fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0 &&
-        std::fread(to, 1, n, file_) == n)
-        return true;
+    // A read may return less than asked before the end; only 0 means the end.
+    while (count < n) {
+        const ssize_t got = ::pread(fd_, to + count, n - count, static_cast<off_t>(offset + count));
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            errorNumber = errno ? errno : EIO;
+            return false;
+        }
+        count += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool RangeFile::read(std::size_t offset, std::uint8_t* to, std::size_t n, int& errorNumber) {
+    errorNumber = 0;
+    std::size_t count = 0;
     // An error is reported as such; a file that has become shorter lacks the data.
-    if (std::ferror(file_)) errorNumber = errno ? errno : EIO;
-    return false;
+    return readSome(offset, to, n, count, errorNumber) && count == n;
 }
 
 bool ByteSink::write(const void* data, std::size_t n) {
@@ -175,6 +192,11 @@ bool ByteSink::write(const void* data, std::size_t n) {
     }
     written_ += n;
     return true;
+}
+
+bool StreamBuffer::attachTo(std::FILE* file) {
+    if (!bytes_) bytes_ = std::make_unique_for_overwrite<char[]>(kBytes);
+    return std::setvbuf(file, bytes_.get(), _IOFBF, kBytes) == 0;
 }
 
 bool FileSink::doWrite(const void* data, std::size_t n, int& errorNumber) {

@@ -125,6 +125,9 @@ class PendingOutput {
             discard();
             return false;
         }
+        // Only the temporary file gets the large buffer: a device keeps the
+        // stream's own, so a write it refuses is met where it always was.
+        buffer_.attachTo(file_);
         setAbortCleanupPath(temp_.c_str());
         return true;
     }
@@ -169,6 +172,7 @@ class PendingOutput {
   private:
     std::string name_;
     std::string temp_;
+    StreamBuffer buffer_;  // outlives file_: the destructor closes it first
     std::FILE* file_ = nullptr;
 };
 

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
 
 #include "base/Alloc.h"
@@ -57,11 +56,23 @@ Status checkSampleData(const InstrumentRecord& instrument, std::size_t size,
     return Status::Ok;
 }
 
-// A block that is filled completely before it is read, so it is not cleared
-// first. Failure ends the process like allocOrAbort.
-std::unique_ptr<std::uint8_t[]> blockOrAbort(std::size_t n, Console& out) {
+// The data bytes of the samples that are written.
+std::size_t usedBytes(const InstrumentRecord& instrument) {
+    std::size_t total = 0;
+    for (const auto& sample : instrument.samples)
+        if (sample.used) total += sample.byteLength;
+    return total;
+}
+
+// Makes `buffer` hold at least n bytes for data that fills them before they
+// are read: what it held is not kept and nothing is cleared. One buffer
+// serves every instrument, so its pages are only faulted in once. Failure
+// ends the process like allocOrAbort.
+void growBlockOrAbort(FileBytes& buffer, std::size_t n, Console& out) {
+    if (n <= buffer.size()) return;
     try {
-        return std::make_unique_for_overwrite<std::uint8_t[]>(n);
+        buffer.clear();
+        buffer.resize(n);
     } catch (const std::bad_alloc&) {
         out.print("\nmalloc(): failed to allocate %lu bytes\n", static_cast<unsigned long>(n));
         abortProcess(out);
@@ -69,34 +80,37 @@ std::unique_ptr<std::uint8_t[]> blockOrAbort(std::size_t n, Console& out) {
 }
 
 // Reads the data of every used sample, one after the other in sample order,
-// into `data`; only those byte ranges of the patch are read.
-Status readUsedSamples(const InstrumentRecord& instrument, const std::string& path,
-                       std::unique_ptr<std::uint8_t[]>& data, Console& out) {
+// into `buffer` (only those byte ranges of the patch are read) and converts
+// each right after reading it, while it is still in the cache. `converted`
+// gets the converted data of each.
+Status readAndConvertSamples(InstrumentRecord& instrument, const std::string& path,
+                             const ConversionSettings& settings, FileBytes& buffer,
+                             std::vector<std::span<const std::uint8_t>>& converted, Console& out) {
     RangeFile file;
     int errorNumber = 0;
     if (!file.open(path, errorNumber)) {
         out.systemError(path, errorNumber);
         return Status::Failed;
     }
-    Status status = checkSampleData(instrument, file.size(), path, out);
-    std::size_t total = 0;
-    for (const auto& sample : instrument.samples)
-        if (sample.used) total += sample.byteLength;
-    if (status == Status::Ok) data = blockOrAbort(total, out);
-    std::uint8_t* to = data.get();
-    for (const auto& sample : instrument.samples) {
-        if (status != Status::Ok || !sample.used || sample.byteLength == 0) continue;
-        if (file.read(sample.dataOffset, to, sample.byteLength, errorNumber)) {
-            to += sample.byteLength;
-        } else if (errorNumber != 0) {
-            out.systemError(path, errorNumber);
-            status = Status::Failed;
-        } else {
+    const Status status = checkSampleData(instrument, file.size(), path, out);
+    if (status != Status::Ok) return status;
+    growBlockOrAbort(buffer, usedBytes(instrument), out);
+    std::uint8_t* to = buffer.data();
+    for (auto& sample : instrument.samples) {
+        if (!sample.used) continue;
+        const std::span<std::uint8_t> block(to, sample.byteLength);
+        if (!file.read(sample.dataOffset, block.data(), block.size(), errorNumber)) {
+            if (errorNumber != 0) {
+                out.systemError(path, errorNumber);
+                return Status::Failed;
+            }
             out.print("\n    ERROR: Sample data of patch file %s cannot be read!\n", path.c_str());
-            status = Status::Abort;
+            return Status::Abort;
         }
+        to += block.size();
+        converted.push_back(convertSampleData(sample, block, settings));
     }
-    return status;
+    return Status::Ok;
 }
 
 void putName(std::vector<std::uint8_t>& out, const std::array<char, 22>& name) {
@@ -172,8 +186,8 @@ void writeInstrumentHeader(InstrumentRecord& instrument, ByteSink& sink) {
     }
 }
 
-Status writeInstrument(const RunState& run, FileState& file, std::size_t index, ByteSink& sink,
-                       Console& out) {
+Status writeInstrument(const RunState& run, FileState& file, std::size_t index, FileBytes& buffer,
+                       ByteSink& sink, Console& out) {
     InstrumentRecord& instrument = file.instruments[index];
     // The loader keeps the index of the map entry the instrument came from.
     const PatchMapEntry* entry = &run.patchMap[instrument.mapIndex];
@@ -185,17 +199,10 @@ Status writeInstrument(const RunState& run, FileState& file, std::size_t index, 
 
     // The samples are converted in place where they were read and written
     // from there.
-    std::unique_ptr<std::uint8_t[]> bytes;
-    const Status status = readUsedSamples(instrument, entry->patchPath, bytes, out);
-    if (status != Status::Ok) return status;
     std::vector<std::span<const std::uint8_t>> data;
-    std::uint8_t* next = bytes.get();
-    for (auto& sample : instrument.samples) {
-        if (!sample.used) continue;
-        const std::span<std::uint8_t> block(next, sample.byteLength);
-        next += sample.byteLength;
-        data.push_back(convertSampleData(sample, block, run.settings));
-    }
+    const Status status =
+        readAndConvertSamples(instrument, entry->patchPath, run.settings, buffer, data, out);
+    if (status != Status::Ok) return status;
     sink.write(instrumentHeaderBytes(instrument));
     for (const auto& block : data) sink.write(block.data(), block.size());
     return Status::Ok;
@@ -203,8 +210,20 @@ Status writeInstrument(const RunState& run, FileState& file, std::size_t index, 
 
 Status writePatches(const RunState& run, FileState& file, ByteSink& sink, Console& out) {
     out.print("Writing patches");
+    // One buffer, sized for the largest instrument at once, so that its pages
+    // are faulted in once. Where that much cannot be had, each instrument
+    // asks for its own size and reports its own failure.
+    FileBytes buffer;
+    std::size_t largest = 0;
+    for (const auto& instrument : file.instruments)
+        largest = std::max(largest, usedBytes(instrument));
+    try {
+        buffer.resize(largest);
+    } catch (const std::bad_alloc&) {
+        buffer = FileBytes();
+    }
     for (std::size_t index = 0; index < file.instruments.size(); ++index) {
-        const Status status = writeInstrument(run, file, index, sink, out);
+        const Status status = writeInstrument(run, file, index, buffer, sink, out);
         if (status != Status::Ok) return status;
         if (!sink.ok()) {
             out.systemError("ERROR", sink.error());

@@ -1,6 +1,7 @@
 // The "Initializing Patches" stage: reads the GF1 patch of every module
-// instrument into its InstrumentRecord (headers only; the wave data is read
-// again by the instrument writer from the recorded offsets).
+// instrument into its InstrumentRecord. Only the records are read; the wave
+// data between them is skipped unread (its presence is checked against the
+// file's size) and read by the instrument writer from the recorded offsets.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -38,6 +39,98 @@ constexpr std::uint16_t kMaxSampleVolume = 64;
 // more waves than that.
 constexpr std::size_t kMaxWavesPerInstrument = 255;
 
+// How much of a patch file one read brings in: the records up to the first
+// wave's data, or one wave header with what follows it.
+constexpr std::size_t kPatchWindowBytes = 4096;
+
+// Reads the records of a patch, either from bytes in memory or from a file
+// through a window that is refilled where the next record starts, so the
+// wave data between records is never read. Reads past the end behave like
+// ByteReader's: they give zeros, stop at the end and set a sticky failure.
+class PatchReader {
+  public:
+    explicit PatchReader(std::span<const std::uint8_t> bytes)
+        : window_(bytes), size_(bytes.size()) {}
+    explicit PatchReader(RangeFile& file) : file_(&file), size_(file.size()) {}
+
+    bool ok() const { return !failed_; }
+    // The system error of a failed file read, 0 when there was none.
+    int ioError() const { return ioError_; }
+    std::size_t position() const { return pos_; }
+    std::size_t remaining() const { return size_ - pos_; }
+
+    std::uint8_t readU8() {
+        std::uint8_t b[1];
+        return readBytes(b, sizeof b) ? b[0] : 0;
+    }
+    std::uint16_t readU16LE() {
+        std::uint8_t b[2];
+        return readBytes(b, sizeof b) ? static_cast<std::uint16_t>(b[0] | (b[1] << 8)) : 0;
+    }
+    std::uint32_t readU32LE() {
+        std::uint8_t b[4];
+        if (!readBytes(b, sizeof b)) return 0;
+        return static_cast<std::uint32_t>(b[0] | (b[1] << 8) | (b[2] << 16)) |
+               (static_cast<std::uint32_t>(b[3]) << 24);
+    }
+
+    // Copies n bytes; on a short read copies what is there, zero-fills the rest and fails.
+    bool readBytes(void* out, std::size_t n) {
+        auto* to = static_cast<std::uint8_t*>(out);
+        const std::size_t have = fetch(to, std::min(n, remaining()));
+        std::fill(to + have, to + n, std::uint8_t{0});
+        pos_ += have;
+        if (have < n) fail();
+        return have == n;
+    }
+    // Moves forward n bytes, which must be there; nothing is read.
+    bool skip(std::size_t n) {
+        if (n > remaining()) return fail();
+        pos_ += n;
+        return true;
+    }
+
+  private:
+    bool fail() {
+        pos_ = size_;
+        failed_ = true;
+        return false;
+    }
+
+    // Copies up to n bytes from the current position; fewer only when the
+    // file has become shorter or cannot be read.
+    std::size_t fetch(std::uint8_t* to, std::size_t n) {
+        const bool inWindow = pos_ >= windowStart_ && n <= window_.size() &&
+                              pos_ - windowStart_ <= window_.size() - n;
+        if (!inWindow && file_) refill(std::max(n, kPatchWindowBytes));
+        if (pos_ < windowStart_ || pos_ - windowStart_ > window_.size()) return 0;
+        const std::size_t have = std::min(n, window_.size() - (pos_ - windowStart_));
+        std::copy_n(window_.data() + (pos_ - windowStart_), have, to);
+        return have;
+    }
+
+    void refill(std::size_t n) {
+        buffer_.resize(std::min(n, remaining()));
+        std::size_t count = 0;
+        int errorNumber = 0;
+        if (!file_->readSome(pos_, buffer_.data(), buffer_.size(), count, errorNumber)) {
+            ioError_ = errorNumber;
+            count = 0;
+        }
+        windowStart_ = pos_;
+        window_ = std::span<const std::uint8_t>(buffer_.data(), count);
+    }
+
+    RangeFile* file_ = nullptr;
+    std::span<const std::uint8_t> window_;  // the bytes from windowStart_ on
+    std::size_t windowStart_ = 0;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t size_ = 0;
+    std::size_t pos_ = 0;
+    bool failed_ = false;
+    int ioError_ = 0;
+};
+
 // Everything the readers of one patch share.
 struct PatchContext {
     const RunState& run;
@@ -46,23 +139,28 @@ struct PatchContext {
     const PatchMapEntry& entry;
     std::size_t mapIndex;
     const std::string& path;
-    ByteReader& in;
+    PatchReader& in;
     Console& out;
 };
 
 Status invalidPatch(const PatchContext& ctx) {
+    // A patch that could not be read is reported as the system error it met.
+    if (ctx.in.ioError() != 0) {
+        ctx.out.systemError(ctx.path, ctx.in.ioError());
+        return Status::Failed;
+    }
     ctx.out.print("\n    ERROR: Patch file %s is invalid!\n", ctx.path.c_str());
     return Status::Abort;
 }
 
 // Reads and checks the patch header; returns the master volume, or nothing
-// when the file is not a GF1 patch (the message is printed).
+// when the file is not a GF1 patch.
 std::optional<std::uint16_t> checkPatchHeader(const PatchContext& ctx) {
     static const char kHeader100[12] = "GF1PATCH100";
     static const char kHeader110[12] = "GF1PATCH110";
     static const char kGravisId[10] = "ID#000002";
 
-    ByteReader& in = ctx.in;
+    PatchReader& in = ctx.in;
     char header[12];
     char id[10];
     in.readBytes(header, sizeof header);
@@ -75,10 +173,7 @@ std::optional<std::uint16_t> checkPatchHeader(const PatchContext& ctx) {
     in.skip(36);  // reserved
     const bool known = std::memcmp(header, kHeader100, sizeof header) == 0 ||
                        std::memcmp(header, kHeader110, sizeof header) == 0;
-    if (!in.ok() || !known || std::memcmp(id, kGravisId, sizeof id) != 0) {
-        invalidPatch(ctx);
-        return std::nullopt;
-    }
+    if (!in.ok() || !known || std::memcmp(id, kGravisId, sizeof id) != 0) return std::nullopt;
     return masterVolume;
 }
 
@@ -93,7 +188,7 @@ std::size_t noteIndexFor(std::uint32_t frequency) {
 // Reads the frequency fields of a wave, maps its key range into the keymap and
 // derives its pitch and highest allowed sample rate.
 void mapWaveKeys(const PatchContext& ctx, SampleRecord& sample, std::size_t sampleIndex) {
-    ByteReader& in = ctx.in;
+    PatchReader& in = ctx.in;
     InstrumentRecord& instrument = ctx.instrument;
     sample.sampleRate = in.readU16LE();
     const std::uint32_t lowFrequency = in.readU32LE();
@@ -148,7 +243,7 @@ std::uint8_t sampleTypeFromModes(std::uint8_t modes) {
 }
 
 Status readWave(const PatchContext& ctx, std::size_t sampleIndex) {
-    ByteReader& in = ctx.in;
+    PatchReader& in = ctx.in;
     InstrumentRecord& instrument = ctx.instrument;
     SampleRecord& sample = instrument.samples[sampleIndex];
 
@@ -185,7 +280,7 @@ Status readWave(const PatchContext& ctx, std::size_t sampleIndex) {
     in.skip(36);  // reserved
     if (!in.ok()) return invalidPatch(ctx);
 
-    // The wave data must be present in full; it is read again when writing.
+    // The wave data must be present in full; it is read when writing.
     sample.dataOffset = static_cast<std::uint32_t>(in.position());
     if (!in.skip(sample.byteLength)) return invalidPatch(ctx);
 
@@ -205,7 +300,7 @@ Status readWave(const PatchContext& ctx, std::size_t sampleIndex) {
 }
 
 Status readLayer(const PatchContext& ctx, std::uint8_t sampleVolume, std::size_t& sampleCounter) {
-    ByteReader& in = ctx.in;
+    PatchReader& in = ctx.in;
     InstrumentRecord& instrument = ctx.instrument;
     in.skip(6);  // layer duplicate, layer, layer size
     const std::uint8_t waveCount = in.readU8();
@@ -238,7 +333,7 @@ Status readLayer(const PatchContext& ctx, std::uint8_t sampleVolume, std::size_t
 // its layers.
 Status findPatchInstrument(const PatchContext& ctx, std::uint8_t sampleVolume,
                            std::uint32_t patchInstrument) {
-    ByteReader& in = ctx.in;
+    PatchReader& in = ctx.in;
     std::array<char, kNameSize> name{};
     std::uint8_t layerCount = 0;
     for (;;) {
@@ -304,18 +399,27 @@ std::size_t instrumentCount(const FileState& file) {
 
 }  // namespace
 
-Status readPatchInstrument(const RunState& run, FileState& file, std::size_t index,
-                           std::size_t mapIndex, const std::string& path,
-                           std::span<const std::uint8_t> bytes, Console& out) {
-    ByteReader in(bytes);
+namespace {
+
+Status readPatch(const RunState& run, FileState& file, std::size_t index, std::size_t mapIndex,
+                 const std::string& path, PatchReader& in, Console& out) {
     const PatchContext ctx{
         run, file, file.instruments[index], run.patchMap[mapIndex], mapIndex, path, in, out};
     const std::optional<std::uint16_t> masterVolume = checkPatchHeader(ctx);
-    if (!masterVolume) return Status::Abort;
+    if (!masterVolume) return invalidPatch(ctx);
     // Some patch sets store a master volume far above the usual 127.
     const auto sampleVolume =
         static_cast<std::uint8_t>(std::min<std::uint16_t>(*masterVolume / 2, kMaxSampleVolume));
     return findPatchInstrument(ctx, sampleVolume, ctx.entry.patchInstrument);
+}
+
+}  // namespace
+
+Status readPatchInstrument(const RunState& run, FileState& file, std::size_t index,
+                           std::size_t mapIndex, const std::string& path,
+                           std::span<const std::uint8_t> bytes, Console& out) {
+    PatchReader in(bytes);
+    return readPatch(run, file, index, mapIndex, path, in, out);
 }
 
 namespace {
@@ -340,13 +444,14 @@ Status loadInstrument(RunState& run, FileState& file, std::size_t index,
             continue;
         }
 
-        FileBytes bytes;
+        RangeFile patch;
         int errorNumber = 0;
-        if (!readWholeFile(entry.patchPath, bytes, errorNumber)) {
+        if (!patch.open(entry.patchPath, errorNumber)) {
             out.systemError(entry.patchPath, errorNumber);
             return Status::Failed;
         }
-        return readPatchInstrument(run, file, index, mapIndex, entry.patchPath, bytes, out);
+        PatchReader in(patch);
+        return readPatch(run, file, index, mapIndex, entry.patchPath, in, out);
     }
     return Status::Ok;
 }

@@ -38,8 +38,9 @@ Status readPatchInstrument(const RunState& run, FileState& file, std::size_t ind
 
 // Writes every instrument with its used samples behind the patterns.
 Status writePatches(const RunState& run, FileState& file, ByteSink& sink, Console& out);
-Status writeInstrument(const RunState& run, FileState& file, std::size_t index, ByteSink& sink,
-                       Console& out);
+// `buffer` holds the sample data while it is converted; it is kept for the next instrument.
+Status writeInstrument(const RunState& run, FileState& file, std::size_t index, FileBytes& buffer,
+                       ByteSink& sink, Console& out);
 // The instrument header, the headers of the used samples and their data (which
 // is released). The samples' pitch is computed again from their converted rate.
 void writeInstrumentHeader(InstrumentRecord& instrument, ByteSink& sink);
