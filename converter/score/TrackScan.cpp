@@ -1,9 +1,20 @@
 // Track scan: walks all tracks together in time order once, pairs notes,
 // numbers the programs and percussion keys that sound, finds the fastest tempo
 // and seeds the row grid.
+//
+// The walk order, by (time, track index, stored order), decides which note-on
+// a note-off ends, which program a note sounds with and the order in which map
+// entries get their instrument numbers. Tracks only meet through the MIDI
+// channels their notes and program changes act on, and through that order of
+// first sounds. So when no two tracks act on the same channel and no track's
+// times go back, each track is walked alone, in one tight loop, and the
+// numbering is replayed afterwards from where each map entry first sounds.
+// Any other file is walked by merging the tracks through a heap.
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <limits>
+#include <tuple>
 #include <vector>
 
 #include "score/NoteData.h"
@@ -15,17 +26,46 @@ namespace {
 // One slot for every possible data byte: melodic notes are stored plus one
 // (1..128), and a malformed file may carry any byte value as a key.
 constexpr std::size_t kNoteSlots = 256;
+constexpr std::size_t kPrograms = 128;
 constexpr std::uint32_t kDefaultTempo = 500000;  // 120 beats per minute
+constexpr std::int16_t kNoNote = std::numeric_limits<std::int16_t>::min();
+// Kinds of channel message that act on the scan's per-channel state (note
+// slots, programs), as bits indexed by the high half of the status byte.
+constexpr std::uint32_t kChannelStateKinds =
+    (1u << (kKindNoteOff >> 4)) | (1u << (kKindNoteOn >> 4)) | (1u << (kKindProgram >> 4));
 
 struct NoteSlot {
     bool on = false;
     std::uint32_t start = 0;
 };
 
+// Where in the walk a map entry first sounds.
+struct FirstSound {
+    std::uint32_t time = kNone32;
+    std::uint32_t track = kNone32;
+    std::size_t index = 0;
+
+    bool operator<(const FirstSound& other) const {
+        return std::tie(time, track, index) < std::tie(other.time, other.track, other.index);
+    }
+};
+
 struct ScanState {
+    explicit ScanState(std::uint32_t shortest) : shortestNote(shortest) {
+        std::fill(std::begin(highestNote), std::end(highestNote), kNoNote);
+    }
+
     std::vector<NoteSlot> notes = std::vector<NoteSlot>(kMidiChannels * kNoteSlots);
     std::uint8_t program[kMidiChannels] = {};
+    std::uint32_t shortestNote;  // melodic notes; starts from the file's value
     std::uint32_t shortestDrumNote = kNone32;
+    // The highest note of each program, kept here until the walk is known to
+    // stand (a separate-tracks walk may be given up halfway).
+    std::int16_t highestNote[kPrograms];
+    // Separate-tracks walk: the earliest first sound of each map entry, and the
+    // track (plus one, 0 for none) that last looked at it.
+    FirstSound first[kPatchMapSize];
+    std::uint32_t seenBy[kPatchMapSize] = {};
     // Map entries that wanted a number after all 128 were given out.
     bool leftOut[kPatchMapSize] = {};
     std::uint32_t leftOutCount = 0;
@@ -37,7 +77,8 @@ struct ScanState {
 
 // Gives a map entry the next module instrument number when it first sounds.
 // A module holds at most 128 instruments; entries beyond that stay at 0, so
-// their notes are left out of the module.
+// their notes are left out of the module. Only the first call for an entry
+// has an effect.
 void numberInstrument(ScanState& scan, FileState& file, RunState& run, std::size_t mapIndex) {
     PatchMapEntry& entry = run.patchMap[mapIndex];
     if (entry.instrument != 0) return;
@@ -50,43 +91,107 @@ void numberInstrument(ScanState& scan, FileState& file, RunState& run, std::size
     }
 }
 
-void handleEvent(ScanState& scan, RunState& run, FileState& file, MidiEvent& event) {
+// Acts on one event; `sounds(mapIndex)` hears of every map entry a note-on
+// sounds. Returns false at the end-of-track event, which is not acted on.
+template <typename Sounds>
+bool handleEvent(ScanState& scan, std::uint32_t percussionChannel, FileState& file,
+                 MidiEvent& event, Sounds&& sounds) {
     const std::uint8_t ch = event.channel();
-    const bool percussion = ch == run.settings.percussionChannel;
-    if (event.isNoteOn()) {
-        NoteSlot& slot = scan.slot(ch, event.data1);
-        slot.on = true;  // a second note-on restarts the note
-        slot.start = event.time;
-        if (percussion) {
-            // Keys above 127 are no MIDI keys and have no map entry.
-            if (event.data1 < 128) numberInstrument(scan, file, run, kPercussionBase + event.data1);
-        } else {
-            const std::uint8_t p = scan.program[ch];
-            numberInstrument(scan, file, run, p);
-            PatchMapEntry& entry = run.patchMap[p];
-            if (entry.highestNote < event.data1) entry.highestNote = event.data1;
+    const bool percussion = ch == percussionChannel;
+    switch (event.kind()) {
+        case kKindNoteOn:
+            if (event.data2 != 0) {
+                NoteSlot& slot = scan.slot(ch, event.data1);
+                slot.on = true;  // a second note-on restarts the note
+                slot.start = event.time;
+                if (percussion) {
+                    // Keys above 127 are no MIDI keys and have no map entry.
+                    if (event.data1 < 128) sounds(kPercussionBase + event.data1);
+                } else {
+                    const std::uint8_t p = scan.program[ch];
+                    sounds(p);
+                    std::int16_t& highest = scan.highestNote[p];
+                    if (highest < event.data1) highest = event.data1;
+                }
+                return true;
+            }
+            [[fallthrough]];  // a note-on of velocity 0 is a note-off
+        case kKindNoteOff: {
+            event.status =
+                static_cast<std::uint8_t>(kKindNoteOff | ch);  // later stages see only 0x8n
+            NoteSlot& slot = scan.slot(ch, event.data1);
+            if (!slot.on) return true;
+            slot.on = false;
+            const std::uint32_t length = event.time - slot.start;
+            if (length == 0) return true;
+            std::uint32_t& shortest = percussion ? scan.shortestDrumNote : scan.shortestNote;
+            if (length < shortest) shortest = length;
+            return true;
         }
-    } else if (event.isNoteOff()) {
-        event.status = static_cast<std::uint8_t>(kKindNoteOff | ch);  // later stages see only 0x8n
-        NoteSlot& slot = scan.slot(ch, event.data1);
-        if (!slot.on) return;
-        slot.on = false;
-        const std::uint32_t length = event.time - slot.start;
-        if (length == 0) return;
-        std::uint32_t& shortest = percussion ? scan.shortestDrumNote : file.shortestNote;
-        if (length < shortest) shortest = length;
-    } else if (event.isSetTempo()) {
-        const std::uint32_t tempo = event.tempo();
-        if (tempo < file.timing.fastestTempo) file.timing.fastestTempo = tempo;
-    } else if (event.kind() == kKindProgram && !percussion) {
-        scan.program[ch] = event.data1;
+        case kKindProgram:
+            if (!percussion) scan.program[ch] = event.data1;
+            return true;
+        default:
+            if (event.isEndOfTrack()) return false;
+            if (event.isSetTempo() && event.tempo() < file.timing.fastestTempo)
+                file.timing.fastestTempo = event.tempo();
+            return true;
     }
 }
 
-// Walks all tracks together: by (time, track index), so events at the same
-// time are taken track by track, and within a track in stored order. Prints a
-// dot for each track as it leaves the walk.
-void walkTracks(ScanState& scan, RunState& run, FileState& file, Console& out) {
+// Walks one track alone, up to its end-of-track event, recording where each
+// map entry first sounds in it. Returns false when the track acts on a channel
+// in `claimed` (one an earlier track acted on) or its times go back; otherwise
+// adds its channels to `claimed`.
+bool walkTrackAlone(ScanState& scan, const RunState& run, FileState& file, std::uint32_t t,
+                    std::uint32_t& claimed) {
+    std::vector<MidiEvent>& events = file.midi.tracks[t].events;
+    std::uint32_t used = 0;
+    std::uint32_t last = 0;
+    bool backwards = false;
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        MidiEvent& event = events[i];
+        backwards |= event.time < last;
+        last = event.time;
+        used |= ((kChannelStateKinds >> (event.status >> 4)) & 1u) << event.channel();
+        auto sounds = [&scan, &event, t, i](std::size_t mapIndex) {
+            if (scan.seenBy[mapIndex] == t + 1) return;  // this track got there earlier
+            scan.seenBy[mapIndex] = t + 1;
+            const FirstSound here{event.time, t, i};
+            if (here < scan.first[mapIndex]) scan.first[mapIndex] = here;
+        };
+        if (!handleEvent(scan, run.settings.percussionChannel, file, event, sounds)) break;
+    }
+    if (backwards || (used & claimed) != 0) return false;
+    claimed |= used;
+    return true;
+}
+
+// Walks every track alone; false (with the scan state spoilt) when the tracks
+// turn out to meet. Numbers the map entries in the order of their first sounds.
+bool walkTracksApart(ScanState& scan, RunState& run, FileState& file, Console& out) {
+    auto& tracks = file.midi.tracks;
+    std::uint32_t claimed = 0;
+    for (std::size_t t = 0; t < tracks.size(); ++t) {
+        if (!walkTrackAlone(scan, run, file, static_cast<std::uint32_t>(t), claimed)) return false;
+    }
+    std::vector<std::size_t> order;
+    for (std::size_t e = 0; e < kPatchMapSize; ++e) {
+        if (scan.seenBy[e] != 0) order.push_back(e);
+    }
+    std::sort(order.begin(), order.end(),
+              [&scan](std::size_t a, std::size_t b) { return scan.first[a] < scan.first[b]; });
+    for (std::size_t e : order) numberInstrument(scan, file, run, e);
+    // A track leaves the walk at its end-of-track event, or when its events
+    // run out without one; each prints a dot.
+    for (std::size_t t = 0; t < tracks.size(); ++t) out.print(".");
+    return true;
+}
+
+// Walks all tracks together through a heap: by (time, track index), so events
+// at the same time are taken track by track, and within a track in stored
+// order. Prints a dot for each track as it leaves the walk.
+void walkTracksMerged(ScanState& scan, RunState& run, FileState& file, Console& out) {
     auto& tracks = file.midi.tracks;
     // The heap holds one key per track still taking part, the time in the high
     // half and the track index (below 65536: the header counts tracks in 16
@@ -113,7 +218,6 @@ void walkTracks(ScanState& scan, RunState& run, FileState& file, Console& out) {
     };
     std::vector<std::size_t> cursor(tracks.size(), 0);
     for (std::size_t t = 0; t < tracks.size(); ++t) {
-        tracks[t].ended = false;
         if (tracks[t].events.empty()) {
             out.print(".");  // a track without events takes no part
         } else {
@@ -121,19 +225,28 @@ void walkTracks(ScanState& scan, RunState& run, FileState& file, Console& out) {
             std::push_heap(heap.begin(), heap.end(), std::greater<>());
         }
     }
+    auto sounds = [&](std::size_t mapIndex) { numberInstrument(scan, file, run, mapIndex); };
     while (!heap.empty()) {
         const auto t = static_cast<std::size_t>(heap[0] & 0xFFFFFFFFu);
-        MidiTrack& track = tracks[t];
-        MidiEvent& event = track.events[cursor[t]++];
-        if (event.isEndOfTrack()) {
-            track.ended = true;
-        } else {
-            handleEvent(scan, run, file, event);
-        }
-        // A track leaves the scan at its end-of-track event, or when its
-        // events run out without one.
-        if (!track.ended && cursor[t] < track.events.size()) {
-            heap[0] = key(track.events[cursor[t]].time, t);
+        std::vector<MidiEvent>& events = tracks[t].events;
+        // The top track keeps the walk while its next key stays below the
+        // smallest key of the others (one of the top's children): a run of
+        // events costs one sift.
+        std::uint64_t others = std::numeric_limits<std::uint64_t>::max();
+        if (heap.size() > 1) others = heap[1];
+        if (heap.size() > 2) others = std::min(others, heap[2]);
+        std::size_t& i = cursor[t];
+        bool goesOn = true;
+        std::uint64_t next = 0;
+        do {
+            goesOn = handleEvent(scan, run.settings.percussionChannel, file, events[i++], sounds);
+            // A track leaves the walk at its end-of-track event, or when its
+            // events run out without one.
+            goesOn = goesOn && i < events.size();
+            if (goesOn) next = key(events[i].time, t);
+        } while (goesOn && next < others);
+        if (goesOn) {
+            heap[0] = next;
         } else {
             heap[0] = heap.back();
             heap.pop_back();
@@ -160,7 +273,7 @@ Status seedRowGrid(const ScanState& scan, const RunState& run, FileState& file, 
             out.print("ERROR: MIDI division of 0 ticks per quarter note is not supported\n");
             return Status::Failed;
         }
-        const std::uint32_t s = (file.shortestNote + scan.shortestDrumNote) >> 1;
+        const std::uint32_t s = (scan.shortestNote + scan.shortestDrumNote) >> 1;
         seed = ((s * quantize) / division + 1) * division / quantize;
     }
     file.shortestNote = seed;
@@ -172,9 +285,17 @@ Status seedRowGrid(const ScanState& scan, const RunState& run, FileState& file, 
 
 Status scanTracks(RunState& run, FileState& file, Console& out) {
     out.print("Scanning tracks");
-    ScanState scan;
-    walkTracks(scan, run, file, out);
+    ScanState scan(file.shortestNote);
+    if (!walkTracksApart(scan, run, file, out)) {
+        scan = ScanState(file.shortestNote);
+        walkTracksMerged(scan, run, file, out);
+    }
     out.print("\n");
+    file.shortestNote = scan.shortestNote;
+    for (std::size_t p = 0; p < kPrograms; ++p) {
+        std::int16_t& highest = run.patchMap[p].highestNote;
+        if (highest < scan.highestNote[p]) highest = scan.highestNote[p];
+    }
 
     unsigned long stillOn = 0;
     for (const NoteSlot& slot : scan.notes) stillOn += slot.on ? 1 : 0;
