@@ -11,6 +11,7 @@
 // numbering is replayed afterwards from where each map entry first sounds.
 // Any other file is walked by merging the tracks through a heap.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -29,10 +30,6 @@ constexpr std::size_t kNoteSlots = 256;
 constexpr std::size_t kPrograms = 128;
 constexpr std::uint32_t kDefaultTempo = 500000;  // 120 beats per minute
 constexpr std::int16_t kNoNote = std::numeric_limits<std::int16_t>::min();
-// Kinds of channel message that act on the scan's per-channel state (note
-// slots, programs), as bits indexed by the high half of the status byte.
-constexpr std::uint32_t kChannelStateKinds =
-    (1u << (kKindNoteOff >> 4)) | (1u << (kKindNoteOn >> 4)) | (1u << (kKindProgram >> 4));
 
 struct NoteSlot {
     bool on = false;
@@ -55,8 +52,10 @@ struct ScanState {
         std::fill(std::begin(highestNote), std::end(highestNote), kNoNote);
     }
 
-    std::vector<NoteSlot> notes = std::vector<NoteSlot>(kMidiChannels * kNoteSlots);
+    std::array<NoteSlot, kMidiChannels * kNoteSlots> notes{};
     std::uint8_t program[kMidiChannels] = {};
+    // Bit n: a note or program change acted on channel n (reset per track).
+    std::uint32_t channelsUsed = 0;
     std::uint32_t shortestNote;  // melodic notes; starts from the file's value
     std::uint32_t shortestDrumNote = kNone32;
     // The highest note of each program, kept here until the walk is known to
@@ -100,6 +99,7 @@ bool handleEvent(ScanState& scan, std::uint32_t percussionChannel, FileState& fi
     const bool percussion = ch == percussionChannel;
     switch (event.kind()) {
         case kKindNoteOn:
+            scan.channelsUsed |= 1u << ch;
             if (event.data2 != 0) {
                 NoteSlot& slot = scan.slot(ch, event.data1);
                 slot.on = true;  // a second note-on restarts the note
@@ -117,19 +117,25 @@ bool handleEvent(ScanState& scan, std::uint32_t percussionChannel, FileState& fi
             }
             [[fallthrough]];  // a note-on of velocity 0 is a note-off
         case kKindNoteOff: {
-            event.status =
-                static_cast<std::uint8_t>(kKindNoteOff | ch);  // later stages see only 0x8n
+            scan.channelsUsed |= 1u << ch;
             NoteSlot& slot = scan.slot(ch, event.data1);
-            if (!slot.on) return true;
-            slot.on = false;
-            const std::uint32_t length = event.time - slot.start;
-            if (length == 0) return true;
-            std::uint32_t& shortest = percussion ? scan.shortestDrumNote : scan.shortestNote;
-            if (length < shortest) shortest = length;
+            if (slot.on) {
+                slot.on = false;
+                const std::uint32_t length = event.time - slot.start;
+                std::uint32_t& shortest = percussion ? scan.shortestDrumNote : scan.shortestNote;
+                if (length != 0 && length < shortest) shortest = length;
+            }
+            // Later stages see only 0x8n for a note-off. Stored last: a byte
+            // store may alias anything, so the compiler reloads what follows it.
+            event.status = static_cast<std::uint8_t>(kKindNoteOff | ch);
             return true;
         }
         case kKindProgram:
-            if (!percussion) scan.program[ch] = event.data1;
+            // The percussion channel's programs are not used.
+            if (!percussion) {
+                scan.channelsUsed |= 1u << ch;
+                scan.program[ch] = event.data1;
+            }
             return true;
         default:
             if (event.isEndOfTrack()) return false;
@@ -146,24 +152,27 @@ bool handleEvent(ScanState& scan, std::uint32_t percussionChannel, FileState& fi
 bool walkTrackAlone(ScanState& scan, const RunState& run, FileState& file, std::uint32_t t,
                     std::uint32_t& claimed) {
     std::vector<MidiEvent>& events = file.midi.tracks[t].events;
-    std::uint32_t used = 0;
+    const std::uint32_t percussionChannel = run.settings.percussionChannel;
+    // Walked by pointer: the stores into events would otherwise make the
+    // compiler reload the vector's bounds for every event.
+    MidiEvent* const first = events.data();
+    MidiEvent* const stop = first + events.size();
     std::uint32_t last = 0;
     bool backwards = false;
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        MidiEvent& event = events[i];
-        backwards |= event.time < last;
-        last = event.time;
-        used |= ((kChannelStateKinds >> (event.status >> 4)) & 1u) << event.channel();
-        auto sounds = [&scan, &event, t, i](std::size_t mapIndex) {
+    scan.channelsUsed = 0;
+    for (MidiEvent* event = first; event != stop; ++event) {
+        backwards |= event->time < last;
+        last = event->time;
+        auto sounds = [&scan, event, first, t](std::size_t mapIndex) {
             if (scan.seenBy[mapIndex] == t + 1) return;  // this track got there earlier
             scan.seenBy[mapIndex] = t + 1;
-            const FirstSound here{event.time, t, i};
+            const FirstSound here{event->time, t, static_cast<std::size_t>(event - first)};
             if (here < scan.first[mapIndex]) scan.first[mapIndex] = here;
         };
-        if (!handleEvent(scan, run.settings.percussionChannel, file, event, sounds)) break;
+        if (!handleEvent(scan, percussionChannel, file, *event, sounds)) break;
     }
-    if (backwards || (used & claimed) != 0) return false;
-    claimed |= used;
+    if (backwards || (scan.channelsUsed & claimed) != 0) return false;
+    claimed |= scan.channelsUsed;
     return true;
 }
 
