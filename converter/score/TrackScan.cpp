@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <numeric>
 #include <tuple>
 #include <vector>
 
@@ -30,6 +31,9 @@ constexpr std::size_t kNoteSlots = 256;
 constexpr std::size_t kPrograms = 128;
 constexpr std::uint32_t kDefaultTempo = 500000;  // 120 beats per minute
 constexpr std::int16_t kNoNote = std::numeric_limits<std::int16_t>::min();
+// A track walked alone is checked for meeting earlier tracks after each block
+// of this many events.
+constexpr std::size_t kEventsPerCheck = 1024;
 
 struct NoteSlot {
     bool on = false;
@@ -145,6 +149,27 @@ bool handleEvent(ScanState& scan, std::uint32_t percussionChannel, FileState& fi
     }
 }
 
+// Notes where a map entry sounds: event `index` of track `track`. Only the
+// first sound in each track can be the earliest, as times do not go back.
+void recordFirstSound(ScanState& scan, std::size_t mapIndex, std::uint32_t time,
+                      std::uint32_t track, std::size_t index) {
+    if (scan.seenBy[mapIndex] == track + 1) return;  // this track got there earlier
+    scan.seenBy[mapIndex] = track + 1;
+    const FirstSound here{time, track, index};
+    if (here < scan.first[mapIndex]) scan.first[mapIndex] = here;
+}
+
+// Numbers the map entries that sound in the order of their first sounds.
+void numberByFirstSounds(ScanState& scan, RunState& run, FileState& file) {
+    std::vector<std::size_t> order;
+    for (std::size_t e = 0; e < kPatchMapSize; ++e) {
+        if (scan.seenBy[e] != 0) order.push_back(e);
+    }
+    std::sort(order.begin(), order.end(),
+              [&scan](std::size_t a, std::size_t b) { return scan.first[a] < scan.first[b]; });
+    for (std::size_t e : order) numberInstrument(scan, file, run, e);
+}
+
 // Walks one track alone, up to its end-of-track event, recording where each
 // map entry first sounds in it. Returns false when the track acts on a channel
 // in `claimed` (one an earlier track acted on) or its times go back; otherwise
@@ -159,55 +184,62 @@ bool walkTrackAlone(ScanState& scan, const RunState& run, FileState& file, std::
     MidiEvent* const stop = first + events.size();
     std::uint32_t last = 0;
     bool backwards = false;
+    bool ended = false;
     scan.channelsUsed = 0;
-    for (MidiEvent* event = first; event != stop; ++event) {
-        backwards |= event->time < last;
-        last = event->time;
-        auto sounds = [&scan, event, first, t](std::size_t mapIndex) {
-            if (scan.seenBy[mapIndex] == t + 1) return;  // this track got there earlier
-            scan.seenBy[mapIndex] = t + 1;
-            const FirstSound here{event->time, t, static_cast<std::size_t>(event - first)};
-            if (here < scan.first[mapIndex]) scan.first[mapIndex] = here;
-        };
-        if (!handleEvent(scan, percussionChannel, file, *event, sounds)) break;
+    for (MidiEvent* event = first; event != stop && !ended;) {
+        const auto left = static_cast<std::size_t>(stop - event);
+        MidiEvent* const blockEnd = event + std::min(kEventsPerCheck, left);
+        for (; event != blockEnd; ++event) {
+            backwards |= event->time < last;
+            last = event->time;
+            auto sounds = [&scan, event, first, t](std::size_t mapIndex) {
+                recordFirstSound(scan, mapIndex, event->time, t,
+                                 static_cast<std::size_t>(event - first));
+            };
+            if (!handleEvent(scan, percussionChannel, file, *event, sounds)) {
+                ended = true;
+                break;
+            }
+        }
+        // Given up soon after the track is seen to meet an earlier one, so
+        // that a file walked again in groups pays little for the try.
+        if (backwards || (scan.channelsUsed & claimed) != 0) return false;
     }
-    if (backwards || (scan.channelsUsed & claimed) != 0) return false;
     claimed |= scan.channelsUsed;
     return true;
 }
 
 // Walks every track alone; false (with the scan state spoilt) when the tracks
-// turn out to meet. Numbers the map entries in the order of their first sounds.
+// turn out to meet.
 bool walkTracksApart(ScanState& scan, RunState& run, FileState& file, Console& out) {
     auto& tracks = file.midi.tracks;
     std::uint32_t claimed = 0;
     for (std::size_t t = 0; t < tracks.size(); ++t) {
         if (!walkTrackAlone(scan, run, file, static_cast<std::uint32_t>(t), claimed)) return false;
     }
-    std::vector<std::size_t> order;
-    for (std::size_t e = 0; e < kPatchMapSize; ++e) {
-        if (scan.seenBy[e] != 0) order.push_back(e);
-    }
-    std::sort(order.begin(), order.end(),
-              [&scan](std::size_t a, std::size_t b) { return scan.first[a] < scan.first[b]; });
-    for (std::size_t e : order) numberInstrument(scan, file, run, e);
+    numberByFirstSounds(scan, run, file);
     // A track leaves the walk at its end-of-track event, or when its events
     // run out without one; each prints a dot.
     for (std::size_t t = 0; t < tracks.size(); ++t) out.print(".");
     return true;
 }
 
-// Walks all tracks together through a heap: by (time, track index), so events
-// at the same time are taken track by track, and within a track in stored
-// order. Prints a dot for each track as it leaves the walk.
-void walkTracksMerged(ScanState& scan, RunState& run, FileState& file, Console& out) {
+// Walks the tracks `walked` (in increasing order) together through a heap: by
+// (time, track index), so events at the same time are taken track by track,
+// and within a track in stored order. Prints a dot for each track as it leaves
+// the walk. `sounds(mapIndex, time, track, index)` hears of every map entry a
+// note-on sounds; `cursor` holds a 0 for each track of the file.
+template <typename Sounds>
+void walkTracksMerged(ScanState& scan, const RunState& run, FileState& file, Console& out,
+                      const std::vector<std::uint32_t>& walked, std::vector<std::size_t>& cursor,
+                      Sounds&& sounds) {
     auto& tracks = file.midi.tracks;
     // The heap holds one key per track still taking part, the time in the high
     // half and the track index (below 65536: the header counts tracks in 16
     // bits) in the low half, so that one integer comparison orders two tracks.
     std::vector<std::uint64_t> heap;
-    heap.reserve(tracks.size());
-    auto key = [](std::uint32_t time, std::size_t t) {
+    heap.reserve(walked.size());
+    auto key = [](std::uint32_t time, std::uint32_t t) {
         return (static_cast<std::uint64_t>(time) << 32) | static_cast<std::uint64_t>(t);
     };
     // Moves heap[0] down to its place.
@@ -225,8 +257,7 @@ void walkTracksMerged(ScanState& scan, RunState& run, FileState& file, Console& 
         }
         heap[i] = moving;
     };
-    std::vector<std::size_t> cursor(tracks.size(), 0);
-    for (std::size_t t = 0; t < tracks.size(); ++t) {
+    for (std::uint32_t t : walked) {
         if (tracks[t].events.empty()) {
             out.print(".");  // a track without events takes no part
         } else {
@@ -234,9 +265,8 @@ void walkTracksMerged(ScanState& scan, RunState& run, FileState& file, Console& 
             std::push_heap(heap.begin(), heap.end(), std::greater<>());
         }
     }
-    auto sounds = [&](std::size_t mapIndex) { numberInstrument(scan, file, run, mapIndex); };
     while (!heap.empty()) {
-        const auto t = static_cast<std::size_t>(heap[0] & 0xFFFFFFFFu);
+        const auto t = static_cast<std::uint32_t>(heap[0] & 0xFFFFFFFFu);
         std::vector<MidiEvent>& events = tracks[t].events;
         // The top track keeps the walk while its next key stays below the
         // smallest key of the others (one of the top's children): a run of
@@ -248,7 +278,10 @@ void walkTracksMerged(ScanState& scan, RunState& run, FileState& file, Console& 
         bool goesOn = true;
         std::uint64_t next = 0;
         do {
-            goesOn = handleEvent(scan, run.settings.percussionChannel, file, events[i++], sounds);
+            const std::size_t at = i++;
+            MidiEvent& event = events[at];
+            auto sounded = [&](std::size_t mapIndex) { sounds(mapIndex, event.time, t, at); };
+            goesOn = handleEvent(scan, run.settings.percussionChannel, file, event, sounded);
             // A track leaves the walk at its end-of-track event, or when its
             // events run out without one.
             goesOn = goesOn && i < events.size();
@@ -263,6 +296,74 @@ void walkTracksMerged(ScanState& scan, RunState& run, FileState& file, Console& 
         }
         if (!heap.empty()) siftDown();
     }
+}
+
+// Puts tracks that act on a common MIDI channel, directly or through other
+// tracks, into one group, in increasing track order; a track that acts on no
+// channel is a group of its own. False when some track's times go back.
+bool groupTracks(const FileState& file, std::uint32_t percussionChannel,
+                 std::vector<std::vector<std::uint32_t>>& groups) {
+    const auto& tracks = file.midi.tracks;
+    std::vector<std::uint32_t> parent(tracks.size());
+    std::iota(parent.begin(), parent.end(), 0u);
+    auto root = [&parent](std::uint32_t t) {
+        while (parent[t] != t) t = parent[t] = parent[parent[t]];
+        return t;
+    };
+    std::uint32_t owner[kMidiChannels];
+    std::fill(std::begin(owner), std::end(owner), kNone32);
+    for (std::uint32_t t = 0; t < tracks.size(); ++t) {
+        std::uint32_t last = 0;
+        for (const MidiEvent& event : tracks[t].events) {
+            if (event.isEndOfTrack()) break;
+            if (event.time < last) return false;
+            last = event.time;
+            // The events that act on a channel's note slots or program.
+            const std::uint8_t kind = event.kind(), ch = event.channel();
+            const bool acts = kind == kKindNoteOn || kind == kKindNoteOff ||
+                              (kind == kKindProgram && ch != percussionChannel);
+            if (!acts) continue;
+            if (owner[ch] == kNone32) owner[ch] = t;
+            parent[root(t)] = root(owner[ch]);
+        }
+    }
+    std::vector<std::uint32_t> groupOf(tracks.size(), kNone32);
+    for (std::uint32_t t = 0; t < tracks.size(); ++t) {
+        std::uint32_t& g = groupOf[root(t)];
+        if (g == kNone32) {
+            g = static_cast<std::uint32_t>(groups.size());
+            groups.emplace_back();
+        }
+        groups[g].push_back(t);
+    }
+    return true;
+}
+
+// Walks tracks that meet. Groups of tracks that share no channel with one
+// another cannot affect one another except through the numbering order, so
+// each group is merged on its own and the numbers follow the first sounds.
+// When some track's times go back, all tracks are merged and numbered as the
+// walk goes.
+void walkTracksTogether(ScanState& scan, RunState& run, FileState& file, Console& out) {
+    const auto trackCount = static_cast<std::uint32_t>(file.midi.tracks.size());
+    std::vector<std::size_t> cursor(trackCount, 0);
+    std::vector<std::vector<std::uint32_t>> groups;
+    if (groupTracks(file, run.settings.percussionChannel, groups)) {
+        auto record = [&scan](std::size_t mapIndex, std::uint32_t time, std::uint32_t t,
+                              std::size_t index) {
+            recordFirstSound(scan, mapIndex, time, t, index);
+        };
+        for (const auto& group : groups)
+            walkTracksMerged(scan, run, file, out, group, cursor, record);
+        numberByFirstSounds(scan, run, file);
+        return;
+    }
+    std::vector<std::uint32_t> all(trackCount);
+    std::iota(all.begin(), all.end(), 0u);
+    auto number = [&](std::size_t mapIndex, std::uint32_t, std::uint32_t, std::size_t) {
+        numberInstrument(scan, file, run, mapIndex);
+    };
+    walkTracksMerged(scan, run, file, out, all, cursor, number);
 }
 
 // Seed of the row grid. The small method starts from the average of the
@@ -297,7 +398,7 @@ Status scanTracks(RunState& run, FileState& file, Console& out) {
     ScanState scan(file.shortestNote);
     if (!walkTracksApart(scan, run, file, out)) {
         scan = ScanState(file.shortestNote);
-        walkTracksMerged(scan, run, file, out);
+        walkTracksTogether(scan, run, file, out);
     }
     out.print("\n");
     file.shortestNote = scan.shortestNote;
