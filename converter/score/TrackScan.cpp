@@ -193,6 +193,8 @@ bool walkTrackAlone(ScanState& scan, const RunState& run, FileState& file, std::
             backwards |= event->time < last;
             last = event->time;
             auto sounds = [&scan, event, first, t](std::size_t mapIndex) {
+                // Checked here too, so that the index is worked out only then.
+                if (scan.seenBy[mapIndex] == t + 1) return;
                 recordFirstSound(scan, mapIndex, event->time, t,
                                  static_cast<std::size_t>(event - first));
             };
