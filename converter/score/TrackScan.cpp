@@ -35,11 +35,6 @@ constexpr std::int16_t kNoNote = std::numeric_limits<std::int16_t>::min();
 // of this many events.
 constexpr std::size_t kEventsPerCheck = 1024;
 
-struct NoteSlot {
-    bool on = false;
-    std::uint32_t start = 0;
-};
-
 // Where in the walk a map entry first sounds.
 struct FirstSound {
     std::uint32_t time = kNone32;
@@ -56,7 +51,11 @@ struct ScanState {
         std::fill(std::begin(highestNote), std::end(highestNote), kNoNote);
     }
 
-    std::array<NoteSlot, kMidiChannels * kNoteSlots> notes{};
+    // Note slots, one per channel and data byte: whether the note sounds and
+    // since when. A start time is read only while its note sounds, so only the
+    // flags need clearing.
+    std::array<bool, kMidiChannels * kNoteSlots> noteOn{};
+    std::uint32_t noteStart[kMidiChannels * kNoteSlots];
     std::uint8_t program[kMidiChannels] = {};
     // Bit n: a note or program change acted on channel n (reset per track).
     std::uint32_t channelsUsed = 0;
@@ -73,8 +72,8 @@ struct ScanState {
     bool leftOut[kPatchMapSize] = {};
     std::uint32_t leftOutCount = 0;
 
-    NoteSlot& slot(std::uint8_t channel, std::uint8_t note) {
-        return notes[channel * kNoteSlots + note];
+    static std::size_t slot(std::uint8_t channel, std::uint8_t note) {
+        return channel * kNoteSlots + note;
     }
 };
 
@@ -105,9 +104,9 @@ bool handleEvent(ScanState& scan, std::uint32_t percussionChannel, FileState& fi
         case kKindNoteOn:
             scan.channelsUsed |= 1u << ch;
             if (event.data2 != 0) {
-                NoteSlot& slot = scan.slot(ch, event.data1);
-                slot.on = true;  // a second note-on restarts the note
-                slot.start = event.time;
+                const std::size_t slot = ScanState::slot(ch, event.data1);
+                scan.noteOn[slot] = true;  // a second note-on restarts the note
+                scan.noteStart[slot] = event.time;
                 if (percussion) {
                     // Keys above 127 are no MIDI keys and have no map entry.
                     if (event.data1 < 128) sounds(kPercussionBase + event.data1);
@@ -122,10 +121,10 @@ bool handleEvent(ScanState& scan, std::uint32_t percussionChannel, FileState& fi
             [[fallthrough]];  // a note-on of velocity 0 is a note-off
         case kKindNoteOff: {
             scan.channelsUsed |= 1u << ch;
-            NoteSlot& slot = scan.slot(ch, event.data1);
-            if (slot.on) {
-                slot.on = false;
-                const std::uint32_t length = event.time - slot.start;
+            const std::size_t slot = ScanState::slot(ch, event.data1);
+            if (scan.noteOn[slot]) {
+                scan.noteOn[slot] = false;
+                const std::uint32_t length = event.time - scan.noteStart[slot];
                 std::uint32_t& shortest = percussion ? scan.shortestDrumNote : scan.shortestNote;
                 if (length != 0 && length < shortest) shortest = length;
             }
@@ -393,15 +392,9 @@ Status seedRowGrid(const ScanState& scan, const RunState& run, FileState& file, 
     return Status::Ok;
 }
 
-}  // namespace
-
-Status scanTracks(RunState& run, FileState& file, Console& out) {
-    out.print("Scanning tracks");
-    ScanState scan(file.shortestNote);
-    if (!walkTracksApart(scan, run, file, out)) {
-        scan = ScanState(file.shortestNote);
-        walkTracksTogether(scan, run, file, out);
-    }
+// Hands the scan's findings to the file and the patch map, warns of notes
+// left on and instruments left out, and seeds the row grid.
+Status finishScan(const ScanState& scan, RunState& run, FileState& file, Console& out) {
     out.print("\n");
     file.shortestNote = scan.shortestNote;
     for (std::size_t p = 0; p < kPrograms; ++p) {
@@ -409,8 +402,8 @@ Status scanTracks(RunState& run, FileState& file, Console& out) {
         if (highest < scan.highestNote[p]) highest = scan.highestNote[p];
     }
 
-    unsigned long stillOn = 0;
-    for (const NoteSlot& slot : scan.notes) stillOn += slot.on ? 1 : 0;
+    const auto stillOn =
+        static_cast<unsigned long>(std::count(scan.noteOn.begin(), scan.noteOn.end(), true));
     if (stillOn != 0) out.print("    WARNING: %lu notes are left on\n", stillOn);
     if (scan.leftOutCount != 0) {
         out.print("    WARNING: %lu instruments are left out (a module holds at most %lu)\n",
@@ -421,6 +414,18 @@ Status scanTracks(RunState& run, FileState& file, Console& out) {
     for (MidiTrack& track : file.midi.tracks) track.ended = false;
     if (file.timing.fastestTempo == kNone32) file.timing.fastestTempo = kDefaultTempo;
     return seedRowGrid(scan, run, file, out);
+}
+
+}  // namespace
+
+Status scanTracks(RunState& run, FileState& file, Console& out) {
+    out.print("Scanning tracks");
+    ScanState apart(file.shortestNote);
+    if (walkTracksApart(apart, run, file, out)) return finishScan(apart, run, file, out);
+    // The tracks meet: the state of the given-up walk is dropped.
+    ScanState together(file.shortestNote);
+    walkTracksTogether(together, run, file, out);
+    return finishScan(together, run, file, out);
 }
 
 }  // namespace korvalin
