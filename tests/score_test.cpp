@@ -74,8 +74,7 @@ TEST(TrackScan, NumbersFollowTheWalkOrderWhetherTracksMeetOrNot) {
           {on(5, 9, 38), on(10, 9, 36), end(20)}},
          {{drum + 38, 1}, {9, 2}, {5, 3}, {drum + 36, 4}},
          61},
-        {"a program change in a later track acts on an earlier track's note; the tracks "
-         "that meet are walked after track 0 but still number by time",
+        {"a later track's program acts on an earlier track's note; groups number by time",
          {{program(0, 3, 4), on(15, 3, 50), end(15)},
           {on(10, 0, 61), off(30, 0, 61), end(30)},
           {program(5, 0, 9), on(20, 0, 70), end(40)}},
