@@ -9,7 +9,8 @@
 // first sounds. So when no two tracks act on the same channel and no track's
 // times go back, each track is walked alone, in one tight loop, and the
 // numbering is replayed afterwards from where each map entry first sounds.
-// Any other file is walked by merging the tracks through a heap.
+// Otherwise the tracks that share channels are merged through a heap, group
+// by group; a file whose times go back has all its tracks merged at once.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -62,10 +63,10 @@ struct ScanState {
     std::uint32_t shortestNote;  // melodic notes; starts from the file's value
     std::uint32_t shortestDrumNote = kNone32;
     // The highest note of each program, kept here until the walk is known to
-    // stand (a separate-tracks walk may be given up halfway).
+    // stand (a walk of single tracks may be given up halfway).
     std::int16_t highestNote[kPrograms];
-    // Separate-tracks walk: the earliest first sound of each map entry, and the
-    // track (plus one, 0 for none) that last looked at it.
+    // Walks that number afterwards: the earliest first sound of each map
+    // entry, and the track (plus one, 0 for none) that last recorded it.
     FirstSound first[kPatchMapSize];
     std::uint32_t seenBy[kPatchMapSize] = {};
     // Map entries that wanted a number after all 128 were given out.
