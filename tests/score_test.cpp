@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/EventStore.h"
@@ -55,6 +56,46 @@ TEST(TrackScan, NumbersProgramsAndKeysInOrderOfFirstSound) {
     EXPECT_EQ(events[1].data1, 36);
     EXPECT_EQ(events[4].status, 0x82);
     EXPECT_FALSE(scan.file.midi.tracks[0].ended);
+}
+
+// Tracks that share no channel are walked one at a time; the numbers must
+// still follow the walk order, and tracks that meet must be walked together.
+TEST(TrackScan, NumbersFollowTheWalkOrderWhetherTracksMeetOrNot) {
+    struct Case {
+        const char* name;
+        std::vector<std::vector<MidiEvent>> tracks;
+        std::vector<std::pair<std::size_t, int>> numbers;  // map index, instrument
+        std::int16_t highestOfProgram9;
+    };
+    const std::size_t drum = kPercussionBase;
+    const Case cases[] = {
+        {"same time, same track: stored order; an earlier time in a later track first",
+         {{program(0, 0, 9), on(10, 0, 61), program(10, 0, 5), on(10, 0, 62), end(20)},
+          {on(5, 9, 38), on(10, 9, 36), end(20)}},
+         {{drum + 38, 1}, {9, 2}, {5, 3}, {drum + 36, 4}},
+         61},
+        {"a later track's program acts on an earlier track's note; groups number by time",
+         {{program(0, 3, 4), on(15, 3, 50), end(15)},
+          {on(10, 0, 61), off(30, 0, 61), end(30)},
+          {program(5, 0, 9), on(20, 0, 70), end(40)}},
+         {{9, 1}, {4, 2}, {0, 0}},
+         70},
+        {"times that go back are walked in merge order",
+         {{on(100, 9, 40), on(10, 9, 41), end(10)}, {on(50, 1, 61), end(60)}},
+         {{0, 1}, {drum + 40, 2}, {drum + 41, 3}},
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scan scan;
+        scan.file.midi = store(96, c.tracks);
+        scan();
+        ASSERT_EQ(scan.status, Status::Ok);
+        for (const auto& [mapIndex, number] : c.numbers) EXPECT_EQ(scan.number(mapIndex), number);
+        EXPECT_EQ(scan.run.patchMap[9].highestNote, c.highestOfProgram9);
+        const std::string dots = "Scanning tracks" + std::string(c.tracks.size(), '.') + "\n";
+        EXPECT_EQ(scan.out.out.substr(0, dots.size()), dots);
+    }
 }
 
 TEST(ChooseTiming, FindsGridSpeedAndBpmOrEndsWithAnError) {

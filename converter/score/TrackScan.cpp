@@ -1,9 +1,23 @@
 // Track scan: walks all tracks together in time order once, pairs notes,
 // numbers the programs and percussion keys that sound, finds the fastest tempo
 // and seeds the row grid.
+//
+// The walk order, by (time, track index, stored order), decides which note-on
+// a note-off ends, which program a note sounds with and the order in which map
+// entries get their instrument numbers. Tracks only meet through the MIDI
+// channels their notes and program changes act on, and through that order of
+// first sounds. So when no two tracks act on the same channel and no track's
+// times go back, each track is walked alone, in one tight loop, and the
+// numbering is replayed afterwards from where each map entry first sounds.
+// Otherwise the tracks that share channels are merged through a heap, group
+// by group; a file whose times go back has all its tracks merged at once.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <limits>
+#include <numeric>
+#include <tuple>
 #include <vector>
 
 #include "score/NoteData.h"
@@ -15,29 +29,59 @@ namespace {
 // One slot for every possible data byte: melodic notes are stored plus one
 // (1..128), and a malformed file may carry any byte value as a key.
 constexpr std::size_t kNoteSlots = 256;
+constexpr std::size_t kPrograms = 128;
 constexpr std::uint32_t kDefaultTempo = 500000;  // 120 beats per minute
+constexpr std::int16_t kNoNote = std::numeric_limits<std::int16_t>::min();
+// A track walked alone is checked for meeting earlier tracks after each block
+// of this many events.
+constexpr std::size_t kEventsPerCheck = 1024;
 
-struct NoteSlot {
-    bool on = false;
-    std::uint32_t start = 0;
+// Where in the walk a map entry first sounds.
+struct FirstSound {
+    std::uint32_t time = kNone32;
+    std::uint32_t track = kNone32;
+    std::size_t index = 0;
+
+    bool operator<(const FirstSound& other) const {
+        return std::tie(time, track, index) < std::tie(other.time, other.track, other.index);
+    }
 };
 
 struct ScanState {
-    std::vector<NoteSlot> notes = std::vector<NoteSlot>(kMidiChannels * kNoteSlots);
+    explicit ScanState(std::uint32_t shortest) : shortestNote(shortest) {
+        std::fill(std::begin(highestNote), std::end(highestNote), kNoNote);
+    }
+
+    // Note slots, one per channel and data byte: whether the note sounds and
+    // since when. A start time is read only while its note sounds, so only the
+    // flags need clearing.
+    std::array<bool, kMidiChannels * kNoteSlots> noteOn{};
+    std::uint32_t noteStart[kMidiChannels * kNoteSlots];
     std::uint8_t program[kMidiChannels] = {};
+    // Bit n: a note or program change acted on channel n (reset per track).
+    std::uint32_t channelsUsed = 0;
+    std::uint32_t shortestNote;  // melodic notes; starts from the file's value
     std::uint32_t shortestDrumNote = kNone32;
+    // The highest note of each program, kept here until the walk is known to
+    // stand (a walk of single tracks may be given up halfway).
+    std::int16_t highestNote[kPrograms];
+    // Walks that number afterwards: the earliest first sound of each map
+    // entry, and the track (plus one, 0 for none) that last recorded it.
+    FirstSound first[kPatchMapSize];
+    std::uint32_t seenBy[kPatchMapSize] = {};
     // Map entries that wanted a number after all 128 were given out.
     bool leftOut[kPatchMapSize] = {};
     std::uint32_t leftOutCount = 0;
 
-    NoteSlot& slot(std::uint8_t channel, std::uint8_t note) {
-        return notes[channel * kNoteSlots + note];
+    static std::size_t slot(std::uint8_t channel, std::uint8_t note) {
+        return channel * kNoteSlots + note;
     }
 };
 
 // Gives a map entry the next module instrument number when it first sounds.
 // A module holds at most 128 instruments; entries beyond that stay at 0, so
-// their notes are left out of the module.
+// their notes are left out of the module. Only the first call for an entry
+// has an effect.
 void numberInstrument(ScanState& scan, FileState& file, RunState& run, std::size_t mapIndex) {
     PatchMapEntry& entry = run.patchMap[mapIndex];
     if (entry.instrument != 0) return;
@@ -50,50 +94,154 @@ void numberInstrument(ScanState& scan, FileState& file, RunState& run, std::size
     }
 }
 
-void handleEvent(ScanState& scan, RunState& run, FileState& file, MidiEvent& event) {
+// Acts on one event; `sounds(mapIndex)` hears of every map entry a note-on
+// sounds. Returns false at the end-of-track event, which is not acted on.
+template <typename Sounds>
+bool handleEvent(ScanState& scan, std::uint32_t percussionChannel, FileState& file,
+                 MidiEvent& event, Sounds&& sounds) {
     const std::uint8_t ch = event.channel();
-    const bool percussion = ch == run.settings.percussionChannel;
-    if (event.isNoteOn()) {
-        NoteSlot& slot = scan.slot(ch, event.data1);
-        slot.on = true;  // a second note-on restarts the note
-        slot.start = event.time;
-        if (percussion) {
-            // Keys above 127 are no MIDI keys and have no map entry.
-            if (event.data1 < 128) numberInstrument(scan, file, run, kPercussionBase + event.data1);
-        } else {
-            const std::uint8_t p = scan.program[ch];
-            numberInstrument(scan, file, run, p);
-            PatchMapEntry& entry = run.patchMap[p];
-            if (entry.highestNote < event.data1) entry.highestNote = event.data1;
+    const bool percussion = ch == percussionChannel;
+    switch (event.kind()) {
+        case kKindNoteOn:
+            scan.channelsUsed |= 1u << ch;
+            if (event.data2 != 0) {
+                const std::size_t slot = ScanState::slot(ch, event.data1);
+                scan.noteOn[slot] = true;  // a second note-on restarts the note
+                scan.noteStart[slot] = event.time;
+                if (percussion) {
+                    // Keys above 127 are no MIDI keys and have no map entry.
+                    if (event.data1 < 128) sounds(kPercussionBase + event.data1);
+                } else {
+                    const std::uint8_t p = scan.program[ch];
+                    sounds(p);
+                    std::int16_t& highest = scan.highestNote[p];
+                    if (highest < event.data1) highest = event.data1;
+                }
+                return true;
+            }
+            [[fallthrough]];  // a note-on of velocity 0 is a note-off
+        case kKindNoteOff: {
+            scan.channelsUsed |= 1u << ch;
+            const std::size_t slot = ScanState::slot(ch, event.data1);
+            if (scan.noteOn[slot]) {
+                scan.noteOn[slot] = false;
+                const std::uint32_t length = event.time - scan.noteStart[slot];
+                std::uint32_t& shortest = percussion ? scan.shortestDrumNote : scan.shortestNote;
+                if (length != 0 && length < shortest) shortest = length;
+            }
+            // Later stages see only 0x8n for a note-off. Stored last: a byte
+            // store may alias anything, so the compiler reloads what follows it.
+            event.status = static_cast<std::uint8_t>(kKindNoteOff | ch);
+            return true;
         }
-    } else if (event.isNoteOff()) {
-        event.status = static_cast<std::uint8_t>(kKindNoteOff | ch);  // later stages see only 0x8n
-        NoteSlot& slot = scan.slot(ch, event.data1);
-        if (!slot.on) return;
-        slot.on = false;
-        const std::uint32_t length = event.time - slot.start;
-        if (length == 0) return;
-        std::uint32_t& shortest = percussion ? scan.shortestDrumNote : file.shortestNote;
-        if (length < shortest) shortest = length;
-    } else if (event.isSetTempo()) {
-        const std::uint32_t tempo = event.tempo();
-        if (tempo < file.timing.fastestTempo) file.timing.fastestTempo = tempo;
-    } else if (event.kind() == kKindProgram && !percussion) {
-        scan.program[ch] = event.data1;
+        case kKindProgram:
+            // The percussion channel's programs are not used.
+            if (!percussion) {
+                scan.channelsUsed |= 1u << ch;
+                scan.program[ch] = event.data1;
+            }
+            return true;
+        default:
+            if (event.isEndOfTrack()) return false;
+            if (event.isSetTempo() && event.tempo() < file.timing.fastestTempo)
+                file.timing.fastestTempo = event.tempo();
+            return true;
     }
 }
 
-// Walks all tracks together: by (time, track index), so events at the same
-// time are taken track by track, and within a track in stored order. Prints a
-// dot for each track as it leaves the walk.
-void walkTracks(ScanState& scan, RunState& run, FileState& file, Console& out) {
+// Notes where a map entry sounds: event `index` of track `track`. Only the
+// first sound in each track can be the earliest, as times do not go back.
+void recordFirstSound(ScanState& scan, std::size_t mapIndex, std::uint32_t time,
+                      std::uint32_t track, std::size_t index) {
+    if (scan.seenBy[mapIndex] == track + 1) return;  // this track got there earlier
+    scan.seenBy[mapIndex] = track + 1;
+    const FirstSound here{time, track, index};
+    if (here < scan.first[mapIndex]) scan.first[mapIndex] = here;
+}
+
+// Numbers the map entries that sound in the order of their first sounds.
+void numberByFirstSounds(ScanState& scan, RunState& run, FileState& file) {
+    std::vector<std::size_t> order;
+    for (std::size_t e = 0; e < kPatchMapSize; ++e) {
+        if (scan.seenBy[e] != 0) order.push_back(e);
+    }
+    std::sort(order.begin(), order.end(),
+              [&scan](std::size_t a, std::size_t b) { return scan.first[a] < scan.first[b]; });
+    for (std::size_t e : order) numberInstrument(scan, file, run, e);
+}
+
+// Walks one track alone, up to its end-of-track event, recording where each
+// map entry first sounds in it. Returns false when the track acts on a channel
+// in `claimed` (one an earlier track acted on) or its times go back; otherwise
+// adds its channels to `claimed`.
+bool walkTrackAlone(ScanState& scan, const RunState& run, FileState& file, std::uint32_t t,
+                    std::uint32_t& claimed) {
+    std::vector<MidiEvent>& events = file.midi.tracks[t].events;
+    const std::uint32_t percussionChannel = run.settings.percussionChannel;
+    // Walked by pointer: the stores into events would otherwise make the
+    // compiler reload the vector's bounds for every event.
+    MidiEvent* const first = events.data();
+    MidiEvent* const stop = first + events.size();
+    std::uint32_t last = 0;
+    bool backwards = false;
+    bool ended = false;
+    scan.channelsUsed = 0;
+    for (MidiEvent* event = first; event != stop && !ended;) {
+        const auto left = static_cast<std::size_t>(stop - event);
+        MidiEvent* const blockEnd = event + std::min(kEventsPerCheck, left);
+        for (; event != blockEnd; ++event) {
+            backwards |= event->time < last;
+            last = event->time;
+            auto sounds = [&scan, event, first, t](std::size_t mapIndex) {
+                // Checked here too, so that the index is worked out only then.
+                if (scan.seenBy[mapIndex] == t + 1) return;
+                recordFirstSound(scan, mapIndex, event->time, t,
+                                 static_cast<std::size_t>(event - first));
+            };
+            if (!handleEvent(scan, percussionChannel, file, *event, sounds)) {
+                ended = true;
+                break;
+            }
+        }
+        // Given up soon after the track is seen to meet an earlier one, so
+        // that a file walked again in groups pays little for the try.
+        if (backwards || (scan.channelsUsed & claimed) != 0) return false;
+    }
+    claimed |= scan.channelsUsed;
+    return true;
+}
+
+// Walks every track alone; false (with the scan state spoilt) when the tracks
+// turn out to meet.
+bool walkTracksApart(ScanState& scan, RunState& run, FileState& file, Console& out) {
+    auto& tracks = file.midi.tracks;
+    std::uint32_t claimed = 0;
+    for (std::size_t t = 0; t < tracks.size(); ++t) {
+        if (!walkTrackAlone(scan, run, file, static_cast<std::uint32_t>(t), claimed)) return false;
+    }
+    numberByFirstSounds(scan, run, file);
+    // A track leaves the walk at its end-of-track event, or when its events
+    // run out without one; each prints a dot.
+    for (std::size_t t = 0; t < tracks.size(); ++t) out.print(".");
+    return true;
+}
+
+// Walks the tracks `walked` (in increasing order) together through a heap: by
+// (time, track index), so events at the same time are taken track by track,
+// and within a track in stored order. Prints a dot for each track as it leaves
+// the walk. `sounds(mapIndex, time, track, index)` hears of every map entry a
+// note-on sounds; `cursor` holds a 0 for each track of the file.
+template <typename Sounds>
+void walkTracksMerged(ScanState& scan, const RunState& run, FileState& file, Console& out,
+                      const std::vector<std::uint32_t>& walked, std::vector<std::size_t>& cursor,
+                      Sounds&& sounds) {
     auto& tracks = file.midi.tracks;
     // The heap holds one key per track still taking part, the time in the high
     // half and the track index (below 65536: the header counts tracks in 16
     // bits) in the low half, so that one integer comparison orders two tracks.
     std::vector<std::uint64_t> heap;
-    heap.reserve(tracks.size());
-    auto key = [](std::uint32_t time, std::size_t t) {
+    heap.reserve(walked.size());
+    auto key = [](std::uint32_t time, std::uint32_t t) {
         return (static_cast<std::uint64_t>(time) << 32) | static_cast<std::uint64_t>(t);
     };
     // Moves heap[0] down to its place.
@@ -111,9 +259,7 @@ void walkTracks(ScanState& scan, RunState& run, FileState& file, Console& out) {
         }
         heap[i] = moving;
     };
-    std::vector<std::size_t> cursor(tracks.size(), 0);
-    for (std::size_t t = 0; t < tracks.size(); ++t) {
-        tracks[t].ended = false;
+    for (std::uint32_t t : walked) {
         if (tracks[t].events.empty()) {
             out.print(".");  // a track without events takes no part
         } else {
@@ -122,18 +268,29 @@ void walkTracks(ScanState& scan, RunState& run, FileState& file, Console& out) {
         }
     }
     while (!heap.empty()) {
-        const auto t = static_cast<std::size_t>(heap[0] & 0xFFFFFFFFu);
-        MidiTrack& track = tracks[t];
-        MidiEvent& event = track.events[cursor[t]++];
-        if (event.isEndOfTrack()) {
-            track.ended = true;
-        } else {
-            handleEvent(scan, run, file, event);
-        }
-        // A track leaves the scan at its end-of-track event, or when its
-        // events run out without one.
-        if (!track.ended && cursor[t] < track.events.size()) {
-            heap[0] = key(track.events[cursor[t]].time, t);
+        const auto t = static_cast<std::uint32_t>(heap[0] & 0xFFFFFFFFu);
+        std::vector<MidiEvent>& events = tracks[t].events;
+        // The top track keeps the walk while its next key stays below the
+        // smallest key of the others (one of the top's children): a run of
+        // events costs one sift.
+        std::uint64_t others = std::numeric_limits<std::uint64_t>::max();
+        if (heap.size() > 1) others = heap[1];
+        if (heap.size() > 2) others = std::min(others, heap[2]);
+        std::size_t& i = cursor[t];
+        bool goesOn = true;
+        std::uint64_t next = 0;
+        do {
+            const std::size_t at = i++;
+            MidiEvent& event = events[at];
+            auto sounded = [&](std::size_t mapIndex) { sounds(mapIndex, event.time, t, at); };
+            goesOn = handleEvent(scan, run.settings.percussionChannel, file, event, sounded);
+            // A track leaves the walk at its end-of-track event, or when its
+            // events run out without one.
+            goesOn = goesOn && i < events.size();
+            if (goesOn) next = key(events[i].time, t);
+        } while (goesOn && next < others);
+        if (goesOn) {
+            heap[0] = next;
         } else {
             heap[0] = heap.back();
             heap.pop_back();
@@ -141,6 +298,74 @@ void walkTracks(ScanState& scan, RunState& run, FileState& file, Console& out) {
         }
         if (!heap.empty()) siftDown();
     }
+}
+
+// Puts tracks that act on a common MIDI channel, directly or through other
+// tracks, into one group, in increasing track order; a track that acts on no
+// channel is a group of its own. False when some track's times go back.
+bool groupTracks(const FileState& file, std::uint32_t percussionChannel,
+                 std::vector<std::vector<std::uint32_t>>& groups) {
+    const auto& tracks = file.midi.tracks;
+    std::vector<std::uint32_t> parent(tracks.size());
+    std::iota(parent.begin(), parent.end(), 0u);
+    auto root = [&parent](std::uint32_t t) {
+        while (parent[t] != t) t = parent[t] = parent[parent[t]];
+        return t;
+    };
+    std::uint32_t owner[kMidiChannels];
+    std::fill(std::begin(owner), std::end(owner), kNone32);
+    for (std::uint32_t t = 0; t < tracks.size(); ++t) {
+        std::uint32_t last = 0;
+        for (const MidiEvent& event : tracks[t].events) {
+            if (event.isEndOfTrack()) break;
+            if (event.time < last) return false;
+            last = event.time;
+            // The events that act on a channel's note slots or program.
+            const std::uint8_t kind = event.kind(), ch = event.channel();
+            const bool acts = kind == kKindNoteOn || kind == kKindNoteOff ||
+                              (kind == kKindProgram && ch != percussionChannel);
+            if (!acts) continue;
+            if (owner[ch] == kNone32) owner[ch] = t;
+            parent[root(t)] = root(owner[ch]);
+        }
+    }
+    std::vector<std::uint32_t> groupOf(tracks.size(), kNone32);
+    for (std::uint32_t t = 0; t < tracks.size(); ++t) {
+        std::uint32_t& g = groupOf[root(t)];
+        if (g == kNone32) {
+            g = static_cast<std::uint32_t>(groups.size());
+            groups.emplace_back();
+        }
+        groups[g].push_back(t);
+    }
+    return true;
+}
+
+// Walks tracks that meet. Groups of tracks that share no channel with one
+// another cannot affect one another except through the numbering order, so
+// each group is merged on its own and the numbers follow the first sounds.
+// When some track's times go back, all tracks are merged and numbered as the
+// walk goes.
+void walkTracksTogether(ScanState& scan, RunState& run, FileState& file, Console& out) {
+    const auto trackCount = static_cast<std::uint32_t>(file.midi.tracks.size());
+    std::vector<std::size_t> cursor(trackCount, 0);
+    std::vector<std::vector<std::uint32_t>> groups;
+    if (groupTracks(file, run.settings.percussionChannel, groups)) {
+        auto record = [&scan](std::size_t mapIndex, std::uint32_t time, std::uint32_t t,
+                              std::size_t index) {
+            recordFirstSound(scan, mapIndex, time, t, index);
+        };
+        for (const auto& group : groups)
+            walkTracksMerged(scan, run, file, out, group, cursor, record);
+        numberByFirstSounds(scan, run, file);
+        return;
+    }
+    std::vector<std::uint32_t> all(trackCount);
+    std::iota(all.begin(), all.end(), 0u);
+    auto number = [&](std::size_t mapIndex, std::uint32_t, std::uint32_t, std::size_t) {
+        numberInstrument(scan, file, run, mapIndex);
+    };
+    walkTracksMerged(scan, run, file, out, all, cursor, number);
 }
 
 // Seed of the row grid. The small method starts from the average of the
@@ -160,7 +385,7 @@ Status seedRowGrid(const ScanState& scan, const RunState& run, FileState& file, 
             out.print("ERROR: MIDI division of 0 ticks per quarter note is not supported\n");
             return Status::Failed;
         }
-        const std::uint32_t s = (file.shortestNote + scan.shortestDrumNote) >> 1;
+        const std::uint32_t s = (scan.shortestNote + scan.shortestDrumNote) >> 1;
         seed = ((s * quantize) / division + 1) * division / quantize;
     }
     file.shortestNote = seed;
@@ -168,16 +393,18 @@ Status seedRowGrid(const ScanState& scan, const RunState& run, FileState& file, 
     return Status::Ok;
 }
 
-}  // namespace
-
-Status scanTracks(RunState& run, FileState& file, Console& out) {
-    out.print("Scanning tracks");
-    ScanState scan;
-    walkTracks(scan, run, file, out);
+// Hands the scan's findings to the file and the patch map, warns of notes
+// left on and instruments left out, and seeds the row grid.
+Status finishScan(const ScanState& scan, RunState& run, FileState& file, Console& out) {
     out.print("\n");
+    file.shortestNote = scan.shortestNote;
+    for (std::size_t p = 0; p < kPrograms; ++p) {
+        std::int16_t& highest = run.patchMap[p].highestNote;
+        if (highest < scan.highestNote[p]) highest = scan.highestNote[p];
+    }
 
-    unsigned long stillOn = 0;
-    for (const NoteSlot& slot : scan.notes) stillOn += slot.on ? 1 : 0;
+    const auto stillOn =
+        static_cast<unsigned long>(std::count(scan.noteOn.begin(), scan.noteOn.end(), true));
     if (stillOn != 0) out.print("    WARNING: %lu notes are left on\n", stillOn);
     if (scan.leftOutCount != 0) {
         out.print("    WARNING: %lu instruments are left out (a module holds at most %lu)\n",
@@ -188,6 +415,18 @@ Status scanTracks(RunState& run, FileState& file, Console& out) {
     for (MidiTrack& track : file.midi.tracks) track.ended = false;
     if (file.timing.fastestTempo == kNone32) file.timing.fastestTempo = kDefaultTempo;
     return seedRowGrid(scan, run, file, out);
+}
+
+}  // namespace
+
+Status scanTracks(RunState& run, FileState& file, Console& out) {
+    out.print("Scanning tracks");
+    ScanState apart(file.shortestNote);
+    if (walkTracksApart(apart, run, file, out)) return finishScan(apart, run, file, out);
+    // The tracks meet: the state of the given-up walk is dropped.
+    ScanState together(file.shortestNote);
+    walkTracksTogether(together, run, file, out);
+    return finishScan(together, run, file, out);
 }
 
 }  // namespace korvalin
