@@ -33,12 +33,13 @@ std::uint32_t scaledRelease(const NoteContext& ctx, const ModuleChannel& channel
 }
 
 // Playing channels repeat their vibrato, resend the vibrato speed when it was
-// lost, continue an unfinished bend and keep their panning.
-void upkeepPlaying(NoteContext& ctx, std::size_t c) {
+// lost, continue an unfinished bend and keep their panning. Returns whether
+// the next row may have any of this to do again.
+bool upkeepPlaying(NoteContext& ctx, std::size_t c) {
     ModuleChannel& channel = ctx.channels[c];
     if (channel.vibratoDepth != 0) putVolume(ctx, kVolumeVibratoDepth + channel.vibratoDepth, c);
     MidiChannelState* midi = ctx.midiOf(channel);
-    if (!midi) return;
+    if (!midi) return channel.vibratoDepth != 0;
     if (midi->vibratoSpeed != channel.vibratoSpeedSent &&
         putVolume(ctx, kVolumeVibratoSpeed + midi->vibratoSpeed, c))
         channel.vibratoSpeedSent = midi->vibratoSpeed;
@@ -52,6 +53,8 @@ void upkeepPlaying(NoteContext& ctx, std::size_t c) {
     const std::int32_t target = ctx.noPan ? (c % 2 == 0 ? 1 : 255) : 2 * midi->pan;
     if (channel.panning != target && placeEffect(ctx, 0, c, kEffectPanning, target))
         channel.panning = static_cast<std::int16_t>(target);
+    return channel.vibratoDepth != 0 || midi->vibratoSpeed != channel.vibratoSpeedSent ||
+           midi->bendUnits != channel.pitchOffset || channel.panning != target;
 }
 
 constexpr std::uint8_t kFieldFlags =
@@ -128,9 +131,11 @@ void buildPattern(NoteContext& ctx, EventCursors& cursors, std::uint32_t index,
     pattern.headerLength = 9;
     pattern.packingType = 0;
     pattern.rowCount = static_cast<std::uint16_t>(rowCount);
-    // Room for the usual rows: a few written cells each.
+    // Room for the usual rows: every channel's cell, a few of them written.
+    const std::size_t width =
+        moduleChannelCount(static_cast<std::size_t>(std::popcount(ctx.usedChannels)));
     pattern.packedData.clear();
-    reserveOrAbort(pattern.packedData, rowCount * 8, out);
+    reserveOrAbort(pattern.packedData, rowCount * (width + 8), out);
     pattern.packedSize = 0;
 
     for (std::uint32_t row = 0; row < rowCount; ++row) {
@@ -138,7 +143,7 @@ void buildPattern(NoteContext& ctx, EventCursors& cursors, std::uint32_t index,
         // An event left behind in an earlier row keeps every row looking.
         const std::uint64_t end = rowEnd(ctx, index, row);
         if (cursors.due < end) applyRowEvents(ctx, cursors, end);
-        packRow(ctx, pattern);
+        packRow(ctx, pattern, index * kRowsPerPattern + row);
     }
 }
 
@@ -153,6 +158,66 @@ std::uint32_t closingRows(const NoteContext& ctx) {
             n = channel.keyOffDelay + channel.releaseTicks;
     }
     return std::min(n, kRowsPerPattern);
+}
+
+// Writes a cell's flag byte and its present fields, in order; returns the
+// number of bytes.
+inline std::size_t packCell(const NoteCell& cell, std::uint8_t* to) {
+    std::size_t size = 1;
+    std::uint8_t flags = kCellPacked;
+    auto put = [&](std::int16_t field, CellFlag bit) {
+        if (field == kAbsent) return;
+        flags = static_cast<std::uint8_t>(flags | bit);
+        to[size++] = static_cast<std::uint8_t>(field & 0xFF);
+    };
+    put(cell.note, kCellNote);
+    put(cell.instrument, kCellInstrument);
+    put(cell.volume, kCellVolume);
+    put(cell.effect, kCellEffect);
+    put(cell.param, kCellParam);
+    to[0] = flags;
+    return size;
+}
+
+// Walks the channel counts the rows were packed at and the stray cells, both
+// in row order, for rows asked in increasing order.
+struct RowWidths {
+    const std::vector<WidthChange>& changes;
+    const std::vector<StrayCell>& strays;
+    std::size_t change = 0;
+    std::size_t stray = 0;
+
+    std::size_t widthAt(std::uint32_t row) {
+        while (change + 1 < changes.size() && changes[change + 1].row <= row) ++change;
+        return changes.empty() ? 0 : changes[change].width;
+    }
+};
+
+// Appends the rows of a pattern to `to` at channelCount channels: each row's
+// cells as packed, then the stray cells of the row's new channels, empty
+// cells elsewhere. `first` is the number of the pattern's first row.
+void widenPattern(const PatternRecord& pattern, std::uint32_t first, std::size_t channelCount,
+                  RowWidths& widths, std::vector<std::uint8_t>& to) {
+    const std::uint8_t* in = pattern.packedData.data();
+    const std::uint8_t* const end = in + pattern.packedData.size();
+    for (std::uint32_t row = first; row < first + pattern.rowCount; ++row) {
+        const std::size_t width = widths.widthAt(row);
+        for (std::size_t c = 0; c < width && in < end; ++c) {
+            const std::size_t length = kPackedCellLength[*in & kFieldFlags];
+            to.insert(to.end(), in, in + length);
+            in += length;
+        }
+        std::size_t next = width;
+        const auto& strays = widths.strays;
+        for (; widths.stray < strays.size() && strays[widths.stray].row <= row; ++widths.stray) {
+            const StrayCell& cell = strays[widths.stray];
+            if (cell.row < row || cell.channel >= channelCount) continue;
+            to.insert(to.end(), cell.channel - next, kEmptyCell);
+            to.insert(to.end(), cell.bytes.begin(), cell.bytes.begin() + cell.length);
+            next = cell.channel + 1;
+        }
+        to.insert(to.end(), channelCount - next, kEmptyCell);
+    }
 }
 
 }  // namespace
@@ -187,6 +252,7 @@ void resetChannel(NoteContext& ctx, std::size_t c, ChannelState state) {
     ctx.playingChannels =
         state == ChannelState::Playing ? ctx.playingChannels | bit : ctx.playingChannels & ~bit;
     channel.note = -1;
+    channel.key = -1;
     channel.instrument = -1;
     channel.velocity = -1;
     channel.midiChannel = -1;
@@ -194,55 +260,71 @@ void resetChannel(NoteContext& ctx, std::size_t c, ChannelState state) {
     channel.vibratoDepth = 0;
     channel.keyOffDelay = 0;
     channel.releaseTicks = 0;
-    channel.elapsed = 0;
+    ctx.restartAge(c);
     channel.startTime = 0;
     channel.pitchOffset = 0;
     channel.state = state;
 }
 
 void updateChannels(NoteContext& ctx) {
-    // In channel order, as the upkeep of one channel may write another's cell.
-    for (std::uint32_t live = ctx.liveChannels; live != 0; live &= live - 1) {
-        const auto c = static_cast<std::size_t>(std::countr_zero(live));
+    ctx.clock += static_cast<std::uint32_t>(ctx.speed);
+    // Playing channels are visited only while their upkeep may write something;
+    // the others that are not free follow their release. In channel order, as
+    // the upkeep of one channel may write another's cell.
+    const std::uint32_t visit = ctx.liveChannels & (~ctx.playingChannels | ctx.upkeepChannels);
+    for (std::uint32_t m = visit; m != 0; m &= m - 1) {
+        const auto c = static_cast<std::size_t>(std::countr_zero(m));
+        const std::uint32_t bit = 1u << c;
         ModuleChannel& channel = ctx.channels[c];
-        if (channel.state == ChannelState::Free) {
-            ctx.liveChannels &= ~(1u << c);
-            continue;
-        }
-        channel.elapsed += static_cast<std::uint32_t>(ctx.speed);
-        if (channel.state == ChannelState::Playing) upkeepPlaying(ctx, c);
-
-        if (channel.state == ChannelState::Releasing && channel.elapsed >= channel.releaseTicks) {
-            resetChannel(ctx, c, ChannelState::CutThisRow);
-            placeEffect(ctx, 0, c, kEffectExtended, kExtNoteCut);
-        } else if (channel.state == ChannelState::CutThisRow) {
-            // Free only from the row after the one that carries the cut.
-            channel.state = ChannelState::Free;
-            ctx.freeChannels |= 1u << c;
-            ctx.liveChannels &= ~(1u << c);
-        } else if (channel.state == ChannelState::KeyOffPending &&
-                   channel.elapsed >= channel.keyOffDelay) {
-            placeEffect(ctx, 0, c, kEffectKeyOff, kAbsent);
-            channel.elapsed = 0;
-            channel.state = ChannelState::Releasing;
-            channel.releaseTicks = scaledRelease(ctx, channel);
+        switch (channel.state) {
+            case ChannelState::Free:
+                ctx.liveChannels &= ~bit;
+                break;
+            case ChannelState::Playing:
+                if (!upkeepPlaying(ctx, c)) ctx.upkeepChannels &= ~bit;
+                break;
+            case ChannelState::Releasing:
+                if (ctx.age(c) >= channel.releaseTicks) {
+                    resetChannel(ctx, c, ChannelState::CutThisRow);
+                    placeEffect(ctx, 0, c, kEffectExtended, kExtNoteCut);
+                }
+                break;
+            case ChannelState::CutThisRow:
+                // Free only from the row after the one that carries the cut.
+                channel.state = ChannelState::Free;
+                ctx.freeChannels |= bit;
+                ctx.liveChannels &= ~bit;
+                break;
+            case ChannelState::KeyOffPending:
+                if (ctx.age(c) >= channel.keyOffDelay) {
+                    placeEffect(ctx, 0, c, kEffectKeyOff, kAbsent);
+                    channel.state = ChannelState::Releasing;
+                    channel.releaseTicks = scaledRelease(ctx, channel);
+                    ctx.restartAge(c);
+                }
+                break;
         }
     }
 }
 
-void packRow(NoteContext& ctx, PatternRecord& pattern) {
+void packRow(NoteContext& ctx, PatternRecord& pattern, std::uint32_t row) {
+    const std::size_t width =
+        moduleChannelCount(static_cast<std::size_t>(std::popcount(ctx.usedChannels)));
+    if (ctx.widthChanges.empty() || ctx.widthChanges.back().width != width)
+        ctx.widthChanges.push_back({row, width});
     if (ctx.writtenCells == 0) {  // the common row with nothing in it
-        pattern.packedData.push_back(kRowEnd);
+        pattern.packedData.insert(pattern.packedData.end(), width, kEmptyCell);
         return;
     }
-    // Channel number and flag byte, five fields at most, for every cell.
-    std::uint8_t bytes[kMaxModuleChannels * (kPackedCellMax + 1) + 1];
-    std::size_t size = 0;
+    std::uint8_t bytes[kMaxModuleChannels * kPackedCellMax];
+    std::uint8_t* to = bytes;
+    std::size_t next = 0;  // the channel whose cell comes next
     for (std::uint32_t written = ctx.writtenCells; written != 0; written &= written - 1) {
         const auto c = static_cast<std::size_t>(std::countr_zero(written));
         NoteCell& cell = ctx.cells[c];
         ModuleChannel& channel = ctx.channels[c];
         channel.pitchOffset = static_cast<std::int16_t>(channel.pitchOffset + cell.slide);
+        if (cell.slide != 0) ctx.upkeepChannels |= 1u << c;
         if (channel.state != ChannelState::Free) ctx.liveChannels |= 1u << c;
         // kAbsent has every bit set: the fields' AND keeps it only when all
         // five are absent, a cell written and emptied again.
@@ -250,54 +332,43 @@ void packRow(NoteContext& ctx, PatternRecord& pattern) {
             cell.slide = 0;
             continue;
         }
-        bytes[size++] = static_cast<std::uint8_t>(c);
-        // The flag byte goes first; the present fields follow it in order.
-        const std::size_t flagsAt = size++;
-        std::uint8_t flags = kCellPacked;
-        auto put = [&](std::int16_t field, CellFlag bit) {
-            if (field == kAbsent) return;
-            flags = static_cast<std::uint8_t>(flags | bit);
-            bytes[size++] = static_cast<std::uint8_t>(field & 0xFF);
-        };
-        put(cell.note, kCellNote);
-        put(cell.instrument, kCellInstrument);
-        put(cell.volume, kCellVolume);
-        put(cell.effect, kCellEffect);
-        put(cell.param, kCellParam);
-        bytes[flagsAt] = flags;
+        // One place packs the cell (inline): in the row, or aside as a stray.
+        StrayCell stray;
+        const bool inRow = c < width;
+        std::uint8_t* const at = inRow ? std::fill_n(to, c - next, kEmptyCell) : stray.bytes.data();
+        const std::size_t length = packCell(cell, at);
+        if (inRow) {
+            to = at + length;
+            next = c + 1;
+        } else {
+            stray.row = row;
+            stray.channel = c;
+            stray.length = length;
+            ctx.strayCells.push_back(stray);
+        }
         cell = NoteCell{};
     }
-    bytes[size++] = kRowEnd;
+    to = std::fill_n(to, width - next, kEmptyCell);
     ctx.writtenCells = 0;
-    pattern.packedData.insert(pattern.packedData.end(), bytes, bytes + size);
+    pattern.packedData.insert(pattern.packedData.end(), bytes, to);
 }
 
-void packPattern(PatternRecord& pattern, std::size_t channelCount,
-                 std::vector<std::uint8_t>& scratch, Console& out) {
-    if (scratch.size() < pattern.rowCount * channelCount * kPackedCellMax)
-        allocOrAbort(scratch, pattern.rowCount * channelCount * kPackedCellMax, out);
-    const std::uint8_t* in = pattern.packedData.data();
-    const std::uint8_t* const end = in + pattern.packedData.size();
-    std::uint8_t* const first = scratch.data();
-    std::uint8_t* to = first;
-    for (std::uint32_t row = 0; row < pattern.rowCount; ++row) {
-        std::size_t next = 0;  // the channel whose cell comes next
-        while (in < end && *in != kRowEnd) {
-            const std::size_t c = in[0];
-            const std::size_t length = kPackedCellLength[in[1] & kFieldFlags];
-            if (c < channelCount) {
-                to = std::fill_n(to, c - next, kEmptyCell);
-                to = std::copy_n(in + 1, length, to);
-                next = c + 1;
-            }
-            in += 1 + length;
+void finishPatterns(NoteContext& ctx, std::size_t channelCount, std::uint32_t lastPattern,
+                    Console& out) {
+    RowWidths widths{ctx.widthChanges, ctx.strayCells};
+    std::vector<std::uint8_t> widened;
+    for (std::uint32_t i = 0; i <= lastPattern; ++i) {
+        PatternRecord& pattern = ctx.file.patterns[i];
+        // Counts only grow: a pattern whose first row was packed at the
+        // final count is complete.
+        if (widths.widthAt(i * kRowsPerPattern) < channelCount) {
+            widened.clear();
+            reserveOrAbort(widened, pattern.rowCount * channelCount * kPackedCellMax, out);
+            widenPattern(pattern, i * kRowsPerPattern, channelCount, widths, widened);
+            pattern.packedData.swap(widened);
         }
-        ++in;  // the row's end
-        to = std::fill_n(to, channelCount - next, kEmptyCell);
+        pattern.packedSize = static_cast<std::uint16_t>(pattern.packedData.size());
     }
-    const auto size = static_cast<std::size_t>(to - first);
-    pattern.packedData.assign(first, to);
-    pattern.packedSize = static_cast<std::uint16_t>(size);
 }
 
 Status buildNoteData(RunState& run, FileState& file, std::uint32_t lastPattern,
@@ -340,18 +411,14 @@ Status buildNoteData(RunState& run, FileState& file, std::uint32_t lastPattern,
     // the samples are read and written.
     for (MidiTrack& track : file.midi.tracks) std::vector<MidiEvent>().swap(track.events);
 
-    std::uint32_t used = 0;
+    std::size_t used = 0;
     for (const ModuleChannel& channel : ctx.channels)
         if (channel.everUsed) ++used;
-    if (used < 2)
-        used = 2;
-    else if (used % 2 != 0)
-        ++used;
+    used = moduleChannelCount(used);
     file.header.channelCount = static_cast<std::uint16_t>(used);
-    // Now that the channel count is known, every pattern gets its module rows.
-    std::vector<std::uint8_t> scratch;
-    for (std::uint32_t i = 0; i <= lastPattern; ++i)
-        packPattern(file.patterns[i], used, scratch, out);
+    // Now that the channel count is known, the rows packed before it was
+    // reached get their remaining cells.
+    finishPatterns(ctx, used, lastPattern, out);
     out.print("Channels present: %lu\n", static_cast<unsigned long>(used));
     return Status::Ok;
 }
