@@ -32,6 +32,12 @@ std::uint32_t scaledRelease(const NoteContext& ctx, const ModuleChannel& channel
     return static_cast<std::uint32_t>(mul32(factor, ticks) / 1000);
 }
 
+// The panning a playing channel keeps: its MIDI channel's, or with noPan the
+// channels alternately hard left and right.
+std::int32_t panningTarget(const NoteContext& ctx, std::size_t c, const MidiChannelState& midi) {
+    return ctx.noPan ? (c % 2 == 0 ? 1 : 255) : 2 * midi.pan;
+}
+
 // Playing channels repeat their vibrato, resend the vibrato speed when it was
 // lost, continue an unfinished bend and keep their panning. Returns whether
 // the next row may have any of this to do again.
@@ -50,11 +56,10 @@ bool upkeepPlaying(NoteContext& ctx, std::size_t c) {
                            static_cast<std::uint8_t>(stored & 0x7F),
                            static_cast<std::uint8_t>((stored + 8192) >> 7));
 
-    const std::int32_t target = ctx.noPan ? (c % 2 == 0 ? 1 : 255) : 2 * midi->pan;
+    const std::int32_t target = panningTarget(ctx, c, *midi);
     if (channel.panning != target && placeEffect(ctx, 0, c, kEffectPanning, target))
         channel.panning = static_cast<std::int16_t>(target);
-    return channel.vibratoDepth != 0 || midi->vibratoSpeed != channel.vibratoSpeedSent ||
-           midi->bendUnits != channel.pitchOffset || channel.panning != target;
+    return upkeepPending(ctx, c);
 }
 
 constexpr std::uint8_t kFieldFlags =
@@ -104,23 +109,27 @@ void applyEvent(NoteContext& ctx, MidiTrack& track, const MidiEvent& event) {
     // module can show.
 }
 
-// Events of a row are applied track by track, each track in stored order.
+// Events of a row are applied track by track, each track in stored order. A
+// track whose next event lies before the row (its times went backwards)
+// never moves on again.
 void applyRowEvents(NoteContext& ctx, EventCursors& cursors, std::uint64_t end) {
     auto& tracks = ctx.file.midi.tracks;
     cursors.due = kNoMoreEvents;
     const std::uint64_t start = end - ctx.file.timing.ticksPerRow;
     for (std::size_t t = 0; t < tracks.size(); ++t) {
         MidiTrack& track = tracks[t];
-        std::size_t& cursor = cursors.next[t];
-        while (cursor < track.events.size() && !track.ended && track.events[cursor].time >= start &&
-               track.events[cursor].time < end) {
-            applyEvent(ctx, track, track.events[cursor]);
-            ++cursor;
+        if (track.ended) continue;
+        const MidiEvent* const events = track.events.data();
+        const std::size_t count = track.events.size();
+        std::size_t cursor = cursors.next[t];
+        for (; cursor < count && events[cursor].time < end && events[cursor].time >= start;
+             ++cursor) {
+            applyEvent(ctx, track, events[cursor]);
+            if (track.ended) break;
         }
-        if (cursor < track.events.size() && !track.ended) {
-            const MidiEvent& event = track.events[cursor];
-            cursors.due = std::min<std::uint64_t>(cursors.due, event.time);
-        }
+        cursors.next[t] = cursor;
+        if (cursor < count && !track.ended)
+            cursors.due = std::min<std::uint64_t>(cursors.due, events[cursor].time);
     }
 }
 
@@ -236,34 +245,13 @@ NoteContext::NoteContext(RunState& runState, FileState& fileState, std::size_t c
     freeChannels = channelMask(channelCount);
 }
 
-MidiChannelState* NoteContext::midiOf(const ModuleChannel& channel) {
-    if (channel.midiChannel < 0 || channel.midiChannel >= static_cast<std::int16_t>(kMidiChannels))
-        return nullptr;
-    return &midi[static_cast<std::size_t>(channel.midiChannel)];
-}
-
-void resetChannel(NoteContext& ctx, std::size_t c, ChannelState state) {
-    ModuleChannel& channel = ctx.channels[c];
-    if (MidiChannelState* midi = ctx.midiOf(channel))
-        ctx.onMidi[static_cast<std::size_t>(midi - ctx.midi.data())] &= ~(1u << c);
-    const std::uint32_t bit = 1u << c;
-    ctx.freeChannels =
-        state == ChannelState::Free ? ctx.freeChannels | bit : ctx.freeChannels & ~bit;
-    ctx.playingChannels =
-        state == ChannelState::Playing ? ctx.playingChannels | bit : ctx.playingChannels & ~bit;
-    channel.note = -1;
-    channel.key = -1;
-    channel.instrument = -1;
-    channel.velocity = -1;
-    channel.midiChannel = -1;
-    channel.panning = 128;
-    channel.vibratoDepth = 0;
-    channel.keyOffDelay = 0;
-    channel.releaseTicks = 0;
-    ctx.restartAge(c);
-    channel.startTime = 0;
-    channel.pitchOffset = 0;
-    channel.state = state;
+bool upkeepPending(const NoteContext& ctx, std::size_t c) {
+    const ModuleChannel& channel = ctx.channels[c];
+    if (channel.vibratoDepth != 0) return true;
+    const MidiChannelState* midi = ctx.midiOf(channel);
+    return midi && (midi->vibratoSpeed != channel.vibratoSpeedSent ||
+                    midi->bendUnits != channel.pitchOffset ||
+                    channel.panning != panningTarget(ctx, c, *midi));
 }
 
 void updateChannels(NoteContext& ctx) {

@@ -206,7 +206,15 @@ struct NoteContext {
         return midiChannel >= 0 && static_cast<std::uint32_t>(midiChannel) == percussionChannel;
     }
     // The MIDI state a module channel belongs to, or nullptr when it has none.
-    MidiChannelState* midiOf(const ModuleChannel& channel);
+    MidiChannelState* midiOf(const ModuleChannel& channel) {
+        if (channel.midiChannel < 0 ||
+            channel.midiChannel >= static_cast<std::int16_t>(kMidiChannels))
+            return nullptr;
+        return &midi[static_cast<std::size_t>(channel.midiChannel)];
+    }
+    const MidiChannelState* midiOf(const ModuleChannel& channel) const {
+        return const_cast<NoteContext*>(this)->midiOf(channel);
+    }
     // Instrument record of a module instrument number, or nullptr when the
     // number names no loaded instrument. Inline: channel searches ask for it
     // once per channel.
@@ -222,7 +230,34 @@ struct NoteContext {
 
 // Puts channels[c] back to its idle values with the given state, bound to no
 // MIDI channel; everUsed and vibratoSpeedSent are kept.
-void resetChannel(NoteContext& ctx, std::size_t c, ChannelState state);
+// Inline: every note start calls it.
+inline void resetChannel(NoteContext& ctx, std::size_t c, ChannelState state) {
+    ModuleChannel& channel = ctx.channels[c];
+    if (MidiChannelState* midi = ctx.midiOf(channel))
+        ctx.onMidi[static_cast<std::size_t>(midi - ctx.midi.data())] &= ~(1u << c);
+    const std::uint32_t bit = 1u << c;
+    ctx.freeChannels =
+        state == ChannelState::Free ? ctx.freeChannels | bit : ctx.freeChannels & ~bit;
+    ctx.playingChannels =
+        state == ChannelState::Playing ? ctx.playingChannels | bit : ctx.playingChannels & ~bit;
+    channel.note = -1;
+    channel.key = -1;
+    channel.instrument = -1;
+    channel.velocity = -1;
+    channel.midiChannel = -1;
+    channel.panning = 128;
+    channel.vibratoDepth = 0;
+    channel.keyOffDelay = 0;
+    channel.releaseTicks = 0;
+    ctx.restartAge(c);
+    channel.startTime = 0;
+    channel.pitchOffset = 0;
+    channel.state = state;
+}
+
+// Whether the upkeep of playing channels[c] has something to write: its
+// vibrato, a lost vibrato speed, an unfinished bend or its panning.
+bool upkeepPending(const NoteContext& ctx, std::size_t c);
 
 // Per-row upkeep of the channels that are not free: ageing, key-off and cut,
 // vibrato, continued pitch bends and panning.

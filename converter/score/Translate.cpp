@@ -160,13 +160,13 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
     // A per-note effect left in the cell belongs to the previous note; global
     // effects stay.
     NoteCell& cell = ctx.cell(c);
-    if (effectClass(cell.effect, cell.param) != kClassGlobal) clearEffect(ctx, c);
+    if (cell.effect != kAbsent && effectClass(cell.effect, cell.param) != kClassGlobal)
+        clearEffect(ctx, c);
 
     ModuleChannel& channel = ctx.channels[c];
     resetChannel(ctx, c, ChannelState::Playing);  // its age starts again
     ctx.markUsed(c);
     ctx.bindMidi(c, ch);
-    ctx.upkeepChannels |= 1u << c;
     channel.startTime = event.time;
     channel.instrument = static_cast<std::int16_t>(number);
     cell.instrument = static_cast<std::int16_t>(number);
@@ -196,6 +196,7 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
     }
 
     placePanning(ctx, c, ctx.noPan ? fixedPanning(c) : 2 * midi.pan);
+    if (upkeepPending(ctx, c)) ctx.upkeepChannels |= 1u << c;
 }
 
 void translateNoteOff(NoteContext& ctx, const MidiEvent& event) {
