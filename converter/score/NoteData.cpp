@@ -38,6 +38,17 @@ std::int32_t panningTarget(const NoteContext& ctx, std::size_t c, const MidiChan
     return ctx.noPan ? (c % 2 == 0 ? 1 : 255) : 2 * midi.pan;
 }
 
+// Whether the upkeep of playing channels[c] has something to write: its
+// vibrato, a lost vibrato speed, an unfinished bend or its panning.
+bool upkeepPending(const NoteContext& ctx, std::size_t c) {
+    const ModuleChannel& channel = ctx.channels[c];
+    if (channel.vibratoDepth != 0) return true;
+    const MidiChannelState* midi = ctx.midiOf(channel);
+    return midi && (midi->vibratoSpeed != channel.vibratoSpeedSent ||
+                    midi->bendUnits != channel.pitchOffset ||
+                    channel.panning != panningTarget(ctx, c, *midi));
+}
+
 // Playing channels repeat their vibrato, resend the vibrato speed when it was
 // lost, continue an unfinished bend and keep their panning. Returns whether
 // the next row may have any of this to do again.
@@ -83,53 +94,67 @@ std::uint64_t rowEnd(const NoteContext& ctx, std::uint32_t pattern, std::uint32_
 }
 constexpr std::uint64_t kNoMoreEvents = UINT64_MAX;
 
-// Where each track stands, and the earliest time of any track's next event:
+// Where a track stands: its next event and the end of its events. A track
+// that will apply no more events (it ended, or its times went backwards, so
+// its next event lies before the current row forever) has next == end.
+struct TrackCursor {
+    MidiTrack* track = nullptr;
+    const MidiEvent* next = nullptr;
+    const MidiEvent* end = nullptr;
+};
+
+// The tracks' cursors, and the earliest time of any track's next event:
 // rows that end before it have no events to visit.
 struct EventCursors {
-    std::vector<std::size_t> next;
+    std::vector<TrackCursor> tracks;
     std::uint64_t due = 0;
 };
 
 void applyEvent(NoteContext& ctx, MidiTrack& track, const MidiEvent& event) {
-    if (event.isNoteOff())
-        translateNoteOff(ctx, event);
-    else if (event.isNoteOn())
-        translateNoteOn(ctx, event);
-    else if (event.kind() == kKindController)
-        translateController(ctx, event);
-    else if (event.kind() == kKindProgram)
-        ctx.midi[event.channel()].program = event.data1;
-    else if (event.kind() == kKindPitchBend)
-        translatePitchBend(ctx, event);
-    else if (event.isEndOfTrack())
-        track.ended = true;
-    else if (event.isSetTempo())
-        translateTempo(ctx, event);
-    // Key and channel pressure, sysex and other meta events carry nothing a
-    // module can show.
+    switch (event.kind()) {
+        case kKindNoteOff:
+            translateNoteOff(ctx, event);
+            break;
+        case kKindNoteOn:  // velocity 0 is a note-off
+            if (event.isNoteOn())
+                translateNoteOn(ctx, event);
+            else
+                translateNoteOff(ctx, event);
+            break;
+        case kKindController:
+            translateController(ctx, event);
+            break;
+        case kKindProgram:
+            ctx.midi[event.channel()].program = event.data1;
+            break;
+        case kKindPitchBend:
+            translatePitchBend(ctx, event);
+            break;
+        default:
+            if (event.isEndOfTrack())
+                track.ended = true;
+            else if (event.isSetTempo())
+                translateTempo(ctx, event);
+            // Key and channel pressure, sysex and other meta events carry
+            // nothing a module can show.
+            break;
+    }
 }
 
-// Events of a row are applied track by track, each track in stored order. A
-// track whose next event lies before the row (its times went backwards)
-// never moves on again.
+// Events of a row are applied track by track, each track in stored order.
 void applyRowEvents(NoteContext& ctx, EventCursors& cursors, std::uint64_t end) {
-    auto& tracks = ctx.file.midi.tracks;
     cursors.due = kNoMoreEvents;
     const std::uint64_t start = end - ctx.file.timing.ticksPerRow;
-    for (std::size_t t = 0; t < tracks.size(); ++t) {
-        MidiTrack& track = tracks[t];
-        if (track.ended) continue;
-        const MidiEvent* const events = track.events.data();
-        const std::size_t count = track.events.size();
-        std::size_t cursor = cursors.next[t];
-        for (; cursor < count && events[cursor].time < end && events[cursor].time >= start;
-             ++cursor) {
-            applyEvent(ctx, track, events[cursor]);
-            if (track.ended) break;
+    for (TrackCursor& cursor : cursors.tracks) {
+        if (cursor.next == cursor.end) continue;
+        for (; cursor.next != cursor.end && cursor.next->time < end; ++cursor.next) {
+            if (cursor.next->time < start || cursor.track->ended) break;
+            applyEvent(ctx, *cursor.track, *cursor.next);
         }
-        cursors.next[t] = cursor;
-        if (cursor < count && !track.ended)
-            cursors.due = std::min<std::uint64_t>(cursors.due, events[cursor].time);
+        if (cursor.next != cursor.end && (cursor.next->time < start || cursor.track->ended))
+            cursor.next = cursor.end;  // this track applies no more events
+        if (cursor.next != cursor.end)
+            cursors.due = std::min<std::uint64_t>(cursors.due, cursor.next->time);
     }
 }
 
@@ -140,20 +165,20 @@ void buildPattern(NoteContext& ctx, EventCursors& cursors, std::uint32_t index,
     pattern.headerLength = 9;
     pattern.packingType = 0;
     pattern.rowCount = static_cast<std::uint16_t>(rowCount);
-    // Room for the usual rows: every channel's cell, a few of them written.
-    const std::size_t width =
-        moduleChannelCount(static_cast<std::size_t>(std::popcount(ctx.usedChannels)));
-    pattern.packedData.clear();
-    reserveOrAbort(pattern.packedData, rowCount * (width + 8), out);
     pattern.packedSize = 0;
 
+    ctx.patternSize = 0;
     for (std::uint32_t row = 0; row < rowCount; ++row) {
         updateChannels(ctx);
         // An event left behind in an earlier row keeps every row looking.
         const std::uint64_t end = rowEnd(ctx, index, row);
         if (cursors.due < end) applyRowEvents(ctx, cursors, end);
-        packRow(ctx, pattern, index * kRowsPerPattern + row);
+        packRow(ctx, index * kRowsPerPattern + row);
     }
+    const std::uint8_t* const bytes = ctx.patternBytes.data();
+    pattern.packedData.clear();
+    reserveOrAbort(pattern.packedData, ctx.patternSize, out);
+    pattern.packedData.assign(bytes, bytes + ctx.patternSize);
 }
 
 // Rows the closing pattern needs so that the longest pending release ends in it.
@@ -242,16 +267,8 @@ NoteContext::NoteContext(RunState& runState, FileState& fileState, std::size_t c
       noPan(runState.settings.has(kNoPan)) {
     allocOrAbort(cells, channelCount, console);
     allocOrAbort(channels, channelCount, console);
+    allocOrAbort(patternBytes, kRowsPerPattern * kMaxModuleChannels * kPackedCellMax, console);
     freeChannels = channelMask(channelCount);
-}
-
-bool upkeepPending(const NoteContext& ctx, std::size_t c) {
-    const ModuleChannel& channel = ctx.channels[c];
-    if (channel.vibratoDepth != 0) return true;
-    const MidiChannelState* midi = ctx.midiOf(channel);
-    return midi && (midi->vibratoSpeed != channel.vibratoSpeedSent ||
-                    midi->bendUnits != channel.pitchOffset ||
-                    channel.panning != panningTarget(ctx, c, *midi));
 }
 
 void updateChannels(NoteContext& ctx) {
@@ -295,17 +312,22 @@ void updateChannels(NoteContext& ctx) {
     }
 }
 
-void packRow(NoteContext& ctx, PatternRecord& pattern, std::uint32_t row) {
-    const std::size_t width =
-        moduleChannelCount(static_cast<std::size_t>(std::popcount(ctx.usedChannels)));
+namespace {
+
+// packRow for a row with written cells or a new channel count. Kept out of
+// line so that the empty row's path stays a few instructions.
+[[gnu::noinline]] void packWrittenRow(NoteContext& ctx, std::uint32_t row) {
+    if (ctx.usedChannels != ctx.widthFor) {
+        ctx.widthFor = ctx.usedChannels;
+        ctx.rowWidth =
+            moduleChannelCount(static_cast<std::size_t>(std::popcount(ctx.usedChannels)));
+    }
+    const std::size_t width = ctx.rowWidth;
     if (ctx.widthChanges.empty() || ctx.widthChanges.back().width != width)
         ctx.widthChanges.push_back({row, width});
-    if (ctx.writtenCells == 0) {  // the common row with nothing in it
-        pattern.packedData.insert(pattern.packedData.end(), width, kEmptyCell);
-        return;
-    }
-    std::uint8_t bytes[kMaxModuleChannels * kPackedCellMax];
-    std::uint8_t* to = bytes;
+    // patternBytes has room for kRowsPerPattern rows of the most channels.
+    std::uint8_t* const first = ctx.patternBytes.data() + ctx.patternSize;
+    std::uint8_t* to = first;
     std::size_t next = 0;  // the channel whose cell comes next
     for (std::uint32_t written = ctx.writtenCells; written != 0; written &= written - 1) {
         const auto c = static_cast<std::size_t>(std::countr_zero(written));
@@ -321,24 +343,36 @@ void packRow(NoteContext& ctx, PatternRecord& pattern, std::uint32_t row) {
             continue;
         }
         // One place packs the cell (inline): in the row, or aside as a stray.
-        StrayCell stray;
+        std::uint8_t strayBytes[kPackedCellMax];
         const bool inRow = c < width;
-        std::uint8_t* const at = inRow ? std::fill_n(to, c - next, kEmptyCell) : stray.bytes.data();
+        std::uint8_t* const at = inRow ? std::fill_n(to, c - next, kEmptyCell) : strayBytes;
         const std::size_t length = packCell(cell, at);
         if (inRow) {
             to = at + length;
             next = c + 1;
         } else {
-            stray.row = row;
-            stray.channel = c;
-            stray.length = length;
+            StrayCell stray{row, c, {}, length};
+            std::copy_n(strayBytes, length, stray.bytes.begin());
             ctx.strayCells.push_back(stray);
         }
         cell = NoteCell{};
     }
     to = std::fill_n(to, width - next, kEmptyCell);
     ctx.writtenCells = 0;
-    pattern.packedData.insert(pattern.packedData.end(), bytes, to);
+    ctx.patternSize += static_cast<std::size_t>(to - first);
+}
+
+}  // namespace
+
+void packRow(NoteContext& ctx, std::uint32_t row) {
+    if (ctx.writtenCells == 0 && ctx.usedChannels == ctx.widthFor) {
+        // The common row with nothing in it, at the channel count of the row
+        // before: empty cells only.
+        std::fill_n(ctx.patternBytes.data() + ctx.patternSize, ctx.rowWidth, kEmptyCell);
+        ctx.patternSize += ctx.rowWidth;
+        return;
+    }
+    packWrittenRow(ctx, row);
 }
 
 void finishPatterns(NoteContext& ctx, std::size_t channelCount, std::uint32_t lastPattern,
@@ -368,7 +402,12 @@ Status buildNoteData(RunState& run, FileState& file, std::uint32_t lastPattern,
     // The first row sets full volume on every channel.
     for (std::size_t c = 0; c < ctx.cells.size(); ++c) ctx.cell(c).volume = kVolumeFull;
     EventCursors cursors;
-    allocOrAbort(cursors.next, file.midi.tracks.size(), out);
+    allocOrAbort(cursors.tracks, file.midi.tracks.size(), out);
+    for (std::size_t t = 0; t < file.midi.tracks.size(); ++t) {
+        MidiTrack& track = file.midi.tracks[t];
+        cursors.tracks[t] = {&track, track.events.data(),
+                             track.events.data() + track.events.size()};
+    }
     if (file.patterns.size() < static_cast<std::size_t>(lastPattern) + 1)
         allocOrAbort(file.patterns, static_cast<std::size_t>(lastPattern) + 1, out);
 

@@ -176,6 +176,14 @@ struct NoteContext {
     // packed before, with the cells that were beyond the count then.
     std::vector<WidthChange> widthChanges;
     std::vector<StrayCell> strayCells;
+    // The channel count rows are packed at now, and the usedChannels it was
+    // counted from.
+    std::size_t rowWidth = 0;
+    std::uint32_t widthFor = ~0u;
+    // The rows of the pattern being built, in module layout: room for every
+    // row at the most channels; patternSize bytes are written.
+    std::vector<std::uint8_t> patternBytes;
+    std::size_t patternSize = 0;
     // Settings and timing, read once.
     std::int32_t speed;
     std::uint32_t percussionChannel;
@@ -255,19 +263,15 @@ inline void resetChannel(NoteContext& ctx, std::size_t c, ChannelState state) {
     channel.state = state;
 }
 
-// Whether the upkeep of playing channels[c] has something to write: its
-// vibrato, a lost vibrato speed, an unfinished bend or its panning.
-bool upkeepPending(const NoteContext& ctx, std::size_t c);
-
 // Per-row upkeep of the channels that are not free: ageing, key-off and cut,
 // vibrato, continued pitch bends and panning.
 void updateChannels(NoteContext& ctx);
 
-// Appends the row to pattern.packedData in module layout at the current
-// channel count: a packed cell per channel, empty ones as a single flag byte.
-// `row` counts rows over the whole piece. Applies the cells' slides and
-// empties them.
-void packRow(NoteContext& ctx, PatternRecord& pattern, std::uint32_t row);
+// Appends the row to ctx.patternBytes in module layout at the current channel
+// count: a packed cell per channel, empty ones as a single flag byte. `row`
+// counts rows over the whole piece. Applies the cells' slides and empties
+// them.
+void packRow(NoteContext& ctx, std::uint32_t row);
 
 // Once every row is packed: widens the rows packed at a smaller channel count
 // than `channelCount` and sets each pattern's packedSize. `lastPattern` is

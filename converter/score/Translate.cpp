@@ -108,7 +108,7 @@ std::size_t stealChannel(const NoteContext& ctx) {
     // it runs for almost every note of a dense piece.
     auto best = static_cast<std::size_t>(std::countr_zero(releasing));
     std::uint32_t bestLeft = ctx.releaseEnd[best] - ctx.clock;
-    for (releasing &= releasing - 1; releasing != 0 && bestLeft != 0; releasing &= releasing - 1) {
+    for (releasing &= releasing - 1; releasing != 0; releasing &= releasing - 1) {
         const auto c = static_cast<std::size_t>(std::countr_zero(releasing));
         const std::uint32_t left = ctx.releaseEnd[c] - ctx.clock;
         if (left < bestLeft) {
@@ -195,8 +195,14 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
                            static_cast<std::uint8_t>((stored + kBendCentre) >> 7));
     }
 
-    placePanning(ctx, c, ctx.noPan ? fixedPanning(c) : 2 * midi.pan);
-    if (upkeepPending(ctx, c)) ctx.upkeepChannels |= 1u << c;
+    const std::int32_t panning = ctx.noPan ? fixedPanning(c) : 2 * midi.pan;
+    placePanning(ctx, c, panning);
+    // The row upkeep looks at the channel again only when it has something
+    // to do (the note start leaves no vibrato depth): the values it compares
+    // are at hand here.
+    if (midi.vibratoSpeed != channel.vibratoSpeedSent || midi.bendUnits != channel.pitchOffset ||
+        channel.panning != panning)
+        ctx.upkeepChannels |= 1u << c;
 }
 
 void translateNoteOff(NoteContext& ctx, const MidiEvent& event) {
