@@ -227,31 +227,36 @@ struct RowWidths {
     }
 };
 
-// Appends the rows of a pattern to `to` at channelCount channels: each row's
+// Writes the rows of a pattern to `to` at channelCount channels: each row's
 // cells as packed, then the stray cells of the row's new channels, empty
-// cells elsewhere. `first` is the number of the pattern's first row.
-void widenPattern(const PatternRecord& pattern, std::uint32_t first, std::size_t channelCount,
-                  RowWidths& widths, std::vector<std::uint8_t>& to) {
+// cells elsewhere; returns the number of bytes. `first` is the number of the
+// pattern's first row; `to` has room for the rows at channelCount channels.
+std::size_t widenPattern(const PatternRecord& pattern, std::uint32_t first,
+                         std::size_t channelCount, RowWidths& widths, std::uint8_t* const to) {
     const std::uint8_t* in = pattern.packedData.data();
     const std::uint8_t* const end = in + pattern.packedData.size();
+    std::uint8_t* out = to;
     for (std::uint32_t row = first; row < first + pattern.rowCount; ++row) {
+        // The row's cells as packed, copied in one piece.
         const std::size_t width = widths.widthAt(row);
-        for (std::size_t c = 0; c < width && in < end; ++c) {
-            const std::size_t length = kPackedCellLength[*in & kFieldFlags];
-            to.insert(to.end(), in, in + length);
-            in += length;
-        }
+        const std::uint8_t* const rowStart = in;
+        for (std::size_t c = 0; c < width && in < end; ++c)
+            in += kPackedCellLength[*in & kFieldFlags];
+        in = std::min(in, end);
+        out = std::copy(rowStart, in, out);
+
         std::size_t next = width;
         const auto& strays = widths.strays;
         for (; widths.stray < strays.size() && strays[widths.stray].row <= row; ++widths.stray) {
             const StrayCell& cell = strays[widths.stray];
             if (cell.row < row || cell.channel >= channelCount) continue;
-            to.insert(to.end(), cell.channel - next, kEmptyCell);
-            to.insert(to.end(), cell.bytes.begin(), cell.bytes.begin() + cell.length);
+            out = std::fill_n(out, cell.channel - next, kEmptyCell);
+            out = std::copy_n(cell.bytes.data(), cell.length, out);
             next = cell.channel + 1;
         }
-        to.insert(to.end(), channelCount - next, kEmptyCell);
+        out = std::fill_n(out, channelCount - next, kEmptyCell);
     }
+    return static_cast<std::size_t>(out - to);
 }
 
 }  // namespace
@@ -378,16 +383,19 @@ void packRow(NoteContext& ctx, std::uint32_t row) {
 void finishPatterns(NoteContext& ctx, std::size_t channelCount, std::uint32_t lastPattern,
                     Console& out) {
     RowWidths widths{ctx.widthChanges, ctx.strayCells};
-    std::vector<std::uint8_t> widened;
+    // The rows are built in patternBytes, free now, which has room for a
+    // pattern at the most channels.
+    std::uint8_t* const bytes = ctx.patternBytes.data();
     for (std::uint32_t i = 0; i <= lastPattern; ++i) {
         PatternRecord& pattern = ctx.file.patterns[i];
         // Counts only grow: a pattern whose first row was packed at the
         // final count is complete.
         if (widths.widthAt(i * kRowsPerPattern) < channelCount) {
-            widened.clear();
-            reserveOrAbort(widened, pattern.rowCount * channelCount * kPackedCellMax, out);
-            widenPattern(pattern, i * kRowsPerPattern, channelCount, widths, widened);
-            pattern.packedData.swap(widened);
+            const std::size_t size =
+                widenPattern(pattern, i * kRowsPerPattern, channelCount, widths, bytes);
+            pattern.packedData.clear();
+            reserveOrAbort(pattern.packedData, size, out);
+            pattern.packedData.assign(bytes, bytes + size);
         }
         pattern.packedSize = static_cast<std::uint16_t>(pattern.packedData.size());
     }
