@@ -61,6 +61,23 @@ TEST(BuildNoteData, ClosingPatternOnlyWhileTheOrderTableHasRoom) {
     }
 }
 
+// Rows packed before more channels came into use get the cells they had
+// for those channels (here the first row's volumes).
+TEST(BuildNoteData, RowsPackedBeforeTheChannelCountGrewAreWidened) {
+    Score score(1, 4);
+    score.addInstrument(0, InstrumentRecord{});
+    score.file.midi = store(96, {{on(2, 0, 61), on(2, 0, 65), on(2, 0, 68), end(4)}});
+    score.file.patterns.resize(1);
+    NullConsole out;
+    ASSERT_EQ(buildNoteData(score.run, score.file, 0, 2, out), Status::Ok);
+    EXPECT_EQ(score.file.header.channelCount, 4);
+    const std::vector<std::uint8_t>& data = score.file.patterns[0].packedData;
+    const std::vector<std::uint8_t> firstRow = {0x84, 0x50, 0x84, 0x50, 0x84, 0x50, 0x84, 0x50};
+    ASSERT_GE(data.size(), firstRow.size());
+    EXPECT_EQ(std::vector<std::uint8_t>(data.begin(), data.begin() + 8), firstRow);
+    EXPECT_EQ(score.file.patterns[0].packedSize, data.size());
+}
+
 TEST(TranslateNoteOn, ModuleNoteFromKeymapScalingAndTransposeOrDropped) {
     // mapped: the instrument number in the map entry; cellNote -1: the note is dropped
     struct Case {

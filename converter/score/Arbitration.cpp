@@ -12,9 +12,6 @@
 namespace korvalin {
 namespace {
 
-constexpr std::int32_t kEmptyPriority = -1;
-constexpr std::int32_t kHighestEffect = 0x23;
-
 std::int32_t subCommand(std::int32_t param) {
     return (param >> 4) & 0x0F;
 }
@@ -67,59 +64,8 @@ std::size_t globalChannel(const NoteContext& ctx, std::int32_t effect, std::int3
 
 }  // namespace
 
-std::int32_t effectPriority(std::int32_t effect, std::int32_t param) {
-    if (effect == kAbsent) return kEmptyPriority;
-    switch (effect) {
-        case kEffectPortaUp:
-        case kEffectPortaDown:
-            return 513;
-        case kEffectPanning:
-            return 625;
-        case kEffectSetBpm:
-            return 999;
-        case kEffectKeyOff:
-            return 750;
-        case kEffectExtended:
-            if (param == kAbsent) return kEmptyPriority;
-            switch (subCommand(param)) {
-                case 0x1:
-                case 0x2:
-                    return 513;
-                case 0xC:
-                    return 875;
-                case 0xD:
-                    return 250;
-                default:
-                    return 0;
-            }
-        default:
-            return 0;
-    }
-}
-
-std::int32_t effectClass(std::int32_t effect, std::int32_t param) {
-    if (effect == kAbsent || effect < 0 || effect > kHighestEffect) return kClassNone;
-    // Short names for the tables: none, global, MIDI channel, own channel.
-    constexpr EffectClass N = kClassNone, G = kClassGlobal, M = kClassMidiChannel,
-                          C = kClassChannel;
-    if (effect == kEffectExtended) {
-        if (param == kAbsent) return kClassNone;
-        // Sub-commands 0x0 to 0xF.
-        static constexpr EffectClass kExtendedClass[16] = {N, C, C, M, M, M, C, M,
-                                                           N, C, M, M, C, C, G, N};
-        return kExtendedClass[subCommand(param)];
-    }
-    // Effect numbers 0x00 to 0x23 (0x0E handled above).
-    static constexpr EffectClass kEffectClass[kHighestEffect + 1] = {
-        G, C, C, M, M, M, M, M, C, C, M, M, M, C, N, G,  // 0x00-0x0F
-        G, G, N, N, C, C, N, N, N, M, N, C, N, M, N, N,  // 0x10-0x1F
-        N, M, N, N,                                      // 0x20-0x23
-    };
-    return kEffectClass[effect];
-}
-
-bool placeEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t channel,
-                 std::int32_t effect, std::int32_t param) {
+bool arbitrateEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t channel,
+                     std::int32_t effect, std::int32_t param) {
     if (channel >= ctx.cells.size()) return false;
     switch (effectClass(effect, param)) {
         case kClassGlobal:
@@ -144,17 +90,25 @@ bool placeEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t channel
 bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::int32_t param) {
     if (channel >= ctx.cells.size()) return false;
     NoteCell& cell = ctx.cell(channel);
+    if (cell.effect == kAbsent) {
+        // The common case: an empty slot takes any effect, and there is
+        // neither a global effect to move aside nor a slide to drop.
+        cell.effect = static_cast<std::int16_t>(effect);
+        cell.param = static_cast<std::int16_t>(param);
+        ctx.markUsed(channel);
+        return true;
+    }
 
     // A global effect of the same kind is in the way: move it to the channel
     // with the weakest effect instead of losing it.
-    if (cell.effect != kAbsent && effectClass(cell.effect, cell.param) == kClassGlobal &&
+    if (effectClass(cell.effect, cell.param) == kClassGlobal &&
         sameKind(cell.effect, cell.param, effect, param)) {
         const std::size_t k = weakestChannel(ctx, channel);
         if (k < ctx.cells.size() && cellPriority(cell) >= cellPriority(ctx.cells[k])) {
             clearEffect(ctx, k);
             ctx.cell(k).effect = cell.effect;
             ctx.cell(k).param = cell.param;
-            ctx.channels[k].everUsed = 1;
+            ctx.markUsed(k);
             clearEffect(ctx, channel);
         }
     }
@@ -168,7 +122,7 @@ bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::
     if (!keep) clearEffect(ctx, channel);
     cell.effect = static_cast<std::int16_t>(effect);
     cell.param = static_cast<std::int16_t>(param);
-    ctx.channels[channel].everUsed = 1;
+    ctx.markUsed(channel);
     return true;
 }
 
@@ -190,7 +144,10 @@ bool putVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel) {
     if (cell.volume != kAbsent && (incoming >= 0x60 || present >= 0x60) && incoming > present)
         return false;
     // The vibrato speed is being overwritten: send it again on a later row.
-    if (present == kVolumeVibratoSpeed) ctx.channels[channel].vibratoSpeedSent = -1;
+    if (present == kVolumeVibratoSpeed) {
+        ctx.channels[channel].vibratoSpeedSent = -1;
+        ctx.upkeepChannels |= 1u << channel;
+    }
     if (ctx.tweakVolume && volume >= kVolumeSet && volume <= kVolumeFull) {
         // Exponential curve that keeps 0x10 and bends the range towards quiet;
         // double precision keeps 0x50 at 0x4F.

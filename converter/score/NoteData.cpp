@@ -32,13 +32,31 @@ std::uint32_t scaledRelease(const NoteContext& ctx, const ModuleChannel& channel
     return static_cast<std::uint32_t>(mul32(factor, ticks) / 1000);
 }
 
+// The panning a playing channel keeps: its MIDI channel's, or with noPan the
+// channels alternately hard left and right.
+std::int32_t panningTarget(const NoteContext& ctx, std::size_t c, const MidiChannelState& midi) {
+    return ctx.noPan ? (c % 2 == 0 ? 1 : 255) : 2 * midi.pan;
+}
+
+// Whether the upkeep of playing channels[c] has something to write: its
+// vibrato, a lost vibrato speed, an unfinished bend or its panning.
+bool upkeepPending(const NoteContext& ctx, std::size_t c) {
+    const ModuleChannel& channel = ctx.channels[c];
+    if (channel.vibratoDepth != 0) return true;
+    const MidiChannelState* midi = ctx.midiOf(channel);
+    return midi && (midi->vibratoSpeed != channel.vibratoSpeedSent ||
+                    midi->bendUnits != channel.pitchOffset ||
+                    channel.panning != panningTarget(ctx, c, *midi));
+}
+
 // Playing channels repeat their vibrato, resend the vibrato speed when it was
-// lost, continue an unfinished bend and keep their panning.
-void upkeepPlaying(NoteContext& ctx, std::size_t c) {
+// lost, continue an unfinished bend and keep their panning. Returns whether
+// the next row may have any of this to do again.
+bool upkeepPlaying(NoteContext& ctx, std::size_t c) {
     ModuleChannel& channel = ctx.channels[c];
     if (channel.vibratoDepth != 0) putVolume(ctx, kVolumeVibratoDepth + channel.vibratoDepth, c);
     MidiChannelState* midi = ctx.midiOf(channel);
-    if (!midi) return;
+    if (!midi) return channel.vibratoDepth != 0;
     if (midi->vibratoSpeed != channel.vibratoSpeedSent &&
         putVolume(ctx, kVolumeVibratoSpeed + midi->vibratoSpeed, c))
         channel.vibratoSpeedSent = midi->vibratoSpeed;
@@ -49,9 +67,10 @@ void upkeepPlaying(NoteContext& ctx, std::size_t c) {
                            static_cast<std::uint8_t>(stored & 0x7F),
                            static_cast<std::uint8_t>((stored + 8192) >> 7));
 
-    const std::int32_t target = ctx.noPan ? (c % 2 == 0 ? 1 : 255) : 2 * midi->pan;
+    const std::int32_t target = panningTarget(ctx, c, *midi);
     if (channel.panning != target && placeEffect(ctx, 0, c, kEffectPanning, target))
         channel.panning = static_cast<std::int16_t>(target);
+    return upkeepPending(ctx, c);
 }
 
 constexpr std::uint8_t kFieldFlags =
@@ -75,49 +94,67 @@ std::uint64_t rowEnd(const NoteContext& ctx, std::uint32_t pattern, std::uint32_
 }
 constexpr std::uint64_t kNoMoreEvents = UINT64_MAX;
 
-// Where each track stands, and the earliest time of any track's next event:
+// Where a track stands: its next event and the end of its events. A track
+// that will apply no more events (it ended, or its times went backwards, so
+// its next event lies before the current row forever) has next == end.
+struct TrackCursor {
+    MidiTrack* track = nullptr;
+    const MidiEvent* next = nullptr;
+    const MidiEvent* end = nullptr;
+};
+
+// The tracks' cursors, and the earliest time of any track's next event:
 // rows that end before it have no events to visit.
 struct EventCursors {
-    std::vector<std::size_t> next;
+    std::vector<TrackCursor> tracks;
     std::uint64_t due = 0;
 };
 
 void applyEvent(NoteContext& ctx, MidiTrack& track, const MidiEvent& event) {
-    if (event.isNoteOff())
-        translateNoteOff(ctx, event);
-    else if (event.isNoteOn())
-        translateNoteOn(ctx, event);
-    else if (event.kind() == kKindController)
-        translateController(ctx, event);
-    else if (event.kind() == kKindProgram)
-        ctx.midi[event.channel()].program = event.data1;
-    else if (event.kind() == kKindPitchBend)
-        translatePitchBend(ctx, event);
-    else if (event.isEndOfTrack())
-        track.ended = true;
-    else if (event.isSetTempo())
-        translateTempo(ctx, event);
-    // Key and channel pressure, sysex and other meta events carry nothing a
-    // module can show.
+    switch (event.kind()) {
+        case kKindNoteOff:
+            translateNoteOff(ctx, event);
+            break;
+        case kKindNoteOn:  // velocity 0 is a note-off
+            if (event.isNoteOn())
+                translateNoteOn(ctx, event);
+            else
+                translateNoteOff(ctx, event);
+            break;
+        case kKindController:
+            translateController(ctx, event);
+            break;
+        case kKindProgram:
+            ctx.midi[event.channel()].program = event.data1;
+            break;
+        case kKindPitchBend:
+            translatePitchBend(ctx, event);
+            break;
+        default:
+            if (event.isEndOfTrack())
+                track.ended = true;
+            else if (event.isSetTempo())
+                translateTempo(ctx, event);
+            // Key and channel pressure, sysex and other meta events carry
+            // nothing a module can show.
+            break;
+    }
 }
 
 // Events of a row are applied track by track, each track in stored order.
 void applyRowEvents(NoteContext& ctx, EventCursors& cursors, std::uint64_t end) {
-    auto& tracks = ctx.file.midi.tracks;
     cursors.due = kNoMoreEvents;
     const std::uint64_t start = end - ctx.file.timing.ticksPerRow;
-    for (std::size_t t = 0; t < tracks.size(); ++t) {
-        MidiTrack& track = tracks[t];
-        std::size_t& cursor = cursors.next[t];
-        while (cursor < track.events.size() && !track.ended && track.events[cursor].time >= start &&
-               track.events[cursor].time < end) {
-            applyEvent(ctx, track, track.events[cursor]);
-            ++cursor;
+    for (TrackCursor& cursor : cursors.tracks) {
+        if (cursor.next == cursor.end) continue;
+        for (; cursor.next != cursor.end && cursor.next->time < end; ++cursor.next) {
+            if (cursor.next->time < start || cursor.track->ended) break;
+            applyEvent(ctx, *cursor.track, *cursor.next);
         }
-        if (cursor < track.events.size() && !track.ended) {
-            const MidiEvent& event = track.events[cursor];
-            cursors.due = std::min<std::uint64_t>(cursors.due, event.time);
-        }
+        if (cursor.next != cursor.end && (cursor.next->time < start || cursor.track->ended))
+            cursor.next = cursor.end;  // this track applies no more events
+        if (cursor.next != cursor.end)
+            cursors.due = std::min<std::uint64_t>(cursors.due, cursor.next->time);
     }
 }
 
@@ -128,18 +165,20 @@ void buildPattern(NoteContext& ctx, EventCursors& cursors, std::uint32_t index,
     pattern.headerLength = 9;
     pattern.packingType = 0;
     pattern.rowCount = static_cast<std::uint16_t>(rowCount);
-    // Room for the usual rows: a few written cells each.
-    pattern.packedData.clear();
-    reserveOrAbort(pattern.packedData, rowCount * 8, out);
     pattern.packedSize = 0;
 
+    ctx.patternSize = 0;
     for (std::uint32_t row = 0; row < rowCount; ++row) {
         updateChannels(ctx);
         // An event left behind in an earlier row keeps every row looking.
         const std::uint64_t end = rowEnd(ctx, index, row);
         if (cursors.due < end) applyRowEvents(ctx, cursors, end);
-        packRow(ctx, pattern);
+        packRow(ctx, index * kRowsPerPattern + row);
     }
+    const std::uint8_t* const bytes = ctx.patternBytes.data();
+    pattern.packedData.clear();
+    reserveOrAbort(pattern.packedData, ctx.patternSize, out);
+    pattern.packedData.assign(bytes, bytes + ctx.patternSize);
 }
 
 // Rows the closing pattern needs so that the longest pending release ends in it.
@@ -155,6 +194,71 @@ std::uint32_t closingRows(const NoteContext& ctx) {
     return std::min(n, kRowsPerPattern);
 }
 
+// Writes a cell's flag byte and its present fields, in order; returns the
+// number of bytes.
+inline std::size_t packCell(const NoteCell& cell, std::uint8_t* to) {
+    std::size_t size = 1;
+    std::uint8_t flags = kCellPacked;
+    auto put = [&](std::int16_t field, CellFlag bit) {
+        if (field == kAbsent) return;
+        flags = static_cast<std::uint8_t>(flags | bit);
+        to[size++] = static_cast<std::uint8_t>(field & 0xFF);
+    };
+    put(cell.note, kCellNote);
+    put(cell.instrument, kCellInstrument);
+    put(cell.volume, kCellVolume);
+    put(cell.effect, kCellEffect);
+    put(cell.param, kCellParam);
+    to[0] = flags;
+    return size;
+}
+
+// Walks the channel counts the rows were packed at and the stray cells, both
+// in row order, for rows asked in increasing order.
+struct RowWidths {
+    const std::vector<WidthChange>& changes;
+    const std::vector<StrayCell>& strays;
+    std::size_t change = 0;
+    std::size_t stray = 0;
+
+    std::size_t widthAt(std::uint32_t row) {
+        while (change + 1 < changes.size() && changes[change + 1].row <= row) ++change;
+        return changes.empty() ? 0 : changes[change].width;
+    }
+};
+
+// Writes the rows of a pattern to `to` at channelCount channels: each row's
+// cells as packed, then the stray cells of the row's new channels, empty
+// cells elsewhere; returns the number of bytes. `first` is the number of the
+// pattern's first row; `to` has room for the rows at channelCount channels.
+std::size_t widenPattern(const PatternRecord& pattern, std::uint32_t first,
+                         std::size_t channelCount, RowWidths& widths, std::uint8_t* const to) {
+    const std::uint8_t* in = pattern.packedData.data();
+    const std::uint8_t* const end = in + pattern.packedData.size();
+    std::uint8_t* out = to;
+    for (std::uint32_t row = first; row < first + pattern.rowCount; ++row) {
+        // The row's cells as packed, copied in one piece.
+        const std::size_t width = widths.widthAt(row);
+        const std::uint8_t* const rowStart = in;
+        for (std::size_t c = 0; c < width && in < end; ++c)
+            in += kPackedCellLength[*in & kFieldFlags];
+        in = std::min(in, end);
+        out = std::copy(rowStart, in, out);
+
+        std::size_t next = width;
+        const auto& strays = widths.strays;
+        for (; widths.stray < strays.size() && strays[widths.stray].row <= row; ++widths.stray) {
+            const StrayCell& cell = strays[widths.stray];
+            if (cell.row < row || cell.channel >= channelCount) continue;
+            out = std::fill_n(out, cell.channel - next, kEmptyCell);
+            out = std::copy_n(cell.bytes.data(), cell.length, out);
+            next = cell.channel + 1;
+        }
+        out = std::fill_n(out, channelCount - next, kEmptyCell);
+    }
+    return static_cast<std::size_t>(out - to);
+}
+
 }  // namespace
 
 NoteContext::NoteContext(RunState& runState, FileState& fileState, std::size_t channelCount,
@@ -168,81 +272,74 @@ NoteContext::NoteContext(RunState& runState, FileState& fileState, std::size_t c
       noPan(runState.settings.has(kNoPan)) {
     allocOrAbort(cells, channelCount, console);
     allocOrAbort(channels, channelCount, console);
+    allocOrAbort(patternBytes, kRowsPerPattern * kMaxModuleChannels * kPackedCellMax, console);
     freeChannels = channelMask(channelCount);
 }
 
-MidiChannelState* NoteContext::midiOf(const ModuleChannel& channel) {
-    if (channel.midiChannel < 0 || channel.midiChannel >= static_cast<std::int16_t>(kMidiChannels))
-        return nullptr;
-    return &midi[static_cast<std::size_t>(channel.midiChannel)];
-}
-
-void resetChannel(NoteContext& ctx, std::size_t c, ChannelState state) {
-    ModuleChannel& channel = ctx.channels[c];
-    if (MidiChannelState* midi = ctx.midiOf(channel))
-        ctx.onMidi[static_cast<std::size_t>(midi - ctx.midi.data())] &= ~(1u << c);
-    const std::uint32_t bit = 1u << c;
-    ctx.freeChannels =
-        state == ChannelState::Free ? ctx.freeChannels | bit : ctx.freeChannels & ~bit;
-    ctx.playingChannels =
-        state == ChannelState::Playing ? ctx.playingChannels | bit : ctx.playingChannels & ~bit;
-    channel.note = -1;
-    channel.instrument = -1;
-    channel.velocity = -1;
-    channel.midiChannel = -1;
-    channel.panning = 128;
-    channel.vibratoDepth = 0;
-    channel.keyOffDelay = 0;
-    channel.releaseTicks = 0;
-    channel.elapsed = 0;
-    channel.startTime = 0;
-    channel.pitchOffset = 0;
-    channel.state = state;
-}
-
 void updateChannels(NoteContext& ctx) {
-    // In channel order, as the upkeep of one channel may write another's cell.
-    for (std::uint32_t live = ctx.liveChannels; live != 0; live &= live - 1) {
-        const auto c = static_cast<std::size_t>(std::countr_zero(live));
+    ctx.clock += static_cast<std::uint32_t>(ctx.speed);
+    // Playing channels are visited only while their upkeep may write something;
+    // the others that are not free follow their release. In channel order, as
+    // the upkeep of one channel may write another's cell.
+    const std::uint32_t visit = ctx.liveChannels & (~ctx.playingChannels | ctx.upkeepChannels);
+    for (std::uint32_t m = visit; m != 0; m &= m - 1) {
+        const auto c = static_cast<std::size_t>(std::countr_zero(m));
+        const std::uint32_t bit = 1u << c;
         ModuleChannel& channel = ctx.channels[c];
-        if (channel.state == ChannelState::Free) {
-            ctx.liveChannels &= ~(1u << c);
-            continue;
-        }
-        channel.elapsed += static_cast<std::uint32_t>(ctx.speed);
-        if (channel.state == ChannelState::Playing) upkeepPlaying(ctx, c);
-
-        if (channel.state == ChannelState::Releasing && channel.elapsed >= channel.releaseTicks) {
-            resetChannel(ctx, c, ChannelState::CutThisRow);
-            placeEffect(ctx, 0, c, kEffectExtended, kExtNoteCut);
-        } else if (channel.state == ChannelState::CutThisRow) {
-            // Free only from the row after the one that carries the cut.
-            channel.state = ChannelState::Free;
-            ctx.freeChannels |= 1u << c;
-            ctx.liveChannels &= ~(1u << c);
-        } else if (channel.state == ChannelState::KeyOffPending &&
-                   channel.elapsed >= channel.keyOffDelay) {
-            placeEffect(ctx, 0, c, kEffectKeyOff, kAbsent);
-            channel.elapsed = 0;
-            channel.state = ChannelState::Releasing;
-            channel.releaseTicks = scaledRelease(ctx, channel);
+        switch (channel.state) {
+            case ChannelState::Free:
+                ctx.liveChannels &= ~bit;
+                break;
+            case ChannelState::Playing:
+                if (!upkeepPlaying(ctx, c)) ctx.upkeepChannels &= ~bit;
+                break;
+            case ChannelState::Releasing:
+                if (ctx.age(c) >= channel.releaseTicks) {
+                    resetChannel(ctx, c, ChannelState::CutThisRow);
+                    placeEffect(ctx, 0, c, kEffectExtended, kExtNoteCut);
+                }
+                break;
+            case ChannelState::CutThisRow:
+                // Free only from the row after the one that carries the cut.
+                channel.state = ChannelState::Free;
+                ctx.freeChannels |= bit;
+                ctx.liveChannels &= ~bit;
+                break;
+            case ChannelState::KeyOffPending:
+                if (ctx.age(c) >= channel.keyOffDelay) {
+                    placeEffect(ctx, 0, c, kEffectKeyOff, kAbsent);
+                    channel.state = ChannelState::Releasing;
+                    channel.releaseTicks = scaledRelease(ctx, channel);
+                    ctx.restartAge(c);
+                }
+                break;
         }
     }
 }
 
-void packRow(NoteContext& ctx, PatternRecord& pattern) {
-    if (ctx.writtenCells == 0) {  // the common row with nothing in it
-        pattern.packedData.push_back(kRowEnd);
-        return;
+namespace {
+
+// packRow for a row with written cells or a new channel count. Kept out of
+// line so that the empty row's path stays a few instructions.
+[[gnu::noinline]] void packWrittenRow(NoteContext& ctx, std::uint32_t row) {
+    if (ctx.usedChannels != ctx.widthFor) {
+        ctx.widthFor = ctx.usedChannels;
+        ctx.rowWidth =
+            moduleChannelCount(static_cast<std::size_t>(std::popcount(ctx.usedChannels)));
     }
-    // Channel number and flag byte, five fields at most, for every cell.
-    std::uint8_t bytes[kMaxModuleChannels * (kPackedCellMax + 1) + 1];
-    std::size_t size = 0;
+    const std::size_t width = ctx.rowWidth;
+    if (ctx.widthChanges.empty() || ctx.widthChanges.back().width != width)
+        ctx.widthChanges.push_back({row, width});
+    // patternBytes has room for kRowsPerPattern rows of the most channels.
+    std::uint8_t* const first = ctx.patternBytes.data() + ctx.patternSize;
+    std::uint8_t* to = first;
+    std::size_t next = 0;  // the channel whose cell comes next
     for (std::uint32_t written = ctx.writtenCells; written != 0; written &= written - 1) {
         const auto c = static_cast<std::size_t>(std::countr_zero(written));
         NoteCell& cell = ctx.cells[c];
         ModuleChannel& channel = ctx.channels[c];
         channel.pitchOffset = static_cast<std::int16_t>(channel.pitchOffset + cell.slide);
+        if (cell.slide != 0) ctx.upkeepChannels |= 1u << c;
         if (channel.state != ChannelState::Free) ctx.liveChannels |= 1u << c;
         // kAbsent has every bit set: the fields' AND keeps it only when all
         // five are absent, a cell written and emptied again.
@@ -250,54 +347,58 @@ void packRow(NoteContext& ctx, PatternRecord& pattern) {
             cell.slide = 0;
             continue;
         }
-        bytes[size++] = static_cast<std::uint8_t>(c);
-        // The flag byte goes first; the present fields follow it in order.
-        const std::size_t flagsAt = size++;
-        std::uint8_t flags = kCellPacked;
-        auto put = [&](std::int16_t field, CellFlag bit) {
-            if (field == kAbsent) return;
-            flags = static_cast<std::uint8_t>(flags | bit);
-            bytes[size++] = static_cast<std::uint8_t>(field & 0xFF);
-        };
-        put(cell.note, kCellNote);
-        put(cell.instrument, kCellInstrument);
-        put(cell.volume, kCellVolume);
-        put(cell.effect, kCellEffect);
-        put(cell.param, kCellParam);
-        bytes[flagsAt] = flags;
+        // One place packs the cell (inline): in the row, or aside as a stray.
+        std::uint8_t strayBytes[kPackedCellMax];
+        const bool inRow = c < width;
+        std::uint8_t* const at = inRow ? std::fill_n(to, c - next, kEmptyCell) : strayBytes;
+        const std::size_t length = packCell(cell, at);
+        if (inRow) {
+            to = at + length;
+            next = c + 1;
+        } else {
+            StrayCell stray{row, c, {}, length};
+            std::copy_n(strayBytes, length, stray.bytes.begin());
+            ctx.strayCells.push_back(stray);
+        }
         cell = NoteCell{};
     }
-    bytes[size++] = kRowEnd;
+    to = std::fill_n(to, width - next, kEmptyCell);
     ctx.writtenCells = 0;
-    pattern.packedData.insert(pattern.packedData.end(), bytes, bytes + size);
+    ctx.patternSize += static_cast<std::size_t>(to - first);
 }
 
-void packPattern(PatternRecord& pattern, std::size_t channelCount,
-                 std::vector<std::uint8_t>& scratch, Console& out) {
-    if (scratch.size() < pattern.rowCount * channelCount * kPackedCellMax)
-        allocOrAbort(scratch, pattern.rowCount * channelCount * kPackedCellMax, out);
-    const std::uint8_t* in = pattern.packedData.data();
-    const std::uint8_t* const end = in + pattern.packedData.size();
-    std::uint8_t* const first = scratch.data();
-    std::uint8_t* to = first;
-    for (std::uint32_t row = 0; row < pattern.rowCount; ++row) {
-        std::size_t next = 0;  // the channel whose cell comes next
-        while (in < end && *in != kRowEnd) {
-            const std::size_t c = in[0];
-            const std::size_t length = kPackedCellLength[in[1] & kFieldFlags];
-            if (c < channelCount) {
-                to = std::fill_n(to, c - next, kEmptyCell);
-                to = std::copy_n(in + 1, length, to);
-                next = c + 1;
-            }
-            in += 1 + length;
-        }
-        ++in;  // the row's end
-        to = std::fill_n(to, channelCount - next, kEmptyCell);
+}  // namespace
+
+void packRow(NoteContext& ctx, std::uint32_t row) {
+    if (ctx.writtenCells == 0 && ctx.usedChannels == ctx.widthFor) {
+        // The common row with nothing in it, at the channel count of the row
+        // before: empty cells only.
+        std::fill_n(ctx.patternBytes.data() + ctx.patternSize, ctx.rowWidth, kEmptyCell);
+        ctx.patternSize += ctx.rowWidth;
+        return;
     }
-    const auto size = static_cast<std::size_t>(to - first);
-    pattern.packedData.assign(first, to);
-    pattern.packedSize = static_cast<std::uint16_t>(size);
+    packWrittenRow(ctx, row);
+}
+
+void finishPatterns(NoteContext& ctx, std::size_t channelCount, std::uint32_t lastPattern,
+                    Console& out) {
+    RowWidths widths{ctx.widthChanges, ctx.strayCells};
+    // The rows are built in patternBytes, free now, which has room for a
+    // pattern at the most channels.
+    std::uint8_t* const bytes = ctx.patternBytes.data();
+    for (std::uint32_t i = 0; i <= lastPattern; ++i) {
+        PatternRecord& pattern = ctx.file.patterns[i];
+        // Counts only grow: a pattern whose first row was packed at the
+        // final count is complete.
+        if (widths.widthAt(i * kRowsPerPattern) < channelCount) {
+            const std::size_t size =
+                widenPattern(pattern, i * kRowsPerPattern, channelCount, widths, bytes);
+            pattern.packedData.clear();
+            reserveOrAbort(pattern.packedData, size, out);
+            pattern.packedData.assign(bytes, bytes + size);
+        }
+        pattern.packedSize = static_cast<std::uint16_t>(pattern.packedData.size());
+    }
 }
 
 Status buildNoteData(RunState& run, FileState& file, std::uint32_t lastPattern,
@@ -309,7 +410,12 @@ Status buildNoteData(RunState& run, FileState& file, std::uint32_t lastPattern,
     // The first row sets full volume on every channel.
     for (std::size_t c = 0; c < ctx.cells.size(); ++c) ctx.cell(c).volume = kVolumeFull;
     EventCursors cursors;
-    allocOrAbort(cursors.next, file.midi.tracks.size(), out);
+    allocOrAbort(cursors.tracks, file.midi.tracks.size(), out);
+    for (std::size_t t = 0; t < file.midi.tracks.size(); ++t) {
+        MidiTrack& track = file.midi.tracks[t];
+        cursors.tracks[t] = {&track, track.events.data(),
+                             track.events.data() + track.events.size()};
+    }
     if (file.patterns.size() < static_cast<std::size_t>(lastPattern) + 1)
         allocOrAbort(file.patterns, static_cast<std::size_t>(lastPattern) + 1, out);
 
@@ -340,18 +446,14 @@ Status buildNoteData(RunState& run, FileState& file, std::uint32_t lastPattern,
     // the samples are read and written.
     for (MidiTrack& track : file.midi.tracks) std::vector<MidiEvent>().swap(track.events);
 
-    std::uint32_t used = 0;
+    std::size_t used = 0;
     for (const ModuleChannel& channel : ctx.channels)
         if (channel.everUsed) ++used;
-    if (used < 2)
-        used = 2;
-    else if (used % 2 != 0)
-        ++used;
+    used = moduleChannelCount(used);
     file.header.channelCount = static_cast<std::uint16_t>(used);
-    // Now that the channel count is known, every pattern gets its module rows.
-    std::vector<std::uint8_t> scratch;
-    for (std::uint32_t i = 0; i <= lastPattern; ++i)
-        packPattern(file.patterns[i], used, scratch, out);
+    // Now that the channel count is known, the rows packed before it was
+    // reached get their remaining cells.
+    finishPatterns(ctx, used, lastPattern, out);
     out.print("Channels present: %lu\n", static_cast<unsigned long>(used));
     return Status::Ok;
 }

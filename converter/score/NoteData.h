@@ -11,6 +11,7 @@
 
 #include "base/Console.h"
 #include "base/State.h"
+#include "score/EffectClass.h"
 
 namespace korvalin {
 
@@ -28,6 +29,8 @@ enum EffectNumber : std::int16_t {
     kEffectSetBpm = 0x0F,
     kEffectKeyOff = 0x14,
 };
+
+static_assert(effect_tables::kNoField == kAbsent && effect_tables::kExtended == kEffectExtended);
 
 // Parameters of the extended effect 0x0E (sub-command in the high nibble).
 inline constexpr std::int16_t kExtFinePortaUp = 0x10;
@@ -69,13 +72,18 @@ enum class ChannelState : std::int16_t {
 struct ModuleChannel {
     // Melodic: the key (data1 - transpose); percussion: the drum note.
     std::int16_t note = -1;
+    // The note start's data1. The instrument (and so its transpose) stays
+    // while the note sounds, so a melodic key matches `note` exactly when its
+    // data1 matches this.
+    std::int16_t key = -1;
     std::int16_t instrument = -1;
     std::int16_t velocity = 64;    // note-on velocity halved; -1 after a cut
     std::int16_t pitchOffset = 0;  // slide units already applied to the note
     std::int16_t panning = 128;
     std::uint32_t startTime = 0;  // MIDI tick of the note start
-    // Module ticks since the note start, its note-off or its key-off.
-    std::uint32_t elapsed = 0;
+    // The builder's clock at the note start, its note-off or its key-off:
+    // NoteContext::age gives the module ticks since then.
+    std::uint32_t ageStart = 0;
     ChannelState state = ChannelState::Free;
     std::int16_t midiChannel = -1;
     // Both hold signed 32-bit results but are compared unsigned.
@@ -99,6 +107,28 @@ struct MidiChannelState {
     // pitchBend / bendDivisor: the slide units the bend asks for, kept so that
     // the per-row upkeep of every playing channel need not divide.
     std::int16_t bendUnits = 0;
+};
+
+// The module channel count from the number of channels ever used: at least
+// two, and even.
+inline std::size_t moduleChannelCount(std::size_t used) {
+    return used < 2 ? 2 : used + used % 2;
+}
+
+// The module channel count in force from a row on (rows counted over the
+// whole piece, kRowsPerPattern to a pattern).
+struct WidthChange {
+    std::uint32_t row = 0;
+    std::size_t width = 0;
+};
+
+// A cell written beyond the channel count in force when its row was packed
+// (only cells of channels not yet used, such as the first row's volumes).
+struct StrayCell {
+    std::uint32_t row = 0;
+    std::size_t channel = 0;
+    std::array<std::uint8_t, kPackedCellMax> bytes{};
+    std::size_t length = 0;
 };
 
 // Everything the builder works on while it runs; lives only during
@@ -125,7 +155,35 @@ struct NoteContext {
     // Bit c of entry m: channels[c] plays for MIDI channel m. Such a channel
     // is never free: resetChannel unbinds it.
     std::array<std::uint32_t, kMidiChannels> onMidi{};
+    // Bit c: the per-row upkeep of channels[c], while it plays, may have
+    // something to write. Set wherever a value the upkeep compares changes
+    // (note start, controllers, bends, slides, an overwritten vibrato speed);
+    // cleared by the upkeep once nothing is left to do.
+    std::uint32_t upkeepChannels = 0;
+    // Module ticks since the first row. Every channel that is not free ages
+    // by the same ticks at each row start, so its age is the clock minus
+    // the clock at its last restart.
+    std::uint32_t clock = 0;
+    // Entry c: channels[c].releaseTicks + ageStart, so that the release a
+    // channel has left is releaseEnd[c] - clock. Kept apart from the channel
+    // records, where a channel steal compares them all.
+    std::array<std::uint32_t, kMaxModuleChannels> releaseEnd{};
     std::array<MidiChannelState, kMidiChannels> midi{};
+    // Bit c: channels[c].everUsed. The module's channel count follows from it.
+    std::uint32_t usedChannels = 0;
+    // Rows are packed at the channel count known when they are packed (see
+    // packRow). Where the count grew later, finishPatterns widens the rows
+    // packed before, with the cells that were beyond the count then.
+    std::vector<WidthChange> widthChanges;
+    std::vector<StrayCell> strayCells;
+    // The channel count rows are packed at now, and the usedChannels it was
+    // counted from.
+    std::size_t rowWidth = 0;
+    std::uint32_t widthFor = ~0u;
+    // The rows of the pattern being built, in module layout: room for every
+    // row at the most channels; patternSize bytes are written.
+    std::vector<std::uint8_t> patternBytes;
+    std::size_t patternSize = 0;
     // Settings and timing, read once.
     std::int32_t speed;
     std::uint32_t percussionChannel;
@@ -138,6 +196,16 @@ struct NoteContext {
         channels[c].midiChannel = midiChannel;
         onMidi[midiChannel] |= 1u << c;
     }
+    void markUsed(std::size_t c) {
+        channels[c].everUsed = 1;
+        usedChannels |= 1u << c;
+    }
+    std::uint32_t age(std::size_t c) const { return clock - channels[c].ageStart; }
+    // Restarts the age of channels[c], once its releaseTicks are set.
+    void restartAge(std::size_t c) {
+        channels[c].ageStart = clock;
+        releaseEnd[c] = channels[c].releaseTicks + clock;
+    }
     NoteCell& cell(std::size_t c) {
         writtenCells |= 1u << c;
         return cells[c];
@@ -146,7 +214,15 @@ struct NoteContext {
         return midiChannel >= 0 && static_cast<std::uint32_t>(midiChannel) == percussionChannel;
     }
     // The MIDI state a module channel belongs to, or nullptr when it has none.
-    MidiChannelState* midiOf(const ModuleChannel& channel);
+    MidiChannelState* midiOf(const ModuleChannel& channel) {
+        if (channel.midiChannel < 0 ||
+            channel.midiChannel >= static_cast<std::int16_t>(kMidiChannels))
+            return nullptr;
+        return &midi[static_cast<std::size_t>(channel.midiChannel)];
+    }
+    const MidiChannelState* midiOf(const ModuleChannel& channel) const {
+        return const_cast<NoteContext*>(this)->midiOf(channel);
+    }
     // Instrument record of a module instrument number, or nullptr when the
     // number names no loaded instrument. Inline: channel searches ask for it
     // once per channel.
@@ -162,23 +238,46 @@ struct NoteContext {
 
 // Puts channels[c] back to its idle values with the given state, bound to no
 // MIDI channel; everUsed and vibratoSpeedSent are kept.
-void resetChannel(NoteContext& ctx, std::size_t c, ChannelState state);
+// Inline: every note start calls it.
+inline void resetChannel(NoteContext& ctx, std::size_t c, ChannelState state) {
+    ModuleChannel& channel = ctx.channels[c];
+    if (MidiChannelState* midi = ctx.midiOf(channel))
+        ctx.onMidi[static_cast<std::size_t>(midi - ctx.midi.data())] &= ~(1u << c);
+    const std::uint32_t bit = 1u << c;
+    ctx.freeChannels =
+        state == ChannelState::Free ? ctx.freeChannels | bit : ctx.freeChannels & ~bit;
+    ctx.playingChannels =
+        state == ChannelState::Playing ? ctx.playingChannels | bit : ctx.playingChannels & ~bit;
+    channel.note = -1;
+    channel.key = -1;
+    channel.instrument = -1;
+    channel.velocity = -1;
+    channel.midiChannel = -1;
+    channel.panning = 128;
+    channel.vibratoDepth = 0;
+    channel.keyOffDelay = 0;
+    channel.releaseTicks = 0;
+    ctx.restartAge(c);
+    channel.startTime = 0;
+    channel.pitchOffset = 0;
+    channel.state = state;
+}
 
-// Per-row upkeep of every channel that is not free: ageing, key-off and cut,
+// Per-row upkeep of the channels that are not free: ageing, key-off and cut,
 // vibrato, continued pitch bends and panning.
 void updateChannels(NoteContext& ctx);
 
-// Appends the cells written in this row to pattern.packedData as built: for
-// each, its channel number and its packed bytes (flag byte, present fields);
-// kRowEnd closes the row. Applies the cells' slides and empties them.
-void packRow(NoteContext& ctx, PatternRecord& pattern);
-inline constexpr std::uint8_t kRowEnd = 0xFF;
+// Appends the row to ctx.patternBytes in module layout at the current channel
+// count: a packed cell per channel, empty ones as a single flag byte. `row`
+// counts rows over the whole piece. Applies the cells' slides and empties
+// them.
+void packRow(NoteContext& ctx, std::uint32_t row);
 
-// Turns a pattern's cells as built into its module rows of channelCount cells
-// (empty cells as a single flag byte; cells of higher channels are left out)
-// and sets packedSize. `scratch` is reused between patterns.
-void packPattern(PatternRecord& pattern, std::size_t channelCount,
-                 std::vector<std::uint8_t>& scratch, Console& out);
+// Once every row is packed: widens the rows packed at a smaller channel count
+// than `channelCount` and sets each pattern's packedSize. `lastPattern` is
+// the index of the last pattern built.
+void finishPatterns(NoteContext& ctx, std::size_t channelCount, std::uint32_t lastPattern,
+                    Console& out);
 
 // MIDI event translators.
 void translateNoteOn(NoteContext& ctx, const MidiEvent& event);
@@ -190,11 +289,26 @@ void translatePitchBend(NoteContext& ctx, std::size_t midiChannel, std::uint8_t 
                         std::uint8_t high);
 void translateTempo(NoteContext& ctx, const MidiEvent& event);
 
-// Effect and volume-column arbitration.
-std::int32_t effectPriority(std::int32_t effect, std::int32_t param);
-std::int32_t effectClass(std::int32_t effect, std::int32_t param);
-bool placeEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t channel,
-                 std::int32_t effect, std::int32_t param);
+// Effect and volume-column arbitration (effectPriority and effectClass are
+// in score/EffectClass.h).
+// Places an effect after the arbitration: a global effect finds its channel,
+// a weaker effect never replaces a stronger one.
+bool arbitrateEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t channel,
+                     std::int32_t effect, std::int32_t param);
+// The same; inline for the common case of an effect for its own channel
+// landing in an empty slot, which has nothing to weigh.
+inline bool placeEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t channel,
+                        std::int32_t effect, std::int32_t param) {
+    if (channel < ctx.cells.size() && ctx.cells[channel].effect == kAbsent &&
+        effectClass(effect, param) == kClassChannel) {
+        NoteCell& cell = ctx.cell(channel);
+        cell.effect = static_cast<std::int16_t>(effect);
+        cell.param = static_cast<std::int16_t>(param);
+        ctx.markUsed(channel);
+        return true;
+    }
+    return arbitrateEffect(ctx, midiChannel, channel, effect, param);
+}
 bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::int32_t param);
 void clearEffect(NoteContext& ctx, std::size_t channel);
 bool putVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel);

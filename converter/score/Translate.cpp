@@ -76,8 +76,7 @@ bool soundsNote(const NoteContext& ctx, std::size_t c, bool percussion, std::uin
                 std::int32_t number) {
     const ModuleChannel& channel = ctx.channels[c];
     if (channel.state == ChannelState::Free) return false;
-    return percussion ? channel.instrument == number
-                      : melodicKey(data1, ctx.instrument(channel.instrument)) == channel.note;
+    return percussion ? channel.instrument == number : channel.key == data1;
 }
 
 // The first of the channels in `mask` (not empty) with the least key(channel).
@@ -97,17 +96,27 @@ std::size_t firstLeast(const NoteContext& ctx, std::uint32_t mask, Key key) {
 }
 
 // With every channel taken: the one closest to the end of its release, else
-// the oldest playing one (the first of equals in both cases), reset to free.
-std::size_t stealChannel(NoteContext& ctx) {
+// the oldest playing one (the first of equals in both cases). The note start
+// resets it.
+std::size_t stealChannel(const NoteContext& ctx) {
     const std::uint32_t all = channelMask(ctx.channels.size());
-    const std::uint32_t releasing = all & ~ctx.playingChannels;
-    const std::size_t chosen =
-        releasing != 0
-            ? firstLeast(ctx, releasing,
-                         [](const ModuleChannel& c) { return c.releaseTicks - c.elapsed; })
-            : firstLeast(ctx, all, [](const ModuleChannel& c) { return c.startTime; });
-    resetChannel(ctx, chosen, ChannelState::Free);
-    return chosen;
+    std::uint32_t releasing = all & ~ctx.playingChannels;
+    if (releasing == 0)
+        return firstLeast(ctx, all, [](const ModuleChannel& c) { return c.startTime; });
+    // The release left, releaseTicks - age, is releaseEnd - clock (modulo
+    // 2^32, as the channel records compute it). A tight scan of one array:
+    // it runs for almost every note of a dense piece.
+    auto best = static_cast<std::size_t>(std::countr_zero(releasing));
+    std::uint32_t bestLeft = ctx.releaseEnd[best] - ctx.clock;
+    for (releasing &= releasing - 1; releasing != 0; releasing &= releasing - 1) {
+        const auto c = static_cast<std::size_t>(std::countr_zero(releasing));
+        const std::uint32_t left = ctx.releaseEnd[c] - ctx.clock;
+        if (left < bestLeft) {
+            best = c;
+            bestLeft = left;
+        }
+    }
+    return best;
 }
 
 // Channel for a new note on MIDI channel ch: the first one that still sounds
@@ -151,20 +160,21 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
     // A per-note effect left in the cell belongs to the previous note; global
     // effects stay.
     NoteCell& cell = ctx.cell(c);
-    if (effectClass(cell.effect, cell.param) != kClassGlobal) clearEffect(ctx, c);
+    if (cell.effect != kAbsent && effectClass(cell.effect, cell.param) != kClassGlobal)
+        clearEffect(ctx, c);
 
     ModuleChannel& channel = ctx.channels[c];
-    resetChannel(ctx, c, ChannelState::Playing);
-    channel.everUsed = 1;
+    resetChannel(ctx, c, ChannelState::Playing);  // its age starts again
+    ctx.markUsed(c);
     ctx.bindMidi(c, ch);
     channel.startTime = event.time;
-    channel.elapsed = 0;
     channel.instrument = static_cast<std::int16_t>(number);
     cell.instrument = static_cast<std::int16_t>(number);
 
     const std::int64_t baseNote = percussion ? static_cast<std::int64_t>(instrument->drumNote)
                                              : melodicKey(event.data1, instrument);
     channel.note = static_cast<std::int16_t>(baseNote);
+    channel.key = event.data1;
     cell.note = static_cast<std::int16_t>(moduleNoteIndex(*instrument, baseNote) + 1);
 
     const MidiChannelState& midi = ctx.midi[ch];
@@ -185,7 +195,14 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
                            static_cast<std::uint8_t>((stored + kBendCentre) >> 7));
     }
 
-    placePanning(ctx, c, ctx.noPan ? fixedPanning(c) : 2 * midi.pan);
+    const std::int32_t panning = ctx.noPan ? fixedPanning(c) : 2 * midi.pan;
+    placePanning(ctx, c, panning);
+    // The row upkeep looks at the channel again only when it has something
+    // to do (the note start leaves no vibrato depth): the values it compares
+    // are at hand here.
+    if (midi.vibratoSpeed != channel.vibratoSpeedSent || midi.bendUnits != channel.pitchOffset ||
+        channel.panning != panning)
+        ctx.upkeepChannels |= 1u << c;
 }
 
 void translateNoteOff(NoteContext& ctx, const MidiEvent& event) {
@@ -224,7 +241,7 @@ void translateNoteOff(NoteContext& ctx, const MidiEvent& event) {
             std::min<std::size_t>(instrument->volumePointCount, instrument->volumeEnvelope.size()) -
             1;
         const std::int64_t left =
-            static_cast<std::int64_t>(instrument->volumeEnvelope[last].x) - channel.elapsed;
+            static_cast<std::int64_t>(instrument->volumeEnvelope[last].x) - ctx.age(c);
         channel.keyOffDelay = static_cast<std::uint32_t>(std::max<std::int64_t>(left, 0));
         channel.releaseTicks = 0;
     } else {
@@ -234,7 +251,7 @@ void translateNoteOff(NoteContext& ctx, const MidiEvent& event) {
     }
     channel.state = ChannelState::KeyOffPending;
     ctx.playingChannels &= ~(1u << c);
-    channel.elapsed = 0;
+    ctx.restartAge(c);
 }
 
 void translatePitchBend(NoteContext& ctx, const MidiEvent& event) {
@@ -247,7 +264,8 @@ void translatePitchBend(NoteContext& ctx, std::size_t midiChannel, std::uint8_t 
     MidiChannelState& midi = ctx.midi[midiChannel];
     const auto bend = static_cast<std::int16_t>(low + high * 128 - kBendCentre);
     const std::int32_t target = bend / std::max<std::int32_t>(midi.bendDivisor, 1);
-    const std::int32_t rowTicks = ctx.speed - 1;  // a portamento skips a row's first tick
+    const std::int32_t rowTicks = ctx.speed - 1;    // a portamento skips a row's first tick
+    ctx.upkeepChannels |= ctx.onMidi[midiChannel];  // their bend target moves
 
     forEachChannel(ctx.onMidi[midiChannel], [&](std::size_t c) {
         ModuleChannel& channel = ctx.channels[c];
@@ -276,8 +294,10 @@ void translateController(NoteContext& ctx, const MidiEvent& event) {
     const std::uint8_t ch = event.channel();
     const std::int32_t value = event.data2;
     MidiChannelState& midi = ctx.midi[ch];
-    // The channels bound to ch; none of them is free.
+    // The channels bound to ch; none of them is free. The upkeep looks at
+    // them again, as their vibrato, bend or panning may change here.
     const std::uint32_t bound = ctx.onMidi[ch];
+    ctx.upkeepChannels |= bound;
 
     switch (event.data1) {
         case kControlModulation: {  // vibrato depth 0..5
