@@ -150,7 +150,9 @@ bool readMidiHeader(ByteReader& in, MidiFileHeader& header, Console& out) {
 
 // What runs from one event of a track to the next.
 struct TrackState {
-    std::uint32_t time = 0;  // absolute time of the last event read
+    // Absolute time of the last event read, summed in 64 bits: event times
+    // are its low 32 bits, and a sum above 32 bits shows that they wrapped.
+    std::uint64_t time = 0;
     std::uint8_t runningStatus = 0;
     bool ended = false;  // the end-of-track event was read
 };
@@ -193,7 +195,7 @@ const std::uint8_t* readFastEvent(const std::uint8_t* p, const StatusRules& rule
     if (rule.dataBytes == 2) data2 = *q++;
     state.time += delta;
     state.runningStatus = status;
-    event = channelEvent(rule, state.time, status, data1, data2);
+    event = channelEvent(rule, static_cast<std::uint32_t>(state.time), status, data1, data2);
     return q;
 }
 
@@ -220,7 +222,7 @@ EventResult readCheckedEvent(Cursor& in, const StatusRules& rules, TrackState& s
                              MidiEvent& event) {
     const std::uint32_t delta = readVarLen(in);
     const std::uint8_t first = in.next();
-    event = MidiEvent{.time = state.time + delta, .status = first};
+    event = MidiEvent{.time = static_cast<std::uint32_t>(state.time + delta), .status = first};
     if (first == kStatusSysex) {
         const std::uint32_t length = readVarLen(in);
         if (!readPayload(in, length, event)) return EventResult::Truncated;
@@ -231,7 +233,7 @@ EventResult readCheckedEvent(Cursor& in, const StatusRules& rules, TrackState& s
         if (event.metaType == kMetaEndOfTrack) {
             state.ended = true;
             // The end-of-track event takes the time of the event before it.
-            event.time = state.time;
+            event.time = static_cast<std::uint32_t>(state.time);
         }
     } else {
         const bool isStatus = first & kStatusBit;
@@ -243,7 +245,7 @@ EventResult readCheckedEvent(Cursor& in, const StatusRules& rules, TrackState& s
         state.runningStatus = status;
     }
     if (in.failed) return EventResult::Truncated;
-    state.time = event.time;
+    if (!state.ended) state.time += delta;
     return EventResult::Ok;
 }
 
@@ -256,24 +258,44 @@ struct NoteTimes {
     std::vector<std::uint32_t> latest;
 };
 
-// The same for the track being read, kept in registers.
+// The same for one track, from its events before the end-of-track event.
 struct TrackTimes {
     std::uint32_t lastOff = 0;
     std::uint32_t lastOn = 0;
     std::uint32_t latest = 0;
-
-    // MidiEvent::isNoteOn and isNoteOff worked out without branches (note-ons
-    // and note-offs alternate in no fixed pattern): a time masked to 0 leaves
-    // the maximum as it is.
-    void note(const MidiEvent& event) {
-        const unsigned noteOn = event.kind() == kKindNoteOn;
-        const unsigned silent = event.data2 == 0;
-        const unsigned off = (event.kind() == kKindNoteOff) | (noteOn & silent);
-        lastOff = std::max(lastOff, event.time & (0u - off));
-        lastOn = std::max(lastOn, event.time & (0u - (noteOn & (silent ^ 1u))));
-        latest = std::max(latest, event.time);
-    }
 };
+
+// Each time is the largest of its kind, which takes a pass over all events
+// when the track's times wrapped past 32 bits.
+TrackTimes largestTimes(std::span<const MidiEvent> events) {
+    TrackTimes t;
+    for (const MidiEvent& event : events) {
+        if (event.isNoteOff()) t.lastOff = std::max(t.lastOff, event.time);
+        if (event.isNoteOn()) t.lastOn = std::max(t.lastOn, event.time);
+        t.latest = std::max(t.latest, event.time);
+    }
+    return t;
+}
+
+// Without a wrap the times never decrease, so the largest of each kind is the
+// time of the last such event: found from the end, mostly a few events back.
+TrackTimes lastTimes(std::span<const MidiEvent> events) {
+    TrackTimes t;
+    if (!events.empty()) t.latest = events.back().time;
+    bool foundOff = false;
+    bool foundOn = false;
+    for (auto it = events.rbegin(); it != events.rend() && !(foundOff && foundOn); ++it) {
+        if (!foundOff && it->isNoteOff()) {
+            t.lastOff = it->time;
+            foundOff = true;
+        }
+        if (!foundOn && it->isNoteOn()) {
+            t.lastOn = it->time;
+            foundOn = true;
+        }
+    }
+    return t;
+}
 
 // Makes the next block of event slots ready: within the reserved room without
 // moving the events, beyond it by the vector's geometric growth.
@@ -286,9 +308,10 @@ void addEventSlots(std::vector<MidiEvent>& events, Console& out) {
 }
 
 // Reads events from `in` into the track until its end-of-track event. Returns
-// the number of events, or 0 after printing why the track could not be read.
+// the number of events, or 0 after printing why the track could not be read;
+// `wrapped` tells whether the event times wrapped past 32 bits.
 std::size_t readEvents(const StatusRules& rules, Cursor in, MidiTrack& track,
-                       std::size_t trackIndex, TrackTimes& seen, Console& out) {
+                       std::size_t trackIndex, bool& wrapped, Console& out) {
     std::vector<MidiEvent>& events = track.events;
     TrackState state;
     MidiEvent* slots = events.data();
@@ -320,9 +343,11 @@ std::size_t readEvents(const StatusRules& rules, Cursor in, MidiTrack& track,
                           static_cast<unsigned long>(trackIndex + 1));
                 return 0;
             }
-            if (state.ended) return count + 1;
+            if (state.ended) {
+                wrapped = state.time > UINT32_MAX;
+                return count + 1;
+            }
         }
-        seen.note(event);
     }
 }
 
@@ -339,14 +364,16 @@ bool readTrackEvents(const StatusRules& rules, ByteReader& in, MidiTrack& track,
 
     // Events may run on past the chunk's declared end, up to the end of the input.
     const std::span<const std::uint8_t> rest = in.peek(in.remaining());
-    TrackTimes seen;
+    bool wrapped = false;
     const std::size_t count = readEvents(rules, Cursor{rest.data(), rest.data() + rest.size()},
-                                         track, trackIndex, seen, out);
+                                         track, trackIndex, wrapped, out);
     if (count == 0) {
         in.skip(in.remaining() + 1);  // marks the input as ended
         return false;
     }
     reallocOrAbort(track.events, count, out);
+    const std::span<const MidiEvent> music(track.events.data(), count - 1);
+    const TrackTimes seen = wrapped ? largestTimes(music) : lastTimes(music);
     times.lastOff = std::max(times.lastOff, seen.lastOff);
     times.lastOn = std::max(times.lastOn, seen.lastOn);
     times.latest[trackIndex] = seen.latest;
