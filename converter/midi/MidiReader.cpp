@@ -14,6 +14,8 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "base/Alloc.h"
@@ -297,30 +299,56 @@ TrackTimes lastTimes(std::span<const MidiEvent> events) {
     return t;
 }
 
+// How reading one track's events ended.
+enum class TrackOutcome { Ok, Truncated, PacketSysex, OutOfMemory };
+
+// One track chunk as the walk over the chunk headers found it, and what
+// reading its events gave. Tracks are read without printing, a large file's on
+// two threads; their outcomes are printed afterwards, in track order.
+struct TrackRead {
+    std::uint32_t chunkId = 0;
+    std::uint32_t chunkLength = 0;
+    std::size_t start = 0;  // input offset of the first event
+    std::vector<MidiEvent> events;
+    TrackOutcome outcome = TrackOutcome::Ok;
+    // OutOfMemory: the allocation that failed ("malloc" or "realloc") and its size.
+    const char* failedCall = nullptr;
+    std::size_t failedBytes = 0;
+    TrackTimes times;
+
+    bool outOfMemory(const char* call, std::size_t bytes) {
+        outcome = TrackOutcome::OutOfMemory;
+        failedCall = call;
+        failedBytes = bytes;
+        return false;
+    }
+};
+
 // Makes the next block of event slots ready: within the reserved room without
 // moving the events, beyond it by the vector's geometric growth.
-void addEventSlots(std::vector<MidiEvent>& events, Console& out) {
+bool addEventSlots(TrackRead& track) {
+    std::vector<MidiEvent>& events = track.events;
     const std::size_t size = events.size();
-    if (size < events.capacity())
-        allocOrAbort(events, std::min(events.capacity(), size + kEventBlock), out);
-    else
-        reallocOrAbort(events, size + 1, out);
+    if (size < events.capacity()) {
+        events.resize(std::min(events.capacity(), size + kEventBlock));  // allocates nothing
+        return true;
+    }
+    return tryRealloc(events, size + 1) ||
+           track.outOfMemory("realloc", (size + 1) * sizeof(MidiEvent));
 }
 
 // Reads events from `in` into the track until its end-of-track event. Returns
-// the number of events, or 0 after printing why the track could not be read;
-// `wrapped` tells whether the event times wrapped past 32 bits.
-std::size_t readEvents(const StatusRules& rules, Cursor in, MidiTrack& track,
-                       std::size_t trackIndex, bool& wrapped, Console& out) {
-    std::vector<MidiEvent>& events = track.events;
+// the number of events, or 0 with the track's outcome set when it cannot be
+// read; `wrapped` tells whether the event times wrapped past 32 bits.
+std::size_t readEvents(const StatusRules& rules, Cursor in, TrackRead& track, bool& wrapped) {
     TrackState state;
-    MidiEvent* slots = events.data();
-    std::size_t room = events.size();
+    MidiEvent* slots = track.events.data();
+    std::size_t room = track.events.size();
     for (std::size_t count = 0;; ++count) {
         if (count == room) {
-            addEventSlots(events, out);
-            slots = events.data();
-            room = events.size();
+            if (!addEventSlots(track)) return 0;
+            slots = track.events.data();
+            room = track.events.size();
         }
         MidiEvent& event = slots[count];
         const std::uint8_t* next =
@@ -334,13 +362,9 @@ std::size_t readEvents(const StatusRules& rules, Cursor in, MidiTrack& track,
             const EventResult result = readCheckedEvent(checked, rules, checkedState, event);
             in = checked;
             state = checkedState;
-            if (result == EventResult::PacketSysex) {
-                out.print("ERROR: Packet SYSEX events not supported\n");
-                return 0;
-            }
-            if (result == EventResult::Truncated) {
-                out.print("ERROR: Unexpected end of MIDI file in track %lu\n",
-                          static_cast<unsigned long>(trackIndex + 1));
+            if (result != EventResult::Ok) {
+                track.outcome = result == EventResult::PacketSysex ? TrackOutcome::PacketSysex
+                                                                   : TrackOutcome::Truncated;
                 return 0;
             }
             if (state.ended) {
@@ -351,39 +375,93 @@ std::size_t readEvents(const StatusRules& rules, Cursor in, MidiTrack& track,
     }
 }
 
-bool readTrackEvents(const StatusRules& rules, ByteReader& in, MidiTrack& track,
-                     std::size_t trackIndex, NoteTimes& times, Console& out) {
-    const std::size_t endPosition = in.position() + track.chunkLength;
+// Reads one track's events from `input` (the whole file). Events may run on
+// past the chunk's declared end, up to the end of the input.
+void readTrack(const StatusRules& rules, std::span<const std::uint8_t> input, TrackRead& track) {
+    const std::span<const std::uint8_t> rest = input.subspan(track.start);
     // Every event takes at least two bytes; the declared length is not trusted
     // beyond the bytes that are really there. The bound is only reserved:
     // typical events take three or four bytes, and the room they leave unused
     // is never touched, so it costs no memory.
-    const std::size_t expected = std::min<std::size_t>(track.chunkLength, in.remaining()) / 2 + 1;
-    track.events.clear();
-    reserveOrAbort(track.events, expected, out);
-
-    // Events may run on past the chunk's declared end, up to the end of the input.
-    const std::span<const std::uint8_t> rest = in.peek(in.remaining());
-    bool wrapped = false;
-    const std::size_t count = readEvents(rules, Cursor{rest.data(), rest.data() + rest.size()},
-                                         track, trackIndex, wrapped, out);
-    if (count == 0) {
-        in.skip(in.remaining() + 1);  // marks the input as ended
-        return false;
+    const std::size_t expected = std::min<std::size_t>(track.chunkLength, rest.size()) / 2 + 1;
+    if (!tryReserve(track.events, expected)) {
+        track.outOfMemory("malloc", expected * sizeof(MidiEvent));
+        return;
     }
-    reallocOrAbort(track.events, count, out);
+    bool wrapped = false;
+    const std::size_t count =
+        readEvents(rules, Cursor{rest.data(), rest.data() + rest.size()}, track, wrapped);
+    if (count == 0) return;
+    if (!tryRealloc(track.events, count)) {
+        track.outOfMemory("realloc", count * sizeof(MidiEvent));
+        return;
+    }
     const std::span<const MidiEvent> music(track.events.data(), count - 1);
-    const TrackTimes seen = wrapped ? largestTimes(music) : lastTimes(music);
-    times.lastOff = std::max(times.lastOff, seen.lastOff);
-    times.lastOn = std::max(times.lastOn, seen.lastOn);
-    times.latest[trackIndex] = seen.latest;
+    track.times = wrapped ? largestTimes(music) : lastTimes(music);
+}
 
-    // Bytes after the end-of-track event inside the chunk are skipped. A chunk
-    // declared longer than the file leaves the input at its end; that matters
-    // only if another chunk is expected.
-    in.seek(endPosition);
+void readTrackRun(const StatusRules& rules, std::span<const std::uint8_t> input,
+                  std::span<TrackRead> tracks) {
+    for (TrackRead& track : tracks) readTrack(rules, input, track);
+}
+
+// Below this many bytes of tracks a second thread costs more than it saves.
+constexpr std::size_t kTwoThreadBytes = 64 * 1024;
+
+// Reads every track. A large file's tracks are split into two runs of about
+// equal size; the later run is read on a second thread. Tracks are
+// independent: each thread writes only its own records and reads the input.
+void readAllTracks(const StatusRules& rules, std::span<const std::uint8_t> input,
+                   std::span<TrackRead> tracks) {
+    const auto trackBytes = [&](const TrackRead& t) {
+        return std::min<std::size_t>(t.chunkLength, input.size() - t.start);
+    };
+    std::size_t total = 0;
+    for (const TrackRead& t : tracks) total += trackBytes(t);
+    std::size_t split = 0;
+    for (std::size_t first = 0; split + 1 < tracks.size() && first < total / 2; ++split)
+        first += trackBytes(tracks[split]);
+    if (total >= kTwoThreadBytes && split > 0) {
+        std::thread helper;
+        try {
+            helper = std::thread(readTrackRun, std::cref(rules), input, tracks.subspan(split));
+        } catch (const std::system_error&) {
+            // No thread to be had: this thread reads them all.
+        }
+        if (helper.joinable()) {
+            readTrackRun(rules, input, tracks.first(split));
+            helper.join();
+            return;
+        }
+    }
+    readTrackRun(rules, input, tracks);
+}
+
+// Finds up to `count` track chunks, passing over unknown chunks, which do not
+// count as tracks. Returns false when the input ends before the next one.
+bool findTracks(ByteReader& in, std::size_t count, std::vector<TrackRead>& tracks) {
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t chunkId = 0;
+        std::uint32_t chunkLength = 0;
+        for (;;) {
+            chunkId = in.readU32BE();
+            chunkLength = in.readU32BE();
+            if (!in.ok()) return false;
+            if (chunkId == kMidiTrackId) break;
+            in.skip(chunkLength);
+        }
+        TrackRead& track = tracks.emplace_back();
+        track.chunkId = chunkId;
+        track.chunkLength = chunkLength;
+        track.start = in.position();
+        // Bytes after the end-of-track event inside the chunk are skipped. A
+        // chunk declared longer than the file leaves the input at its end; that
+        // matters only if another chunk is expected.
+        in.seek(track.start + chunkLength);
+    }
     return true;
 }
+
 // Cuts every track after the end of the music: after the last note-off, and
 // after sixteen quarter notes past the last note start. The first event later
 // than that becomes the track's end-of-track event.
@@ -411,35 +489,64 @@ void trimTrackEnds(MidiFileHeader& header, const NoteTimes& times, Console& out)
     }
 }
 
+// Moves the tracks read into the table and prints their outcomes in track
+// order, just as reading one track after the other would: a dot for each
+// track read, or why reading stopped (where a missing track was found).
+bool storeTracks(std::vector<TrackRead>& reads, MidiFileHeader& header, NoteTimes& times,
+                 Console& out) {
+    for (std::size_t i = 0; i < header.trackCount; ++i) {
+        // The table grows as tracks are read: a short file that announces many
+        // tracks gets no more records than its bytes could hold.
+        if (i == header.tracks.size()) reallocOrAbort(header.tracks, i + 1, out);
+        times.latest.push_back(0);
+        if (i == reads.size()) {
+            out.printError("ERROR: Unexpected end of MIDI file before track %lu of %lu\n",
+                           static_cast<unsigned long>(i + 1),
+                           static_cast<unsigned long>(header.trackCount));
+            return false;
+        }
+        TrackRead& read = reads[i];
+        MidiTrack& track = header.tracks[i];
+        track.chunkId = read.chunkId;
+        track.chunkLength = read.chunkLength;
+        track.ended = false;
+        switch (read.outcome) {
+            case TrackOutcome::OutOfMemory:
+                allocationFailed(out, read.failedCall, read.failedBytes);
+            case TrackOutcome::PacketSysex:
+                out.print("ERROR: Packet SYSEX events not supported\n");
+                return false;
+            case TrackOutcome::Truncated:
+                out.print("ERROR: Unexpected end of MIDI file in track %lu\n",
+                          static_cast<unsigned long>(i + 1));
+                return false;
+            case TrackOutcome::Ok:
+                break;
+        }
+        track.events.swap(read.events);
+        times.lastOff = std::max(times.lastOff, read.times.lastOff);
+        times.lastOn = std::max(times.lastOn, read.times.lastOn);
+        times.latest[i] = read.times.latest;
+        out.print(".");
+    }
+    return true;
+}
+
 bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header, Console& out) {
-    // The table grows as tracks are read: a short file that announces many
-    // tracks gets no more records than its bytes could hold.
     allocOrAbort(header.tracks,
                  std::min<std::size_t>(header.trackCount, in.remaining() / kMinTrackBytes), out);
     out.print("Reading MIDI tracks");
-    const StatusRules rules = makeStatusRules(run);
+    // Every track chunk takes at least its eight header bytes.
+    std::vector<TrackRead> reads;
+    reserveOrAbort(reads, std::min<std::size_t>(header.trackCount, in.remaining() / 8), out);
+    const std::span<const std::uint8_t> input = in.peek(in.remaining());
+    const std::size_t inputStart = in.position();
+    findTracks(in, header.trackCount, reads);
+    for (TrackRead& read : reads) read.start -= inputStart;
+    readAllTracks(makeStatusRules(run), input, reads);
+
     NoteTimes times;
-    for (std::size_t i = 0; i < header.trackCount; ++i) {
-        if (i == header.tracks.size()) reallocOrAbort(header.tracks, i + 1, out);
-        times.latest.push_back(0);
-        MidiTrack& track = header.tracks[i];
-        track.ended = false;
-        for (;;) {
-            track.chunkId = in.readU32BE();
-            track.chunkLength = in.readU32BE();
-            if (!in.ok()) {
-                out.printError("ERROR: Unexpected end of MIDI file before track %lu of %lu\n",
-                               static_cast<unsigned long>(i + 1),
-                               static_cast<unsigned long>(header.trackCount));
-                return false;
-            }
-            if (track.chunkId == kMidiTrackId) break;
-            // Unknown chunks are passed over and do not count as tracks.
-            in.skip(track.chunkLength);
-        }
-        if (!readTrackEvents(rules, in, track, i, times, out)) return false;
-        out.print(".");
-    }
+    if (!storeTracks(reads, header, times, out)) return false;
     out.print("\n");
     trimTrackEnds(header, times, out);
     return true;
