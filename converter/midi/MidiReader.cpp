@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <system_error>
@@ -400,41 +401,34 @@ void readTrack(const StatusRules& rules, std::span<const std::uint8_t> input, Tr
     track.times = wrapped ? largestTimes(music) : lastTimes(music);
 }
 
-void readTrackRun(const StatusRules& rules, std::span<const std::uint8_t> input,
-                  std::span<TrackRead> tracks) {
-    for (TrackRead& track : tracks) readTrack(rules, input, track);
-}
-
 // Below this many bytes of tracks a second thread costs more than it saves.
 constexpr std::size_t kTwoThreadBytes = 64 * 1024;
 
-// Reads every track. A large file's tracks are split into two runs of about
-// equal size; the later run is read on a second thread. Tracks are
-// independent: each thread writes only its own records and reads the input.
+// Reads every track. A large file's tracks are shared with a second thread:
+// each thread takes the next track not yet taken until none is left, so a
+// thread that starts late or is held up by the system takes fewer. Tracks are
+// independent: each record is written only by the thread that took it, and
+// both threads only read the input and the rules.
 void readAllTracks(const StatusRules& rules, std::span<const std::uint8_t> input,
                    std::span<TrackRead> tracks) {
-    const auto trackBytes = [&](const TrackRead& t) {
-        return std::min<std::size_t>(t.chunkLength, input.size() - t.start);
+    std::atomic<std::size_t> next{0};
+    const auto readUntaken = [&] {
+        for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < tracks.size();)
+            readTrack(rules, input, tracks[i]);
     };
     std::size_t total = 0;
-    for (const TrackRead& t : tracks) total += trackBytes(t);
-    std::size_t split = 0;
-    for (std::size_t first = 0; split + 1 < tracks.size() && first < total / 2; ++split)
-        first += trackBytes(tracks[split]);
-    if (total >= kTwoThreadBytes && split > 0) {
-        std::thread helper;
+    for (const TrackRead& t : tracks)
+        total += std::min<std::size_t>(t.chunkLength, input.size() - t.start);
+    std::thread helper;
+    if (total >= kTwoThreadBytes && tracks.size() > 1) {
         try {
-            helper = std::thread(readTrackRun, std::cref(rules), input, tracks.subspan(split));
+            helper = std::thread(readUntaken);
         } catch (const std::system_error&) {
             // No thread to be had: this thread reads them all.
         }
-        if (helper.joinable()) {
-            readTrackRun(rules, input, tracks.first(split));
-            helper.join();
-            return;
-        }
     }
-    readTrackRun(rules, input, tracks);
+    readUntaken();
+    if (helper.joinable()) helper.join();
 }
 
 // Finds up to `count` track chunks, passing over unknown chunks, which do not
