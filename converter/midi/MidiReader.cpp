@@ -8,6 +8,8 @@
 // channel message after a short delta time is decoded without per-byte bounds
 // checks (the common case); everything else, and every event near the end of
 // the input, goes through the checked path, which never reads past the end.
+// A large file's tracks are read on two threads; what each track's reading
+// gave is printed afterwards, in track order, as if they were read in turn.
 #include "midi/MidiReader.h"
 
 #include <algorithm>
@@ -252,8 +254,8 @@ EventResult readCheckedEvent(Cursor& in, const StatusRules& rules, TrackState& s
     return EventResult::Ok;
 }
 
-// Note times gathered while the tracks are read, for the cut after the end of
-// the music, so that finding it takes no extra pass over the events.
+// Note times gathered from the tracks read, for the cut after the end of the
+// music: the latest note-off and note start over all tracks.
 struct NoteTimes {
     std::uint32_t lastOff = 0;
     std::uint32_t lastOn = 0;
