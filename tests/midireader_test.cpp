@@ -118,11 +118,15 @@ TEST(MidiReader, ChannelMessages) {
         {"0xF1..0xFE take one data byte and become the running status",
          {0x00, 0xF1, 0x05, 0x00, 0xF7, 0x06, 0x00, 0x07, 0x00, 0xFE, 0x08},
          {"F1 05 00 @0", "F7 06 00 @0", "F7 07 00 @0", "FE 08 00 @0"}},
+        {"times past 32 bits: the cut takes the largest note times, not the last ones",
+         {0x00, 0x90, 0x3C, 0x40, 0x8F, 0x80, 0x80, 0x80, 0x00, 0x80, 0x3C, 0x00,   // @0xF0000000
+          0x81, 0x80, 0x80, 0x80, 0x00, 0x90, 0x3C, 0x40, 0x0A, 0x80, 0x3C, 0x00},  // wraps to @0
+         {"90 3D 40 @0"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ReadResult r;
-        read(oneTrack(c.events, true, 96000), r, 2);  // large division: nothing trimmed
+        read(oneTrack(c.events, true, 96000), r, 2);  // large division: trimmed only by a wrap
         ASSERT_EQ(r.status, Status::Ok) << r.console.all;
         EXPECT_EQ(shown(r.events(0)), c.expect);
     }

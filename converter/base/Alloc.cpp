@@ -23,4 +23,10 @@ void abortProcess(Console& console) {
     std::_Exit(3);
 }
 
+void allocationFailed(Console& console, const char* call, std::size_t bytes) {
+    console.print("\n%s(): failed to allocate %lu bytes\n", call,
+                  static_cast<unsigned long>(bytes));
+    abortProcess(console);
+}
+
 }  // namespace korvalin

@@ -19,6 +19,35 @@ void setAbortCleanupPath(const char* path);
 // registered unfinished output and ends the process with exit status 3.
 [[noreturn]] void abortProcess(Console& console);
 
+// Prints "\n<call>(): failed to allocate <bytes> bytes\n" (call is "malloc"
+// or "realloc") and aborts: how every allocation below ends when memory runs out.
+[[noreturn]] void allocationFailed(Console& console, const char* call, std::size_t bytes);
+
+// Resizes v to n elements; when that leaves more than half of the room
+// unused, gives the rest back. Returns false when memory runs out. For work
+// that reports the failure later (off the main thread); reallocOrAbort below.
+template <class T>
+bool tryRealloc(std::vector<T>& v, std::size_t n) noexcept {
+    try {
+        v.resize(n);
+        if (n < v.capacity() / 2) v.shrink_to_fit();
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
+}
+
+// Sets aside room for n elements; returns false when memory runs out.
+template <class T>
+bool tryReserve(std::vector<T>& v, std::size_t n) noexcept {
+    try {
+        v.reserve(n);
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
+}
+
 // Resizes v to n elements (0 is a valid size); on failure prints
 // "\nmalloc(): failed to allocate %lu bytes\n" and aborts.
 template <class T>
@@ -26,9 +55,7 @@ void allocOrAbort(std::vector<T>& v, std::size_t n, Console& console) {
     try {
         v.resize(n);
     } catch (const std::exception&) {
-        console.print("\nmalloc(): failed to allocate %lu bytes\n",
-                      static_cast<unsigned long>(n * sizeof(T)));
-        abortProcess(console);
+        allocationFailed(console, "malloc", n * sizeof(T));
     }
 }
 
@@ -37,26 +64,13 @@ void allocOrAbort(std::vector<T>& v, std::size_t n, Console& console) {
 // failure prints the malloc() message of allocOrAbort and aborts.
 template <class T>
 void reserveOrAbort(std::vector<T>& v, std::size_t n, Console& console) {
-    try {
-        v.reserve(n);
-    } catch (const std::exception&) {
-        console.print("\nmalloc(): failed to allocate %lu bytes\n",
-                      static_cast<unsigned long>(n * sizeof(T)));
-        abortProcess(console);
-    }
+    if (!tryReserve(v, n)) allocationFailed(console, "malloc", n * sizeof(T));
 }
 
 // As allocOrAbort for a block that already holds data ("realloc()" message).
 template <class T>
 void reallocOrAbort(std::vector<T>& v, std::size_t n, Console& console) {
-    try {
-        v.resize(n);
-        if (n < v.capacity() / 2) v.shrink_to_fit();
-    } catch (const std::exception&) {
-        console.print("\nrealloc(): failed to allocate %lu bytes\n",
-                      static_cast<unsigned long>(n * sizeof(T)));
-        abortProcess(console);
-    }
+    if (!tryRealloc(v, n)) allocationFailed(console, "realloc", n * sizeof(T));
 }
 
 }  // namespace korvalin

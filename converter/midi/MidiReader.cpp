@@ -2,11 +2,23 @@
 // track chunk as an array of events with running status resolved, absolute
 // times and melodic note numbers shifted up by one; finally every track is cut
 // after the end of the music.
+//
+// A piece holds hundreds of thousands of events, so a track's bytes are
+// decoded from a pointer pair held in registers. While enough bytes remain, a
+// channel message after a short delta time is decoded without per-byte bounds
+// checks (the common case); everything else, and every event near the end of
+// the input, goes through the checked path, which never reads past the end.
+// A large file's tracks are read on two threads; what each track's reading
+// gave is printed afterwards, in track order, as if they were read in turn.
 #include "midi/MidiReader.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <span>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "base/Alloc.h"
@@ -20,6 +32,9 @@ constexpr std::size_t kMinTrackBytes = 12;
 // Sixteen quarter notes after the last note start the music is over.
 constexpr std::uint64_t kTailQuarters = 16;
 constexpr std::uint8_t kMaxDataByte = 0x7F;
+// Event slots are made ready this many at a time (12 KiB, stays in the cache
+// until the events overwrite it), so the loop checks for room once per block.
+constexpr std::size_t kEventBlock = 1024;
 
 // Status bytes have the top bit set; data bytes carry seven bits.
 constexpr std::uint8_t kStatusBit = 0x80;
@@ -39,14 +54,72 @@ bool isNoteMessage(std::uint8_t status) {
     return kind == kKindNoteOff || kind == kKindNoteOn;
 }
 
+// How the data bytes of a message with this (resolved) status are read and
+// stored; one table per file, since the note shift depends on the percussion
+// channel. Meta and sysex events never look here.
+struct StatusRule {
+    std::uint8_t dataBytes = 1;
+    // A channel message's data bytes carry seven bits, but some editors write
+    // bytes with the top bit set there (a velocity of 0xCC). Such a byte counts
+    // as the largest value, 127: every later stage then works on values it was
+    // built for. Masking to seven bits would instead turn velocity 0x80 into a
+    // note-off and controller 0x87 into the volume.
+    std::uint8_t maxData = 0xFF;
+    // Module note numbers start at 1; percussion keys stay as they are.
+    std::uint8_t noteShift = 0;
+};
+using StatusRules = std::array<StatusRule, 256>;
+
+// Statuses 0xF1..0xFE take one data byte and become the running status. A
+// data byte at the very start of a track is stored with status 0 and two data
+// bytes.
+StatusRules makeStatusRules(const RunState& run) {
+    StatusRules rules{};
+    for (std::size_t i = 0; i < rules.size(); ++i) {
+        const auto status = static_cast<std::uint8_t>(i);
+        StatusRule& rule = rules[i];
+        if (hasTwoDataBytes(status)) rule.dataBytes = 2;
+        if (isChannelMessage(status)) rule.maxData = kMaxDataByte;
+        if (isNoteMessage(status) && (status & 0x0Fu) != run.settings.percussionChannel)
+            rule.noteShift = 1;
+    }
+    return rules;
+}
+
+// A channel message's event from its resolved status and raw data bytes.
+MidiEvent channelEvent(const StatusRule& rule, std::uint32_t time, std::uint8_t status,
+                       std::uint8_t data1, std::uint8_t data2) {
+    return MidiEvent{
+        .time = time,
+        .status = status,
+        .data1 = static_cast<std::uint8_t>(std::min(data1, rule.maxData) + rule.noteShift),
+        .data2 = std::min(data2, rule.maxData)};
+}
+
+// A cursor over the rest of the input. A read past the end yields 0, leaves
+// the cursor at the end and sets `failed`, which the caller checks once per
+// event (the sticky failure of ByteReader).
+struct Cursor {
+    const std::uint8_t* p;
+    const std::uint8_t* end;
+    bool failed = false;
+
+    std::uint8_t next() {
+        if (p != end) return *p++;
+        failed = true;
+        return 0;
+    }
+    std::size_t remaining() const { return static_cast<std::size_t>(end - p); }
+};
+
 // A variable-length quantity: seven bits per byte, high bit set on all but the
 // last. There is no limit on the number of bytes; longer ones wrap in 32 bits.
-// At the end of the input the reader yields 0, which ends the loop.
-std::uint32_t readVarLen(ByteReader& in) {
-    std::uint8_t b = in.readU8();
+// At the end of the input the cursor yields 0, which ends the loop.
+std::uint32_t readVarLen(Cursor& in) {
+    std::uint8_t b = in.next();
     std::uint32_t value = b & 0x7Fu;
-    while ((b & 0x80) && in.ok()) {
-        b = in.readU8();
+    while (b & 0x80) {
+        b = in.next();
         value = (value << 7) | (b & 0x7Fu);
     }
     return value;
@@ -80,125 +153,308 @@ bool readMidiHeader(ByteReader& in, MidiFileHeader& header, Console& out) {
     return true;
 }
 
-// A meta or sysex payload of `length` bytes: passed over, its first three
-// bytes kept as the event's metaValue. The length is checked against the
-// bytes present. `last` receives the final byte (0 for an empty payload).
-bool readPayload(ByteReader& in, std::uint32_t length, MidiEvent& event, std::uint8_t& last) {
-    const std::span<const std::uint8_t> payload = in.peek(length);
-    if (payload.size() != length) {
-        in.skip(in.remaining() + 1);  // marks the input as ended
-        return false;
+// What runs from one event of a track to the next.
+struct TrackState {
+    // Absolute time of the last event read, summed in 64 bits: event times
+    // are its low 32 bits, and a sum above 32 bits shows that they wrapped.
+    std::uint64_t time = 0;
+    std::uint8_t runningStatus = 0;
+    bool ended = false;  // the end-of-track event was read
+};
+
+// The most bytes the fast path reads: a delta time of up to four bytes, a
+// status byte and two data bytes.
+constexpr std::size_t kFastDeltaBytes = 4;
+constexpr std::size_t kFastBytes = kFastDeltaBytes + 3;
+
+// Decodes, without bounds checks, an event of a delta time of at most four
+// bytes and a channel message (or 0xF1..0xFE, or data under the running
+// status); p has at least kFastBytes bytes. Returns the position after the
+// event, or nullptr, having changed nothing, for any other event. The tests
+// are branches on purpose: in a real file they mostly go the same way, and a
+// predicted branch lets the next event start before this one's bytes have
+// arrived, where a position computed from them would have to wait.
+const std::uint8_t* readFastEvent(const std::uint8_t* p, const StatusRules& rules,
+                                  TrackState& state, MidiEvent& event) {
+    const std::uint8_t* q = p;
+    std::uint32_t delta = *q++;
+    if (delta & 0x80) {
+        delta &= 0x7Fu;
+        std::uint8_t b = 0;
+        do {
+            if (q == p + kFastDeltaBytes) return nullptr;
+            b = *q++;
+            delta = (delta << 7) | (b & 0x7Fu);
+        } while (b & 0x80);
     }
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 3; ++i) value = (value << 8) | (i < length ? payload[i] : 0);
-    event.metaValue = value;
-    last = length != 0 ? payload[length - 1] : 0;
-    return in.skip(length);
+    std::uint8_t status = *q;
+    if (status & kStatusBit) {
+        if (status == kStatusSysex || status == kStatusMeta) return nullptr;
+        ++q;
+    } else {
+        status = state.runningStatus;  // q stays on the first data byte
+    }
+    const StatusRule& rule = rules[status];
+    const std::uint8_t data1 = *q++;
+    std::uint8_t data2 = 0;
+    if (rule.dataBytes == 2) data2 = *q++;
+    state.time += delta;
+    state.runningStatus = status;
+    event = channelEvent(rule, static_cast<std::uint32_t>(state.time), status, data1, data2);
+    return q;
 }
 
 enum class EventResult { Ok, Truncated, PacketSysex };
 
-EventResult readEvent(const RunState& run, ByteReader& in, MidiTrack& track,
-                      std::uint8_t& runningStatus, MidiEvent& event) {
-    event.status = in.readU8();
-    std::uint8_t last = 0;
-    if (event.status == kStatusSysex) {
-        const std::uint32_t length = readVarLen(in);
-        if (!readPayload(in, length, event, last)) return EventResult::Truncated;
-        if (length != 0 && last != 0xF7) return EventResult::PacketSysex;
-    } else if (event.status == kStatusMeta) {
-        event.metaType = in.readU8();
-        if (!readPayload(in, readVarLen(in), event, last)) return EventResult::Truncated;
-        if (event.metaType == kMetaEndOfTrack) track.ended = true;
-    } else {
-        // Statuses 0xF1..0xFE take this path too: one data byte, and they
-        // become the running status. A data byte at the very start of a track
-        // is stored with status 0 and two data bytes.
-        if (event.status & kStatusBit) {
-            event.data1 = in.readU8();
-        } else {
-            event.data1 = event.status;
-            event.status = runningStatus;
-        }
-        if (hasTwoDataBytes(event.status)) event.data2 = in.readU8();
-        // A channel message's data bytes carry seven bits, but some editors
-        // write bytes with the top bit set there (a velocity of 0xCC). Such a
-        // byte counts as the largest value, 127: every later stage then works
-        // on values it was built for. Masking to seven bits would instead turn
-        // velocity 0x80 into a note-off and controller 0x87 into the volume.
-        if (isChannelMessage(event.status)) {
-            event.data1 = std::min(event.data1, kMaxDataByte);
-            event.data2 = std::min(event.data2, kMaxDataByte);
-        }
-        // Module note numbers start at 1; percussion keys stay as they are.
-        if (isNoteMessage(event.status) && event.channel() != run.settings.percussionChannel)
-            event.data1 = static_cast<std::uint8_t>(event.data1 + 1);
-        runningStatus = event.status;
+// A meta or sysex payload of `length` bytes: passed over, its first three
+// bytes kept as the event's metaValue (missing bytes count as 0). The length
+// is checked against the bytes present; when short, the input is marked ended.
+bool readPayload(Cursor& in, std::uint32_t length, MidiEvent& event) {
+    if (length > in.remaining()) {
+        in.p = in.end;
+        in.failed = true;
+        return false;
     }
-    return in.ok() ? EventResult::Ok : EventResult::Truncated;
+    std::uint32_t value = 0;
+    for (std::uint32_t i = 0; i < 3; ++i) value = (value << 8) | (i < length ? in.p[i] : 0u);
+    event.metaValue = value;
+    in.p += length;
+    return true;
 }
 
-// Note times gathered while the tracks are read, for the cut after the end of
-// the music, so that finding it takes no extra pass over the events.
+// Any event, every byte read through the checked cursor.
+EventResult readCheckedEvent(Cursor& in, const StatusRules& rules, TrackState& state,
+                             MidiEvent& event) {
+    const std::uint32_t delta = readVarLen(in);
+    const std::uint8_t first = in.next();
+    event = MidiEvent{.time = static_cast<std::uint32_t>(state.time + delta), .status = first};
+    if (first == kStatusSysex) {
+        const std::uint32_t length = readVarLen(in);
+        if (!readPayload(in, length, event)) return EventResult::Truncated;
+        if (length != 0 && in.p[-1] != 0xF7) return EventResult::PacketSysex;
+    } else if (first == kStatusMeta) {
+        event.metaType = in.next();
+        if (!readPayload(in, readVarLen(in), event)) return EventResult::Truncated;
+        if (event.metaType == kMetaEndOfTrack) {
+            state.ended = true;
+            // The end-of-track event takes the time of the event before it.
+            event.time = static_cast<std::uint32_t>(state.time);
+        }
+    } else {
+        const bool isStatus = first & kStatusBit;
+        const std::uint8_t status = isStatus ? first : state.runningStatus;
+        const StatusRule& rule = rules[status];
+        const std::uint8_t data1 = isStatus ? in.next() : first;
+        const std::uint8_t data2 = rule.dataBytes == 2 ? in.next() : 0;
+        event = channelEvent(rule, event.time, status, data1, data2);
+        state.runningStatus = status;
+    }
+    if (in.failed) return EventResult::Truncated;
+    if (!state.ended) state.time += delta;
+    return EventResult::Ok;
+}
+
+// Note times gathered from the tracks read, for the cut after the end of the
+// music: the latest note-off and note start over all tracks.
 struct NoteTimes {
     std::uint32_t lastOff = 0;
     std::uint32_t lastOn = 0;
     // Per track: the latest time of its events before the end-of-track event.
     std::vector<std::uint32_t> latest;
+};
 
-    void note(const MidiEvent& event, std::uint32_t& trackLatest) {
-        if (event.isNoteOff()) lastOff = std::max(lastOff, event.time);
-        if (event.isNoteOn()) lastOn = std::max(lastOn, event.time);
-        trackLatest = std::max(trackLatest, event.time);
+// The same for one track, from its events before the end-of-track event.
+struct TrackTimes {
+    std::uint32_t lastOff = 0;
+    std::uint32_t lastOn = 0;
+    std::uint32_t latest = 0;
+};
+
+// Each time is the largest of its kind, which takes a pass over all events
+// when the track's times wrapped past 32 bits.
+TrackTimes largestTimes(std::span<const MidiEvent> events) {
+    TrackTimes t;
+    for (const MidiEvent& event : events) {
+        if (event.isNoteOff()) t.lastOff = std::max(t.lastOff, event.time);
+        if (event.isNoteOn()) t.lastOn = std::max(t.lastOn, event.time);
+        t.latest = std::max(t.latest, event.time);
+    }
+    return t;
+}
+
+// Without a wrap the times never decrease, so the largest of each kind is the
+// time of the last such event: found from the end, mostly a few events back.
+TrackTimes lastTimes(std::span<const MidiEvent> events) {
+    TrackTimes t;
+    if (!events.empty()) t.latest = events.back().time;
+    bool foundOff = false;
+    bool foundOn = false;
+    for (auto it = events.rbegin(); it != events.rend() && !(foundOff && foundOn); ++it) {
+        if (!foundOff && it->isNoteOff()) {
+            t.lastOff = it->time;
+            foundOff = true;
+        }
+        if (!foundOn && it->isNoteOn()) {
+            t.lastOn = it->time;
+            foundOn = true;
+        }
+    }
+    return t;
+}
+
+// How reading one track's events ended.
+enum class TrackOutcome { Ok, Truncated, PacketSysex, OutOfMemory };
+
+// One track chunk as the walk over the chunk headers found it, and what
+// reading its events gave. Tracks are read without printing, a large file's on
+// two threads; their outcomes are printed afterwards, in track order.
+struct TrackRead {
+    std::uint32_t chunkId = 0;
+    std::uint32_t chunkLength = 0;
+    std::size_t start = 0;  // input offset of the first event
+    std::vector<MidiEvent> events;
+    TrackOutcome outcome = TrackOutcome::Ok;
+    // OutOfMemory: the allocation that failed ("malloc" or "realloc") and its size.
+    const char* failedCall = nullptr;
+    std::size_t failedBytes = 0;
+    TrackTimes times;
+
+    bool outOfMemory(const char* call, std::size_t bytes) {
+        outcome = TrackOutcome::OutOfMemory;
+        failedCall = call;
+        failedBytes = bytes;
+        return false;
     }
 };
 
-bool readTrackEvents(const RunState& run, ByteReader& in, MidiTrack& track, std::size_t trackIndex,
-                     NoteTimes& times, Console& out) {
-    const std::size_t endPosition = in.position() + track.chunkLength;
+// Makes the next block of event slots ready: within the reserved room without
+// moving the events, beyond it by the vector's geometric growth.
+bool addEventSlots(TrackRead& track) {
+    std::vector<MidiEvent>& events = track.events;
+    const std::size_t size = events.size();
+    if (size < events.capacity()) {
+        events.resize(std::min(events.capacity(), size + kEventBlock));  // allocates nothing
+        return true;
+    }
+    return tryRealloc(events, size + 1) ||
+           track.outOfMemory("realloc", (size + 1) * sizeof(MidiEvent));
+}
+
+// Reads events from `in` into the track until its end-of-track event. Returns
+// the number of events, or 0 with the track's outcome set when it cannot be
+// read; `wrapped` tells whether the event times wrapped past 32 bits.
+std::size_t readEvents(const StatusRules& rules, Cursor in, TrackRead& track, bool& wrapped) {
+    TrackState state;
+    MidiEvent* slots = track.events.data();
+    std::size_t room = track.events.size();
+    for (std::size_t count = 0;; ++count) {
+        if (count == room) {
+            if (!addEventSlots(track)) return 0;
+            slots = track.events.data();
+            room = track.events.size();
+        }
+        MidiEvent& event = slots[count];
+        const std::uint8_t* next =
+            in.remaining() >= kFastBytes ? readFastEvent(in.p, rules, state, event) : nullptr;
+        if (next != nullptr) {
+            in.p = next;
+        } else {
+            // Copies keep the loop's own cursor and state in registers.
+            Cursor checked = in;
+            TrackState checkedState = state;
+            const EventResult result = readCheckedEvent(checked, rules, checkedState, event);
+            in = checked;
+            state = checkedState;
+            if (result != EventResult::Ok) {
+                track.outcome = result == EventResult::PacketSysex ? TrackOutcome::PacketSysex
+                                                                   : TrackOutcome::Truncated;
+                return 0;
+            }
+            if (state.ended) {
+                wrapped = state.time > UINT32_MAX;
+                return count + 1;
+            }
+        }
+    }
+}
+
+// Reads one track's events from `input` (the whole file). Events may run on
+// past the chunk's declared end, up to the end of the input.
+void readTrack(const StatusRules& rules, std::span<const std::uint8_t> input, TrackRead& track) {
+    const std::span<const std::uint8_t> rest = input.subspan(track.start);
     // Every event takes at least two bytes; the declared length is not trusted
     // beyond the bytes that are really there. The bound is only reserved:
     // typical events take three or four bytes, and the room they leave unused
     // is never touched, so it costs no memory.
-    const std::size_t expected = std::min<std::size_t>(track.chunkLength, in.remaining()) / 2 + 1;
-    std::vector<MidiEvent>& events = track.events;
-    events.clear();
-    reserveOrAbort(events, expected, out);
-    std::size_t count = 0;
-    std::uint8_t runningStatus = 0;
-
-    while (!track.ended) {
-        if (count < events.capacity())
-            events.emplace_back();
-        else
-            reallocOrAbort(events, count + 1, out);
-        MidiEvent& event = events[count];
-        const std::uint32_t delta = readVarLen(in);
-        event.time = count == 0 ? delta : events[count - 1].time + delta;
-        const EventResult result = readEvent(run, in, track, runningStatus, event);
-        if (result == EventResult::PacketSysex) {
-            out.print("ERROR: Packet SYSEX events not supported\n");
-            return false;
-        }
-        if (result == EventResult::Truncated) {
-            out.print("ERROR: Unexpected end of MIDI file in track %lu\n",
-                      static_cast<unsigned long>(trackIndex + 1));
-            return false;
-        }
-        if (!track.ended) times.note(event, times.latest[trackIndex]);
-        ++count;
+    const std::size_t expected = std::min<std::size_t>(track.chunkLength, rest.size()) / 2 + 1;
+    if (!tryReserve(track.events, expected)) {
+        track.outOfMemory("malloc", expected * sizeof(MidiEvent));
+        return;
     }
-    reallocOrAbort(events, count, out);
+    bool wrapped = false;
+    const std::size_t count =
+        readEvents(rules, Cursor{rest.data(), rest.data() + rest.size()}, track, wrapped);
+    if (count == 0) return;
+    if (!tryRealloc(track.events, count)) {
+        track.outOfMemory("realloc", count * sizeof(MidiEvent));
+        return;
+    }
+    const std::span<const MidiEvent> music(track.events.data(), count - 1);
+    track.times = wrapped ? largestTimes(music) : lastTimes(music);
+}
 
-    // The end-of-track event takes the time of the event before it.
-    MidiEvent& last = events.back();
-    last.time = events.size() > 1 ? events[events.size() - 2].time : 0;
+// Below this many bytes of tracks a second thread costs more than it saves.
+constexpr std::size_t kTwoThreadBytes = 64 * 1024;
 
-    track.ended = false;
-    // Bytes after the end-of-track event inside the chunk are skipped. A chunk
-    // declared longer than the file leaves the input at its end; that matters
-    // only if another chunk is expected.
-    in.seek(endPosition);
+// Reads every track. A large file's tracks are shared with a second thread:
+// each thread takes the next track not yet taken until none is left, so a
+// thread that starts late or is held up by the system takes fewer. Tracks are
+// independent: each record is written only by the thread that took it, and
+// both threads only read the input and the rules.
+void readAllTracks(const StatusRules& rules, std::span<const std::uint8_t> input,
+                   std::span<TrackRead> tracks) {
+    std::atomic<std::size_t> next{0};
+    const auto readUntaken = [&] {
+        for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < tracks.size();)
+            readTrack(rules, input, tracks[i]);
+    };
+    std::size_t total = 0;
+    for (const TrackRead& t : tracks)
+        total += std::min<std::size_t>(t.chunkLength, input.size() - t.start);
+    std::thread helper;
+    if (total >= kTwoThreadBytes && tracks.size() > 1) {
+        try {
+            helper = std::thread(readUntaken);
+        } catch (const std::system_error&) {
+            // No thread to be had: this thread reads them all.
+        }
+    }
+    readUntaken();
+    if (helper.joinable()) helper.join();
+}
+
+// Finds up to `count` track chunks, passing over unknown chunks, which do not
+// count as tracks. Returns false when the input ends before the next one.
+bool findTracks(ByteReader& in, std::size_t count, std::vector<TrackRead>& tracks) {
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t chunkId = 0;
+        std::uint32_t chunkLength = 0;
+        for (;;) {
+            chunkId = in.readU32BE();
+            chunkLength = in.readU32BE();
+            if (!in.ok()) return false;
+            if (chunkId == kMidiTrackId) break;
+            in.skip(chunkLength);
+        }
+        TrackRead& track = tracks.emplace_back();
+        track.chunkId = chunkId;
+        track.chunkLength = chunkLength;
+        track.start = in.position();
+        // Bytes after the end-of-track event inside the chunk are skipped. A
+        // chunk declared longer than the file leaves the input at its end; that
+        // matters only if another chunk is expected.
+        in.seek(track.start + chunkLength);
+    }
     return true;
 }
 
@@ -229,34 +485,64 @@ void trimTrackEnds(MidiFileHeader& header, const NoteTimes& times, Console& out)
     }
 }
 
+// Moves the tracks read into the table and prints their outcomes in track
+// order, just as reading one track after the other would: a dot for each
+// track read, or why reading stopped (where a missing track was found).
+bool storeTracks(std::vector<TrackRead>& reads, MidiFileHeader& header, NoteTimes& times,
+                 Console& out) {
+    for (std::size_t i = 0; i < header.trackCount; ++i) {
+        // The table grows as tracks are read: a short file that announces many
+        // tracks gets no more records than its bytes could hold.
+        if (i == header.tracks.size()) reallocOrAbort(header.tracks, i + 1, out);
+        times.latest.push_back(0);
+        if (i == reads.size()) {
+            out.printError("ERROR: Unexpected end of MIDI file before track %lu of %lu\n",
+                           static_cast<unsigned long>(i + 1),
+                           static_cast<unsigned long>(header.trackCount));
+            return false;
+        }
+        TrackRead& read = reads[i];
+        MidiTrack& track = header.tracks[i];
+        track.chunkId = read.chunkId;
+        track.chunkLength = read.chunkLength;
+        track.ended = false;
+        switch (read.outcome) {
+            case TrackOutcome::OutOfMemory:
+                allocationFailed(out, read.failedCall, read.failedBytes);
+            case TrackOutcome::PacketSysex:
+                out.print("ERROR: Packet SYSEX events not supported\n");
+                return false;
+            case TrackOutcome::Truncated:
+                out.print("ERROR: Unexpected end of MIDI file in track %lu\n",
+                          static_cast<unsigned long>(i + 1));
+                return false;
+            case TrackOutcome::Ok:
+                break;
+        }
+        track.events.swap(read.events);
+        times.lastOff = std::max(times.lastOff, read.times.lastOff);
+        times.lastOn = std::max(times.lastOn, read.times.lastOn);
+        times.latest[i] = read.times.latest;
+        out.print(".");
+    }
+    return true;
+}
+
 bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header, Console& out) {
-    // The table grows as tracks are read: a short file that announces many
-    // tracks gets no more records than its bytes could hold.
     allocOrAbort(header.tracks,
                  std::min<std::size_t>(header.trackCount, in.remaining() / kMinTrackBytes), out);
     out.print("Reading MIDI tracks");
+    // Every track chunk takes at least its eight header bytes.
+    std::vector<TrackRead> reads;
+    reserveOrAbort(reads, std::min<std::size_t>(header.trackCount, in.remaining() / 8), out);
+    const std::span<const std::uint8_t> input = in.peek(in.remaining());
+    const std::size_t inputStart = in.position();
+    findTracks(in, header.trackCount, reads);
+    for (TrackRead& read : reads) read.start -= inputStart;
+    readAllTracks(makeStatusRules(run), input, reads);
+
     NoteTimes times;
-    for (std::size_t i = 0; i < header.trackCount; ++i) {
-        if (i == header.tracks.size()) reallocOrAbort(header.tracks, i + 1, out);
-        times.latest.push_back(0);
-        MidiTrack& track = header.tracks[i];
-        track.ended = false;
-        for (;;) {
-            track.chunkId = in.readU32BE();
-            track.chunkLength = in.readU32BE();
-            if (!in.ok()) {
-                out.printError("ERROR: Unexpected end of MIDI file before track %lu of %lu\n",
-                               static_cast<unsigned long>(i + 1),
-                               static_cast<unsigned long>(header.trackCount));
-                return false;
-            }
-            if (track.chunkId == kMidiTrackId) break;
-            // Unknown chunks are passed over and do not count as tracks.
-            in.skip(track.chunkLength);
-        }
-        if (!readTrackEvents(run, in, track, i, times, out)) return false;
-        out.print(".");
-    }
+    if (!storeTracks(reads, header, times, out)) return false;
     out.print("\n");
     trimTrackEnds(header, times, out);
     return true;
