@@ -135,7 +135,7 @@ void clearEffect(NoteContext& ctx, std::size_t channel) {
     cell.param = kAbsent;
 }
 
-bool putVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel) {
+bool mergeVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel) {
     if (channel >= ctx.cells.size()) return false;
     NoteCell& cell = ctx.cell(channel);
     const std::int32_t incoming = volume & 0xF0;
@@ -148,14 +148,15 @@ bool putVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel) {
         ctx.channels[channel].vibratoSpeedSent = -1;
         ctx.upkeepChannels |= 1u << channel;
     }
-    if (ctx.tweakVolume && volume >= kVolumeSet && volume <= kVolumeFull) {
-        // Exponential curve that keeps 0x10 and bends the range towards quiet;
-        // double precision keeps 0x50 at 0x4F.
-        const double curved = std::exp((volume - 16) * 0.065224801) + 15.0;
-        volume = static_cast<std::int32_t>(curved);
-    }
-    cell.volume = static_cast<std::int16_t>(volume);
+    cell.volume = ctx.curvedVolume(volume);
     return true;
+}
+
+std::int16_t tweakedVolume(std::int32_t volume) {
+    // Exponential curve that keeps 0x10 and bends the range towards quiet;
+    // double precision keeps 0x50 at 0x4F.
+    const double curved = std::exp((volume - 16) * 0.065224801) + 15.0;
+    return static_cast<std::int16_t>(curved);
 }
 
 }  // namespace korvalin

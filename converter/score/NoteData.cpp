@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "base/Alloc.h"
 #include "base/Arith.h"
@@ -77,6 +78,10 @@ constexpr std::uint8_t kFieldFlags =
     kCellNote | kCellInstrument | kCellVolume | kCellEffect | kCellParam;
 
 constexpr std::uint8_t kEmptyCell = kCellPacked;  // a flag byte without fields
+// Empty cells stored in one piece behind a packed cell. patternBytes has
+// this much room beyond its rows.
+constexpr std::uint8_t kEmptyCells[8] = {kEmptyCell, kEmptyCell, kEmptyCell, kEmptyCell,
+                                         kEmptyCell, kEmptyCell, kEmptyCell, kEmptyCell};
 
 // Bytes of a packed cell by its field flags: the flag byte and one per field.
 constexpr auto kPackedCellLength = [] {
@@ -110,7 +115,9 @@ struct EventCursors {
     std::uint64_t due = 0;
 };
 
-void applyEvent(NoteContext& ctx, MidiTrack& track, const MidiEvent& event) {
+// Applies one event; returns false for the end-of-track event, after which
+// the track applies no more.
+bool applyEvent(NoteContext& ctx, MidiTrack& track, const MidiEvent& event) {
     switch (event.kind()) {
         case kKindNoteOff:
             translateNoteOff(ctx, event);
@@ -131,30 +138,38 @@ void applyEvent(NoteContext& ctx, MidiTrack& track, const MidiEvent& event) {
             translatePitchBend(ctx, event);
             break;
         default:
-            if (event.isEndOfTrack())
+            if (event.isEndOfTrack()) {
                 track.ended = true;
-            else if (event.isSetTempo())
-                translateTempo(ctx, event);
+                return false;
+            }
+            if (event.isSetTempo()) translateTempo(ctx, event);
             // Key and channel pressure, sysex and other meta events carry
             // nothing a module can show.
             break;
     }
+    return true;
 }
 
 // Events of a row are applied track by track, each track in stored order.
 void applyRowEvents(NoteContext& ctx, EventCursors& cursors, std::uint64_t end) {
     cursors.due = kNoMoreEvents;
-    const std::uint64_t start = end - ctx.file.timing.ticksPerRow;
+    const std::uint64_t ticksPerRow = ctx.file.timing.ticksPerRow;
+    const std::uint64_t start = end - ticksPerRow;
     for (TrackCursor& cursor : cursors.tracks) {
-        if (cursor.next == cursor.end) continue;
-        for (; cursor.next != cursor.end && cursor.next->time < end; ++cursor.next) {
-            if (cursor.next->time < start || cursor.track->ended) break;
-            applyEvent(ctx, *cursor.track, *cursor.next);
+        const MidiEvent* next = cursor.next;
+        if (next == cursor.end) continue;
+        // One unsigned comparison: start <= time < end, an event of this row.
+        for (; next != cursor.end && next->time - start < ticksPerRow; ++next) {
+            if (!applyEvent(ctx, *cursor.track, *next)) {
+                next = cursor.end;
+                break;
+            }
         }
-        if (cursor.next != cursor.end && (cursor.next->time < start || cursor.track->ended))
-            cursor.next = cursor.end;  // this track applies no more events
-        if (cursor.next != cursor.end)
-            cursors.due = std::min<std::uint64_t>(cursors.due, cursor.next->time);
+        // An event before the row: the track's times went back, and it
+        // applies no more events.
+        if (next != cursor.end && next->time < start) next = cursor.end;
+        if (next != cursor.end) cursors.due = std::min<std::uint64_t>(cursors.due, next->time);
+        cursor.next = next;
     }
 }
 
@@ -195,21 +210,24 @@ std::uint32_t closingRows(const NoteContext& ctx) {
 }
 
 // Writes a cell's flag byte and its present fields, in order; returns the
-// number of bytes.
+// number of bytes. Without branches: every field is stored at the next place
+// and the place moves on only when the field is present. `to` has room for
+// kPackedCellMax bytes. A cell with no field packs as kEmptyCell.
 inline std::size_t packCell(const NoteCell& cell, std::uint8_t* to) {
     std::size_t size = 1;
-    std::uint8_t flags = kCellPacked;
+    unsigned flags = kCellPacked;
     auto put = [&](std::int16_t field, CellFlag bit) {
-        if (field == kAbsent) return;
-        flags = static_cast<std::uint8_t>(flags | bit);
-        to[size++] = static_cast<std::uint8_t>(field & 0xFF);
+        const unsigned present = field != kAbsent;
+        to[size] = static_cast<std::uint8_t>(field & 0xFF);
+        size += present;
+        flags |= present * bit;
     };
     put(cell.note, kCellNote);
     put(cell.instrument, kCellInstrument);
     put(cell.volume, kCellVolume);
     put(cell.effect, kCellEffect);
     put(cell.param, kCellParam);
-    to[0] = flags;
+    to[0] = static_cast<std::uint8_t>(flags);
     return size;
 }
 
@@ -272,8 +290,14 @@ NoteContext::NoteContext(RunState& runState, FileState& fileState, std::size_t c
       noPan(runState.settings.has(kNoPan)) {
     allocOrAbort(cells, channelCount, console);
     allocOrAbort(channels, channelCount, console);
-    allocOrAbort(patternBytes, kRowsPerPattern * kMaxModuleChannels * kPackedCellMax, console);
+    allocOrAbort(moduleNotes, file.instruments.size() * static_cast<std::size_t>(kModuleNoteCount),
+                 console);
+    allocOrAbort(patternBytes,
+                 kRowsPerPattern * kMaxModuleChannels * kPackedCellMax + sizeof kEmptyCells,
+                 console);
     freeChannels = channelMask(channelCount);
+    for (std::size_t v = 0; v < volumeCurve.size(); ++v)
+        volumeCurve[v] = tweakedVolume(kVolumeSet + static_cast<std::int32_t>(v));
 }
 
 void updateChannels(NoteContext& ctx) {
@@ -283,7 +307,7 @@ void updateChannels(NoteContext& ctx) {
     // the upkeep of one channel may write another's cell.
     const std::uint32_t visit = ctx.liveChannels & (~ctx.playingChannels | ctx.upkeepChannels);
     for (std::uint32_t m = visit; m != 0; m &= m - 1) {
-        const auto c = static_cast<std::size_t>(std::countr_zero(m));
+        const auto c = lowestChannel(m);
         const std::uint32_t bit = 1u << c;
         ModuleChannel& channel = ctx.channels[c];
         switch (channel.state) {
@@ -319,6 +343,23 @@ void updateChannels(NoteContext& ctx) {
 
 namespace {
 
+// Keeps the cells of channels at or beyond the row's channel count aside,
+// for finishPatterns to place once the count has grown. Rare: such a channel
+// had not been used when the row was packed.
+[[gnu::noinline]] void keepStrayCells(NoteContext& ctx, std::uint32_t row, std::uint32_t strays) {
+    for (; strays != 0; strays &= strays - 1) {
+        const auto c = lowestChannel(strays);
+        NoteCell& cell = ctx.cells[c];
+        // A cell written and emptied again has nothing to keep.
+        if ((cell.note & cell.instrument & cell.volume & cell.effect & cell.param) != kAbsent) {
+            StrayCell stray{row, c, {}, 0};
+            stray.length = packCell(cell, stray.bytes.data());
+            ctx.strayCells.push_back(stray);
+        }
+        cell = NoteCell{};
+    }
+}
+
 // packRow for a row with written cells or a new channel count. Kept out of
 // line so that the empty row's path stays a few instructions.
 [[gnu::noinline]] void packWrittenRow(NoteContext& ctx, std::uint32_t row) {
@@ -330,39 +371,43 @@ namespace {
     const std::size_t width = ctx.rowWidth;
     if (ctx.widthChanges.empty() || ctx.widthChanges.back().width != width)
         ctx.widthChanges.push_back({row, width});
-    // patternBytes has room for kRowsPerPattern rows of the most channels.
-    std::uint8_t* const first = ctx.patternBytes.data() + ctx.patternSize;
-    std::uint8_t* to = first;
-    std::size_t next = 0;  // the channel whose cell comes next
-    for (std::uint32_t written = ctx.writtenCells; written != 0; written &= written - 1) {
-        const auto c = static_cast<std::size_t>(std::countr_zero(written));
+    // The slides of the row move the pitch of their channels; the upkeep
+    // looks at them again, as the bend may not be reached yet.
+    for (std::uint32_t m = ctx.slidingCells; m != 0; m &= m - 1) {
+        const auto c = lowestChannel(m);
         NoteCell& cell = ctx.cells[c];
         ModuleChannel& channel = ctx.channels[c];
         channel.pitchOffset = static_cast<std::int16_t>(channel.pitchOffset + cell.slide);
         if (cell.slide != 0) ctx.upkeepChannels |= 1u << c;
-        if (channel.state != ChannelState::Free) ctx.liveChannels |= 1u << c;
-        // kAbsent has every bit set: the fields' AND keeps it only when all
-        // five are absent, a cell written and emptied again.
-        if ((cell.note & cell.instrument & cell.volume & cell.effect & cell.param) == kAbsent) {
-            cell.slide = 0;
-            continue;
-        }
-        // One place packs the cell (inline): in the row, or aside as a stray.
-        std::uint8_t strayBytes[kPackedCellMax];
-        const bool inRow = c < width;
-        std::uint8_t* const at = inRow ? std::fill_n(to, c - next, kEmptyCell) : strayBytes;
-        const std::size_t length = packCell(cell, at);
-        if (inRow) {
-            to = at + length;
-            next = c + 1;
-        } else {
-            StrayCell stray{row, c, {}, length};
-            std::copy_n(strayBytes, length, stray.bytes.begin());
-            ctx.strayCells.push_back(stray);
-        }
+        cell.slide = 0;
+    }
+    ctx.slidingCells = 0;
+    // A written cell's channel that is not free may be sounding.
+    ctx.liveChannels |= ctx.writtenCells & ~ctx.freeChannels;
+
+    // The row is laid down over empty cells, as many bytes as it can take
+    // (patternBytes has room for kRowsPerPattern rows of the most channels
+    // at kPackedCellMax bytes each): a channel without a cell is then only
+    // a step of the write position.
+    const std::uint32_t inRow = ctx.writtenCells & channelMask(width);
+    std::uint8_t* const first = ctx.patternBytes.data() + ctx.patternSize;
+    const auto cellCount = static_cast<std::size_t>(std::popcount(inRow));
+    std::fill_n(first, width + (kPackedCellMax - 1) * cellCount, kEmptyCell);
+    std::uint8_t* to = first;
+    std::size_t next = 0;  // the channel whose cell comes next
+    for (std::uint32_t written = inRow; written != 0; written &= written - 1) {
+        const auto c = lowestChannel(written);
+        NoteCell& cell = ctx.cells[c];
+        to += c - next;
+        to += packCell(cell, to);  // an emptied cell packs as an empty one
+        // packCell stores absent fields too, past the cell's end: put the
+        // empty cells back there.
+        std::memcpy(to, kEmptyCells, sizeof kEmptyCells);
+        next = c + 1;
         cell = NoteCell{};
     }
-    to = std::fill_n(to, width - next, kEmptyCell);
+    to += width - next;
+    if (ctx.writtenCells != inRow) keepStrayCells(ctx, row, ctx.writtenCells & ~inRow);
     ctx.writtenCells = 0;
     ctx.patternSize += static_cast<std::size_t>(to - first);
 }
@@ -413,8 +458,9 @@ Status buildNoteData(RunState& run, FileState& file, std::uint32_t lastPattern,
     allocOrAbort(cursors.tracks, file.midi.tracks.size(), out);
     for (std::size_t t = 0; t < file.midi.tracks.size(); ++t) {
         MidiTrack& track = file.midi.tracks[t];
-        cursors.tracks[t] = {&track, track.events.data(),
-                             track.events.data() + track.events.size()};
+        const MidiEvent* const end = track.events.data() + track.events.size();
+        // A track that has ended already applies nothing.
+        cursors.tracks[t] = {&track, track.ended ? end : track.events.data(), end};
     }
     if (file.patterns.size() < static_cast<std::size_t>(lastPattern) + 1)
         allocOrAbort(file.patterns, static_cast<std::size_t>(lastPattern) + 1, out);

@@ -19,6 +19,7 @@ inline constexpr std::int16_t kAbsent = -1;  // a cell field that is not written
 inline constexpr std::size_t kMidiChannels = 16;
 inline constexpr std::size_t kMaxModuleChannels = 32;
 inline constexpr std::size_t kPackedCellMax = 6;  // flag byte + five fields
+inline constexpr std::int32_t kModuleNoteCount = 96;
 
 // Effects the converter writes.
 enum EffectNumber : std::int16_t {
@@ -49,6 +50,13 @@ inline std::uint32_t channelMask(std::size_t count) {
     return count >= kMaxModuleChannels ? ~0u : (1u << count) - 1;
 }
 
+// The number of the lowest channel in a channel mask that is not empty.
+// std::countr_zero would also answer for an empty mask, at a test and a move
+// more in every channel loop.
+inline std::size_t lowestChannel(std::uint32_t mask) {
+    return static_cast<std::size_t>(__builtin_ctz(mask));
+}
+
 // The cell of one module channel in the row being built.
 struct NoteCell {
     std::int16_t note = kAbsent;  // module note 1..96
@@ -72,9 +80,11 @@ enum class ChannelState : std::int16_t {
 struct ModuleChannel {
     // Melodic: the key (data1 - transpose); percussion: the drum note.
     std::int16_t note = -1;
-    // The note start's data1. The instrument (and so its transpose) stays
-    // while the note sounds, so a melodic key matches `note` exactly when its
-    // data1 matches this.
+    // What note-offs and repeated notes of its MIDI channel find the channel
+    // by: the note start's data1, or for percussion its instrument (a drum
+    // note is the instrument's, so the key's map entry names it). The
+    // instrument (and so its transpose) stays while the note sounds, so a
+    // melodic key matches `note` exactly when its data1 matches this.
     std::int16_t key = -1;
     std::int16_t instrument = -1;
     std::int16_t velocity = 64;    // note-on velocity halved; -1 after a cut
@@ -144,6 +154,8 @@ struct NoteContext {
     std::vector<NoteCell> cells;
     std::vector<ModuleChannel> channels;
     std::uint32_t writtenCells = 0;  // bit c: cells[c] was written in this row
+    // Bit c: cells[c].slide was set in this row (it may be 0 again).
+    std::uint32_t slidingCells = 0;
     // Bit c: channels[c] may be sounding. Set when a written cell's channel is
     // not free (a channel only leaves Free through a note start, which writes
     // its cell), cleared when the channel upkeep frees it.
@@ -184,6 +196,13 @@ struct NoteContext {
     // row at the most channels; patternSize bytes are written.
     std::vector<std::uint8_t> patternBytes;
     std::size_t patternSize = 0;
+    // Entry (instrument number - 1) * kModuleNoteCount + n, n the base note
+    // less one, clamped to 0..95: the module note 1..96 the instrument plays
+    // for it, 0 until worked out.
+    std::vector<std::uint8_t> moduleNotes;
+    // With tweakVolume: the set-volume bytes kVolumeSet..kVolumeFull on the
+    // exponential curve (tweakedVolume), worked out once.
+    std::array<std::int16_t, kVolumeFull - kVolumeSet + 1> volumeCurve{};
     // Settings and timing, read once.
     std::int32_t speed;
     std::uint32_t percussionChannel;
@@ -200,11 +219,23 @@ struct NoteContext {
         channels[c].everUsed = 1;
         usedChannels |= 1u << c;
     }
+    // A volume-column byte as written: set-volume bytes on the curve when
+    // tweakVolume is set.
+    std::int16_t curvedVolume(std::int32_t volume) const {
+        if (tweakVolume && volume >= kVolumeSet && volume <= kVolumeFull)
+            return volumeCurve[static_cast<std::size_t>(volume - kVolumeSet)];
+        return static_cast<std::int16_t>(volume);
+    }
     std::uint32_t age(std::size_t c) const { return clock - channels[c].ageStart; }
     // Restarts the age of channels[c], once its releaseTicks are set.
     void restartAge(std::size_t c) {
         channels[c].ageStart = clock;
         releaseEnd[c] = channels[c].releaseTicks + clock;
+    }
+    // Sets the slide of cells[c], a cell written in this row.
+    void setSlide(std::size_t c, std::int32_t slide) {
+        slidingCells |= 1u << c;
+        cells[c].slide = static_cast<std::int16_t>(slide);
     }
     NoteCell& cell(std::size_t c) {
         writtenCells |= 1u << c;
@@ -235,6 +266,9 @@ struct NoteContext {
         return const_cast<NoteContext*>(this)->instrument(number);
     }
 };
+
+// A set-volume byte (kVolumeSet..kVolumeFull) on the tweakVolume curve.
+std::int16_t tweakedVolume(std::int32_t volume);
 
 // Puts channels[c] back to its idle values with the given state, bound to no
 // MIDI channel; everUsed and vibratoSpeedSent are kept.
@@ -311,6 +345,17 @@ inline bool placeEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t 
 }
 bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::int32_t param);
 void clearEffect(NoteContext& ctx, std::size_t channel);
-bool putVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel);
+// Writes a volume-column byte unless the byte there wins over it; returns
+// whether it was written.
+bool mergeVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel);
+// The same; inline for the common case of an empty column, which takes any
+// byte.
+inline bool putVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel) {
+    if (channel < ctx.cells.size() && ctx.cells[channel].volume == kAbsent) {
+        ctx.cell(channel).volume = ctx.curvedVolume(volume);
+        return true;
+    }
+    return mergeVolume(ctx, volume, channel);
+}
 
 }  // namespace korvalin

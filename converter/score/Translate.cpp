@@ -16,7 +16,6 @@ namespace korvalin {
 namespace {
 
 constexpr std::int32_t kBendCentre = 8192;
-constexpr std::int32_t kNoteCount = 96;
 
 // Melodic key of a note: the stored note number lowered by the instrument's
 // transpose. Kept signed so that a note-off computes the same value as its
@@ -27,7 +26,7 @@ std::int16_t melodicKey(std::uint8_t data1, const InstrumentRecord* instrument) 
 }
 
 std::int32_t clampNote(std::int64_t n) {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(n, 0, kNoteCount - 1));
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(n, 0, kModuleNoteCount - 1));
 }
 
 // Sample a keymap entry names; an entry naming no sample falls back to sample
@@ -67,25 +66,23 @@ const PatchMapEntry* noteEntry(const NoteContext& ctx, std::uint8_t ch, std::uin
 // Calls f(c) for every channel bit of `mask`, lowest first.
 template <class F>
 void forEachChannel(std::uint32_t mask, F f) {
-    for (; mask != 0; mask &= mask - 1) f(static_cast<std::size_t>(std::countr_zero(mask)));
+    for (; mask != 0; mask &= mask - 1) f(lowestChannel(mask));
 }
 
-// Whether channels[c] (bound to the MIDI channel of the note) sounds the note
-// with this key: for percussion, the instrument of the key's map entry.
-bool soundsNote(const NoteContext& ctx, std::size_t c, bool percussion, std::uint8_t data1,
-                std::int32_t number) {
-    const ModuleChannel& channel = ctx.channels[c];
-    if (channel.state == ChannelState::Free) return false;
-    return percussion ? channel.instrument == number : channel.key == data1;
+// The key a channel of MIDI channel ch is matched by when it sounds this
+// note (see ModuleChannel::key): the key itself, or for percussion the
+// instrument of the key's map entry.
+std::int32_t matchKey(bool percussion, std::uint8_t data1, std::int32_t number) {
+    return percussion ? number : data1;
 }
 
 // The first of the channels in `mask` (not empty) with the least key(channel).
 template <class Key>
 std::size_t firstLeast(const NoteContext& ctx, std::uint32_t mask, Key key) {
-    auto best = static_cast<std::size_t>(std::countr_zero(mask));
+    auto best = lowestChannel(mask);
     std::uint32_t bestKey = key(ctx.channels[best]);
     for (mask &= mask - 1; mask != 0 && bestKey != 0; mask &= mask - 1) {
-        const auto k = static_cast<std::size_t>(std::countr_zero(mask));
+        const auto k = lowestChannel(mask);
         const std::uint32_t value = key(ctx.channels[k]);
         if (value < bestKey) {
             best = k;
@@ -106,10 +103,10 @@ std::size_t stealChannel(const NoteContext& ctx) {
     // The release left, releaseTicks - age, is releaseEnd - clock (modulo
     // 2^32, as the channel records compute it). A tight scan of one array:
     // it runs for almost every note of a dense piece.
-    auto best = static_cast<std::size_t>(std::countr_zero(releasing));
+    auto best = lowestChannel(releasing);
     std::uint32_t bestLeft = ctx.releaseEnd[best] - ctx.clock;
     for (releasing &= releasing - 1; releasing != 0; releasing &= releasing - 1) {
-        const auto c = static_cast<std::size_t>(std::countr_zero(releasing));
+        const auto c = lowestChannel(releasing);
         const std::uint32_t left = ctx.releaseEnd[c] - ctx.clock;
         if (left < bestLeft) {
             best = c;
@@ -124,12 +121,13 @@ std::size_t stealChannel(const NoteContext& ctx) {
 // stolen one.
 std::size_t noteOnChannel(NoteContext& ctx, std::uint8_t ch, std::uint8_t data1,
                           std::int32_t number) {
-    const bool percussion = ctx.isPercussion(ch);
+    const std::int32_t key = matchKey(ctx.isPercussion(ch), data1, number);
+    // The channels bound to ch, none of them free.
     for (std::uint32_t mask = ctx.onMidi[ch]; mask != 0; mask &= mask - 1) {
-        const auto c = static_cast<std::size_t>(std::countr_zero(mask));
-        if (soundsNote(ctx, c, percussion, data1, number)) return c;
+        const auto c = lowestChannel(mask);
+        if (ctx.channels[c].key == key) return c;
     }
-    if (ctx.freeChannels != 0) return static_cast<std::size_t>(std::countr_zero(ctx.freeChannels));
+    if (ctx.freeChannels != 0) return lowestChannel(ctx.freeChannels);
     return stealChannel(ctx);
 }
 
@@ -144,17 +142,28 @@ std::int32_t fixedPanning(std::size_t c) {
     return c % 2 == 0 ? 1 : 255;
 }
 
-}  // namespace
+// The module note a base note of instrument `number` plays, 1..96, as
+// moduleNoteIndex gives it; each instrument's notes are worked out once.
+std::int16_t cellNote(NoteContext& ctx, InstrumentRecord& instrument, std::int32_t number,
+                      std::int64_t baseNote) {
+    const auto n = static_cast<std::size_t>(clampNote(baseNote - 1));
+    const std::size_t at = static_cast<std::size_t>(number - 1) * kModuleNoteCount + n;
+    // The note depends only on n and the instrument, and its sample is
+    // marked played the first time.
+    if (at >= ctx.moduleNotes.size())
+        return static_cast<std::int16_t>(moduleNoteIndex(instrument, baseNote) + 1);
+    if (ctx.moduleNotes[at] == 0)
+        ctx.moduleNotes[at] = static_cast<std::uint8_t>(moduleNoteIndex(instrument, baseNote) + 1);
+    return ctx.moduleNotes[at];
+}
 
-void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
+// translateNoteOn for a sound with an instrument: allocates its channel and
+// writes the note start. Out of line, so that notes without a patch are
+// passed over in a few instructions.
+[[gnu::noinline]] void startNote(NoteContext& ctx, const MidiEvent& event, std::int32_t number,
+                                 InstrumentRecord* instrument) {
     const std::uint8_t ch = event.channel();
     const bool percussion = ctx.isPercussion(ch);
-    const PatchMapEntry* entry = noteEntry(ctx, ch, event.data1);
-    if (!entry || entry->instrument == 0) return;  // no patch for this sound
-    const std::int32_t number = entry->instrument;
-    InstrumentRecord* instrument = ctx.instrument(number);
-    if (!instrument) return;  // numbered beyond the loaded instruments
-
     const std::size_t c = noteOnChannel(ctx, ch, event.data1, number);
 
     // A per-note effect left in the cell belongs to the previous note; global
@@ -174,8 +183,8 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
     const std::int64_t baseNote = percussion ? static_cast<std::int64_t>(instrument->drumNote)
                                              : melodicKey(event.data1, instrument);
     channel.note = static_cast<std::int16_t>(baseNote);
-    channel.key = event.data1;
-    cell.note = static_cast<std::int16_t>(moduleNoteIndex(*instrument, baseNote) + 1);
+    channel.key = static_cast<std::int16_t>(matchKey(percussion, event.data1, number));
+    cell.note = cellNote(ctx, *instrument, number, baseNote);
 
     const MidiChannelState& midi = ctx.midi[ch];
     channel.velocity = static_cast<std::int16_t>(event.data2 / 2);
@@ -205,21 +214,39 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
         ctx.upkeepChannels |= 1u << c;
 }
 
+}  // namespace
+
+void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
+    const PatchMapEntry* entry = noteEntry(ctx, event.channel(), event.data1);
+    if (!entry || entry->instrument == 0) return;  // no patch for this sound
+    const std::int32_t number = entry->instrument;
+    InstrumentRecord* instrument = ctx.instrument(number);
+    if (!instrument) return;  // numbered beyond the loaded instruments
+    startNote(ctx, event, number, instrument);
+}
+
 void translateNoteOff(NoteContext& ctx, const MidiEvent& event) {
     const std::uint8_t ch = event.channel();
-    const PatchMapEntry* entry = noteEntry(ctx, ch, event.data1);
-    const std::int32_t percussionInstrument = entry ? entry->instrument : -1;
+    // The channels bound to ch, none of them free.
+    const std::uint32_t bound = ctx.onMidi[ch];
+    if (bound == 0) return;  // nothing sounds for ch
+    const bool percussion = ctx.isPercussion(ch);
+    std::int32_t number = -1;  // percussion: the instrument of the key
+    if (percussion) {
+        const PatchMapEntry* entry = noteEntry(ctx, ch, event.data1);
+        if (entry) number = entry->instrument;
+    }
+    const std::int32_t key = matchKey(percussion, event.data1, number);
 
     // The oldest instance of the note is released first.
     const std::size_t none = ctx.channels.size();
     std::size_t c = none;
     std::uint32_t cStart = 0;
-    const bool percussion = ctx.isPercussion(ch);
-    forEachChannel(ctx.onMidi[ch], [&](std::size_t k) {
-        if (!soundsNote(ctx, k, percussion, event.data1, percussionInstrument)) return;
-        if (c == none || ctx.channels[k].startTime < cStart) {
+    forEachChannel(bound, [&](std::size_t k) {
+        const ModuleChannel& channel = ctx.channels[k];
+        if (channel.key == key && (c == none || channel.startTime < cStart)) {
             c = k;
-            cStart = ctx.channels[k].startTime;
+            cStart = channel.startTime;
         }
     });
     if (c == none) return;
@@ -277,13 +304,12 @@ void translatePitchBend(NoteContext& ctx, std::size_t midiChannel, std::uint8_t 
             const std::int32_t p = std::clamp(d / rowTicks, -255, 255);
             const bool placed = p < 0 ? placeEffect(ctx, 0, c, kEffectPortaDown, -p)
                                       : placeEffect(ctx, 0, c, kEffectPortaUp, p);
-            if (placed) ctx.cells[c].slide = static_cast<std::int16_t>(p * rowTicks);
+            if (placed) ctx.setSlide(c, p * rowTicks);
         } else {
             // Fine portamento: up to 15 units in one row.
             d = std::clamp(d, -15, 15);
             const std::int32_t param = d < 0 ? kExtFinePortaDown - d : kExtFinePortaUp + d;
-            if (placeEffect(ctx, 0, c, kEffectExtended, param))
-                ctx.cells[c].slide = static_cast<std::int16_t>(d);
+            if (placeEffect(ctx, 0, c, kEffectExtended, param)) ctx.setSlide(c, d);
         }
     });
     midi.pitchBend = bend;
