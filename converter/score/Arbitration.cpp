@@ -88,7 +88,7 @@ bool arbitrateEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t cha
 }
 
 bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::int32_t param) {
-    if (channel >= ctx.cells.size()) return false;
+    if (channel >= ctx.channelCount) return false;
     NoteCell& cell = ctx.cell(channel);
     if (cell.effect == kAbsent) {
         // The common case: an empty slot takes any effect, and there is
@@ -127,16 +127,20 @@ bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::
 }
 
 void clearEffect(NoteContext& ctx, std::size_t channel) {
-    if (channel >= ctx.cells.size()) return;
+    if (channel >= ctx.channelCount) return;
     NoteCell& cell = ctx.cells[channel];
     if (cell.effect == kAbsent) return;
-    if (isSlide(cell.effect, cell.param)) cell.slide = 0;
+    if (isSlide(cell.effect, cell.param)) {
+        // The bend the slide was for is not reached in this row.
+        cell.slide = 0;
+        ctx.upkeepChannels |= 1u << channel;
+    }
     cell.effect = kAbsent;
     cell.param = kAbsent;
 }
 
 bool mergeVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel) {
-    if (channel >= ctx.cells.size()) return false;
+    if (channel >= ctx.channelCount) return false;
     NoteCell& cell = ctx.cell(channel);
     const std::int32_t incoming = volume & 0xF0;
     const std::int32_t present = cell.volume == kAbsent ? 0xF0 : cell.volume & 0xF0;

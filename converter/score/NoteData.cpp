@@ -279,23 +279,25 @@ std::size_t widenPattern(const PatternRecord& pattern, std::uint32_t first,
 
 }  // namespace
 
-NoteContext::NoteContext(RunState& runState, FileState& fileState, std::size_t channelCount,
+NoteContext::NoteContext(RunState& runState, FileState& fileState, std::size_t count,
                          Console& console)
     : run(runState),
       file(fileState),
+      channelCount(count),
+      allChannels(channelMask(count)),
       speed(static_cast<std::int32_t>(fileState.timing.speed)),
       percussionChannel(runState.settings.percussionChannel),
       tweakVolume(runState.settings.has(kTweakVolume)),
       dirtyEnd(runState.settings.has(kDirtyEnd)),
       noPan(runState.settings.has(kNoPan)) {
-    allocOrAbort(cells, channelCount, console);
-    allocOrAbort(channels, channelCount, console);
+    allocOrAbort(cells, count, console);
+    allocOrAbort(channels, count, console);
     allocOrAbort(moduleNotes, file.instruments.size() * static_cast<std::size_t>(kModuleNoteCount),
                  console);
     allocOrAbort(patternBytes,
                  kRowsPerPattern * kMaxModuleChannels * kPackedCellMax + sizeof kEmptyCells,
                  console);
-    freeChannels = channelMask(channelCount);
+    freeChannels = allChannels;
     for (std::size_t v = 0; v < volumeCurve.size(); ++v)
         volumeCurve[v] = tweakedVolume(kVolumeSet + static_cast<std::int32_t>(v));
 }
@@ -372,13 +374,14 @@ namespace {
     if (ctx.widthChanges.empty() || ctx.widthChanges.back().width != width)
         ctx.widthChanges.push_back({row, width});
     // The slides of the row move the pitch of their channels; the upkeep
-    // looks at them again, as the bend may not be reached yet.
+    // looks at them again where the bend is not reached.
     for (std::uint32_t m = ctx.slidingCells; m != 0; m &= m - 1) {
         const auto c = lowestChannel(m);
         NoteCell& cell = ctx.cells[c];
         ModuleChannel& channel = ctx.channels[c];
         channel.pitchOffset = static_cast<std::int16_t>(channel.pitchOffset + cell.slide);
-        if (cell.slide != 0) ctx.upkeepChannels |= 1u << c;
+        const MidiChannelState* midi = ctx.midiOf(channel);
+        if (midi && midi->bendUnits != channel.pitchOffset) ctx.upkeepChannels |= 1u << c;
         cell.slide = 0;
     }
     ctx.slidingCells = 0;

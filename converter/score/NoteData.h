@@ -141,6 +141,19 @@ struct StrayCell {
     std::size_t length = 0;
 };
 
+// The channels a note start may steal, in the order of their releaseEnd and
+// then their number, so that a steal need not compare every channel (see
+// stealChannel). A channel whose releaseEnd or state changed since the order
+// was made is marked in `changed`; its entry, if any, no longer counts.
+struct StealOrder {
+    static constexpr unsigned kChannelBits = 5;  // keys: releaseEnd << 5 | channel
+    static constexpr std::uint64_t kChannelMask = (1u << kChannelBits) - 1;
+    std::array<std::uint64_t, kMaxModuleChannels> keys{};  // ascending
+    std::size_t head = 0;  // the entries before it are all of changed channels
+    std::size_t size = 0;
+    std::uint32_t changed = ~0u;
+};
+
 // Everything the builder works on while it runs; lives only during
 // buildNoteData (tests build one directly).
 struct NoteContext {
@@ -149,6 +162,11 @@ struct NoteContext {
 
     RunState& run;
     FileState& file;
+    // The channel count the builder allocates to (cells.size() and
+    // channels.size()), and the mask of those channels: at hand for the
+    // checks of every write.
+    const std::size_t channelCount;
+    const std::uint32_t allChannels;
     // Cells are written through cell(), which marks them, so that packing a
     // row visits only the cells written in it. Reading cells[] directly is fine.
     std::vector<NoteCell> cells;
@@ -169,8 +187,10 @@ struct NoteContext {
     std::array<std::uint32_t, kMidiChannels> onMidi{};
     // Bit c: the per-row upkeep of channels[c], while it plays, may have
     // something to write. Set wherever a value the upkeep compares changes
-    // (note start, controllers, bends, slides, an overwritten vibrato speed);
-    // cleared by the upkeep once nothing is left to do.
+    // and may differ from what the channel has (note start, the vibrato,
+    // bend-range and pan controllers, a bend its slide does not reach, a
+    // slide dropped, an overwritten vibrato speed); cleared by the upkeep
+    // once nothing is left to do.
     std::uint32_t upkeepChannels = 0;
     // Module ticks since the first row. Every channel that is not free ages
     // by the same ticks at each row start, so its age is the clock minus
@@ -180,6 +200,7 @@ struct NoteContext {
     // channel has left is releaseEnd[c] - clock. Kept apart from the channel
     // records, where a channel steal compares them all.
     std::array<std::uint32_t, kMaxModuleChannels> releaseEnd{};
+    StealOrder stealOrder;
     std::array<MidiChannelState, kMidiChannels> midi{};
     // Bit c: channels[c].everUsed. The module's channel count follows from it.
     std::uint32_t usedChannels = 0;
@@ -227,10 +248,13 @@ struct NoteContext {
         return static_cast<std::int16_t>(volume);
     }
     std::uint32_t age(std::size_t c) const { return clock - channels[c].ageStart; }
-    // Restarts the age of channels[c], once its releaseTicks are set.
+    // Restarts the age of channels[c], once its releaseTicks are set. Every
+    // change of a channel's state passes here (but Free after a cut, which
+    // no steal sees), so the steal order learns of it here too.
     void restartAge(std::size_t c) {
         channels[c].ageStart = clock;
         releaseEnd[c] = channels[c].releaseTicks + clock;
+        stealOrder.changed |= 1u << c;
     }
     // Sets the slide of cells[c], a cell written in this row.
     void setSlide(std::size_t c, std::int32_t slide) {
@@ -333,7 +357,7 @@ bool arbitrateEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t cha
 // landing in an empty slot, which has nothing to weigh.
 inline bool placeEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t channel,
                         std::int32_t effect, std::int32_t param) {
-    if (channel < ctx.cells.size() && ctx.cells[channel].effect == kAbsent &&
+    if (channel < ctx.channelCount && ctx.cells[channel].effect == kAbsent &&
         effectClass(effect, param) == kClassChannel) {
         NoteCell& cell = ctx.cell(channel);
         cell.effect = static_cast<std::int16_t>(effect);
@@ -351,7 +375,7 @@ bool mergeVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel);
 // The same; inline for the common case of an empty column, which takes any
 // byte.
 inline bool putVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel) {
-    if (channel < ctx.cells.size() && ctx.cells[channel].volume == kAbsent) {
+    if (channel < ctx.channelCount && ctx.cells[channel].volume == kAbsent) {
         ctx.cell(channel).volume = ctx.curvedVolume(volume);
         return true;
     }

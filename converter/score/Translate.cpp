@@ -4,6 +4,7 @@
 // effects and volume-column commands. Every write goes through the
 // arbitration, which may refuse it.
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -55,8 +56,9 @@ std::int32_t moduleNoteIndex(InstrumentRecord& instrument, std::int64_t baseNote
 
 // Map entry that a note on MIDI channel ch with this key uses, or nullptr for
 // a percussion key outside the map.
-const PatchMapEntry* noteEntry(const NoteContext& ctx, std::uint8_t ch, std::uint8_t data1) {
-    if (ctx.isPercussion(ch)) {
+const PatchMapEntry* noteEntry(const NoteContext& ctx, bool percussion, std::uint8_t ch,
+                               std::uint8_t data1) {
+    if (percussion) {
         if (data1 >= kPercussionBase) return nullptr;
         return &ctx.run.patchMap[kPercussionBase + data1];
     }
@@ -92,36 +94,96 @@ std::size_t firstLeast(const NoteContext& ctx, std::uint32_t mask, Key key) {
     return best;
 }
 
+// Steals with more changed channels than this order the channels anew.
+constexpr int kStealReorder = 8;
+
+// Brings the steal order up to date for the channels in `candidates`: the
+// entries still valid stay in order, the changed candidates are sorted on
+// their own and merged in.
+void orderSteals(NoteContext& ctx, std::uint32_t candidates) {
+    StealOrder& order = ctx.stealOrder;
+    std::array<std::uint64_t, kMaxModuleChannels>& keys = order.keys;
+    const std::uint32_t valid = candidates & ~order.changed;
+    std::size_t kept = 0;
+    for (std::size_t i = order.head; i < order.size; ++i)
+        if (valid >> (keys[i] & StealOrder::kChannelMask) & 1) keys[kept++] = keys[i];
+
+    std::array<std::uint64_t, kMaxModuleChannels> fresh;
+    std::size_t added = 0;
+    for (std::uint32_t m = candidates & order.changed; m != 0; m &= m - 1) {
+        const std::size_t c = lowestChannel(m);
+        fresh[added++] = std::uint64_t{ctx.releaseEnd[c]} << StealOrder::kChannelBits | c;
+    }
+    std::sort(fresh.begin(), fresh.begin() + static_cast<std::ptrdiff_t>(added));
+    // Merged from the back, in place: each channel has one entry, so there
+    // is room for them all.
+    std::size_t to = kept + added;
+    order.size = to;
+    while (added > 0) {
+        if (kept > 0 && keys[kept - 1] > fresh[added - 1])
+            keys[--to] = keys[--kept];
+        else
+            keys[--to] = fresh[--added];
+    }
+    order.head = 0;
+    order.changed = 0;
+}
+
 // With every channel taken: the one closest to the end of its release, else
 // the oldest playing one (the first of equals in both cases). The note start
 // resets it.
-std::size_t stealChannel(const NoteContext& ctx) {
-    const std::uint32_t all = channelMask(ctx.channels.size());
-    std::uint32_t releasing = all & ~ctx.playingChannels;
-    if (releasing == 0)
+std::size_t stealChannel(NoteContext& ctx) {
+    const std::uint32_t all = ctx.allChannels;
+    const std::uint32_t candidates = all & ~ctx.playingChannels;
+    if (candidates == 0)
         return firstLeast(ctx, all, [](const ModuleChannel& c) { return c.startTime; });
     // The release left, releaseTicks - age, is releaseEnd - clock (modulo
-    // 2^32, as the channel records compute it). A tight scan of one array:
-    // it runs for almost every note of a dense piece.
-    auto best = lowestChannel(releasing);
-    std::uint32_t bestLeft = ctx.releaseEnd[best] - ctx.clock;
-    for (releasing &= releasing - 1; releasing != 0; releasing &= releasing - 1) {
-        const auto c = lowestChannel(releasing);
-        const std::uint32_t left = ctx.releaseEnd[c] - ctx.clock;
-        if (left < bestLeft) {
-            best = c;
-            bestLeft = left;
-        }
+    // 2^32, as the channel records compute it). Compared as left << 5 |
+    // channel, so that the first of equals wins.
+    StealOrder& order = ctx.stealOrder;
+    std::uint32_t loose = candidates & order.changed;
+    if (std::popcount(loose) > kStealReorder) {
+        orderSteals(ctx, candidates);
+        loose = 0;
     }
-    return best;
+    constexpr std::uint64_t kNone = UINT64_MAX;
+    const auto keyOf = [&](std::uint32_t end, std::size_t c) {
+        return std::uint64_t{end - ctx.clock} << StealOrder::kChannelBits | c;
+    };
+    // Of the ordered channels: the first whose releaseEnd is not before the
+    // clock; the release left of those before it went round, so only when
+    // there is no such channel does the first of them win.
+    const std::uint32_t valid = candidates & ~order.changed;
+    while (order.head < order.size &&
+           (order.changed >> (order.keys[order.head] & StealOrder::kChannelMask) & 1))
+        ++order.head;
+    std::uint64_t best = kNone;
+    std::uint64_t wrapped = kNone;
+    for (std::size_t i = order.head; i < order.size; ++i) {
+        const std::size_t c = order.keys[i] & StealOrder::kChannelMask;
+        if (!(valid >> c & 1)) continue;
+        const auto end = static_cast<std::uint32_t>(order.keys[i] >> StealOrder::kChannelBits);
+        if (end >= ctx.clock) {
+            best = keyOf(end, c);
+            break;
+        }
+        if (wrapped == kNone) wrapped = keyOf(end, c);
+    }
+    best = std::min(best, wrapped);
+    // The changed channels, one by one.
+    for (; loose != 0; loose &= loose - 1) {
+        const std::size_t c = lowestChannel(loose);
+        best = std::min(best, keyOf(ctx.releaseEnd[c], c));
+    }
+    return static_cast<std::size_t>(best & StealOrder::kChannelMask);
 }
 
 // Channel for a new note on MIDI channel ch: the first one that still sounds
 // the same note (it keeps its channel), else the first free one, else a
 // stolen one.
-std::size_t noteOnChannel(NoteContext& ctx, std::uint8_t ch, std::uint8_t data1,
+std::size_t noteOnChannel(NoteContext& ctx, bool percussion, std::uint8_t ch, std::uint8_t data1,
                           std::int32_t number) {
-    const std::int32_t key = matchKey(ctx.isPercussion(ch), data1, number);
+    const std::int32_t key = matchKey(percussion, data1, number);
     // The channels bound to ch, none of them free.
     for (std::uint32_t mask = ctx.onMidi[ch]; mask != 0; mask &= mask - 1) {
         const auto c = lowestChannel(mask);
@@ -160,11 +222,10 @@ std::int16_t cellNote(NoteContext& ctx, InstrumentRecord& instrument, std::int32
 // translateNoteOn for a sound with an instrument: allocates its channel and
 // writes the note start. Out of line, so that notes without a patch are
 // passed over in a few instructions.
-[[gnu::noinline]] void startNote(NoteContext& ctx, const MidiEvent& event, std::int32_t number,
-                                 InstrumentRecord* instrument) {
+[[gnu::noinline]] void startNote(NoteContext& ctx, const MidiEvent& event, bool percussion,
+                                 std::int32_t number, InstrumentRecord* instrument) {
     const std::uint8_t ch = event.channel();
-    const bool percussion = ctx.isPercussion(ch);
-    const std::size_t c = noteOnChannel(ctx, ch, event.data1, number);
+    const std::size_t c = noteOnChannel(ctx, percussion, ch, event.data1, number);
 
     // A per-note effect left in the cell belongs to the previous note; global
     // effects stay.
@@ -217,12 +278,13 @@ std::int16_t cellNote(NoteContext& ctx, InstrumentRecord& instrument, std::int32
 }  // namespace
 
 void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
-    const PatchMapEntry* entry = noteEntry(ctx, event.channel(), event.data1);
+    const bool percussion = ctx.isPercussion(event.channel());
+    const PatchMapEntry* entry = noteEntry(ctx, percussion, event.channel(), event.data1);
     if (!entry || entry->instrument == 0) return;  // no patch for this sound
     const std::int32_t number = entry->instrument;
     InstrumentRecord* instrument = ctx.instrument(number);
     if (!instrument) return;  // numbered beyond the loaded instruments
-    startNote(ctx, event, number, instrument);
+    startNote(ctx, event, percussion, number, instrument);
 }
 
 void translateNoteOff(NoteContext& ctx, const MidiEvent& event) {
@@ -233,13 +295,13 @@ void translateNoteOff(NoteContext& ctx, const MidiEvent& event) {
     const bool percussion = ctx.isPercussion(ch);
     std::int32_t number = -1;  // percussion: the instrument of the key
     if (percussion) {
-        const PatchMapEntry* entry = noteEntry(ctx, ch, event.data1);
+        const PatchMapEntry* entry = noteEntry(ctx, true, ch, event.data1);
         if (entry) number = entry->instrument;
     }
     const std::int32_t key = matchKey(percussion, event.data1, number);
 
     // The oldest instance of the note is released first.
-    const std::size_t none = ctx.channels.size();
+    const std::size_t none = ctx.channelCount;
     std::size_t c = none;
     std::uint32_t cStart = 0;
     forEachChannel(bound, [&](std::size_t k) {
@@ -291,26 +353,29 @@ void translatePitchBend(NoteContext& ctx, std::size_t midiChannel, std::uint8_t 
     MidiChannelState& midi = ctx.midi[midiChannel];
     const auto bend = static_cast<std::int16_t>(low + high * 128 - kBendCentre);
     const std::int32_t target = bend / std::max<std::int32_t>(midi.bendDivisor, 1);
-    const std::int32_t rowTicks = ctx.speed - 1;    // a portamento skips a row's first tick
-    ctx.upkeepChannels |= ctx.onMidi[midiChannel];  // their bend target moves
-
+    const std::int32_t rowTicks = ctx.speed - 1;  // a portamento skips a row's first tick
     forEachChannel(ctx.onMidi[midiChannel], [&](std::size_t c) {
         ModuleChannel& channel = ctx.channels[c];
         if (channel.state != ChannelState::Playing) return;
-        std::int32_t d = static_cast<std::int16_t>(target - channel.pitchOffset);
+        const std::int32_t gap = static_cast<std::int16_t>(target - channel.pitchOffset);
+        std::int32_t d = gap;
+        std::int32_t slide = 0;  // the slide placed
         if (d == 0) {
             clearEffect(ctx, c);
         } else if ((d <= -16 || d >= 16) && rowTicks > 0) {
             const std::int32_t p = std::clamp(d / rowTicks, -255, 255);
             const bool placed = p < 0 ? placeEffect(ctx, 0, c, kEffectPortaDown, -p)
                                       : placeEffect(ctx, 0, c, kEffectPortaUp, p);
-            if (placed) ctx.setSlide(c, p * rowTicks);
+            if (placed) ctx.setSlide(c, slide = p * rowTicks);
         } else {
             // Fine portamento: up to 15 units in one row.
             d = std::clamp(d, -15, 15);
             const std::int32_t param = d < 0 ? kExtFinePortaDown - d : kExtFinePortaUp + d;
-            if (placeEffect(ctx, 0, c, kEffectExtended, param)) ctx.setSlide(c, d);
+            if (placeEffect(ctx, 0, c, kEffectExtended, param)) ctx.setSlide(c, slide = d);
         }
+        // The upkeep goes on with a bend the row's slide does not finish (a
+        // slide dropped later in the row asks for it in clearEffect).
+        if (slide != gap) ctx.upkeepChannels |= 1u << c;
     });
     midi.pitchBend = bend;
     midi.bendUnits = static_cast<std::int16_t>(target);
@@ -321,9 +386,11 @@ void translateController(NoteContext& ctx, const MidiEvent& event) {
     const std::int32_t value = event.data2;
     MidiChannelState& midi = ctx.midi[ch];
     // The channels bound to ch; none of them is free. The upkeep looks at
-    // them again, as their vibrato, bend or panning may change here.
+    // them again where their vibrato, bend or panning may change.
     const std::uint32_t bound = ctx.onMidi[ch];
-    ctx.upkeepChannels |= bound;
+    if (event.data1 == kControlModulation || event.data1 == kControlDataEntry ||
+        event.data1 == kControlPan)
+        ctx.upkeepChannels |= bound;
 
     switch (event.data1) {
         case kControlModulation: {  // vibrato depth 0..5
