@@ -155,6 +155,7 @@ void applyRowEvents(NoteContext& ctx, EventCursors& cursors, std::uint64_t end) 
     cursors.due = kNoMoreEvents;
     const std::uint64_t ticksPerRow = ctx.file.timing.ticksPerRow;
     const std::uint64_t start = end - ticksPerRow;
+    ctx.rowStart = start;
     for (TrackCursor& cursor : cursors.tracks) {
         const MidiEvent* next = cursor.next;
         if (next == cursor.end) continue;
@@ -298,6 +299,15 @@ NoteContext::NoteContext(RunState& runState, FileState& fileState, std::size_t c
                  kRowsPerPattern * kMaxModuleChannels * kPackedCellMax + sizeof kEmptyCells,
                  console);
     freeChannels = allChannels;
+    const std::uint32_t ticksPerRow = file.timing.ticksPerRow;
+    const auto rowTicks = static_cast<std::uint32_t>(speed);
+    if (ticksPerRow <= kStartTickRows && rowTicks <= UINT16_MAX) {
+        allocOrAbort(startTicks, ticksPerRow, console);
+        // As a note start computes it, in 32 bits; below the speed, so it
+        // fits the entry.
+        for (std::uint32_t o = 0; o < ticksPerRow; ++o)
+            startTicks[o] = static_cast<std::uint16_t>((o * rowTicks) / ticksPerRow);
+    }
     for (std::size_t v = 0; v < volumeCurve.size(); ++v)
         volumeCurve[v] = tweakedVolume(kVolumeSet + static_cast<std::int32_t>(v));
 }

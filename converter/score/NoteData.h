@@ -20,6 +20,7 @@ inline constexpr std::size_t kMidiChannels = 16;
 inline constexpr std::size_t kMaxModuleChannels = 32;
 inline constexpr std::size_t kPackedCellMax = 6;  // flag byte + five fields
 inline constexpr std::int32_t kModuleNoteCount = 96;
+inline constexpr std::uint32_t kStartTickRows = 65536;
 
 // Effects the converter writes.
 enum EffectNumber : std::int16_t {
@@ -221,6 +222,11 @@ struct NoteContext {
     // less one, clamped to 0..95: the module note 1..96 the instrument plays
     // for it, 0 until worked out.
     std::vector<std::uint8_t> moduleNotes;
+    // The first MIDI tick of the row whose events are applied, and entry o:
+    // the module tick a note starts on o MIDI ticks into a row (for rows up
+    // to kStartTickRows MIDI ticks; longer ones divide).
+    std::uint64_t rowStart = 0;
+    std::vector<std::uint16_t> startTicks;
     // With tweakVolume: the set-volume bytes kVolumeSet..kVolumeFull on the
     // exponential curve (tweakedVolume), worked out once.
     std::array<std::int16_t, kVolumeFull - kVolumeSet + 1> volumeCurve{};

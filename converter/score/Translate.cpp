@@ -219,6 +219,20 @@ std::int16_t cellNote(NoteContext& ctx, InstrumentRecord& instrument, std::int32
     return ctx.moduleNotes[at];
 }
 
+// The module tick inside its row that a note starting at MIDI tick `time`
+// starts on: the ticks since the row start scaled to the row's module ticks.
+// The walk gives the row start, and the table the tick for each offset into
+// a row, so that no note start divides.
+std::uint32_t startTick(const NoteContext& ctx, std::uint32_t time) {
+    const std::uint32_t ticksPerRow = ctx.file.timing.ticksPerRow;
+    if (ticksPerRow == 0) return 0;
+    const std::uint64_t sinceRow = time - ctx.rowStart;
+    const auto offset =
+        sinceRow < ticksPerRow ? static_cast<std::uint32_t>(sinceRow) : time % ticksPerRow;
+    if (offset < ctx.startTicks.size()) return ctx.startTicks[offset];
+    return (offset * static_cast<std::uint32_t>(ctx.speed)) / ticksPerRow;
+}
+
 // translateNoteOn for a sound with an instrument: allocates its channel and
 // writes the note start. Out of line, so that notes without a patch are
 // passed over in a few instructions.
@@ -251,12 +265,7 @@ std::int16_t cellNote(NoteContext& ctx, InstrumentRecord& instrument, std::int32
     channel.velocity = static_cast<std::int16_t>(event.data2 / 2);
     putVolume(ctx, kVolumeSet + (midi.volume * channel.velocity) / 64, c);
 
-    // The module tick inside the row that the note starts on.
-    const std::uint32_t ticksPerRow = ctx.file.timing.ticksPerRow;
-    const std::uint32_t tick =
-        ticksPerRow == 0
-            ? 0
-            : ((event.time % ticksPerRow) * static_cast<std::uint32_t>(ctx.speed)) / ticksPerRow;
+    const std::uint32_t tick = startTick(ctx, event.time);
     if (tick != 0) placeEffect(ctx, 0, c, kEffectExtended, kExtNoteDelay + (tick & 0x0F));
 
     if (midi.pitchBend != 0) {
