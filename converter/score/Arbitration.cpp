@@ -93,8 +93,7 @@ bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::
     if (cell.effect == kAbsent) {
         // The common case: an empty slot takes any effect, and there is
         // neither a global effect to move aside nor a slide to drop.
-        cell.effect = static_cast<std::int16_t>(effect);
-        cell.param = static_cast<std::int16_t>(param);
+        cell.setEffect(effect, param);
         ctx.markUsed(channel);
         return true;
     }
@@ -106,8 +105,7 @@ bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::
         const std::size_t k = weakestChannel(ctx, channel);
         if (k < ctx.cells.size() && cellPriority(cell) >= cellPriority(ctx.cells[k])) {
             clearEffect(ctx, k);
-            ctx.cell(k).effect = cell.effect;
-            ctx.cell(k).param = cell.param;
+            ctx.cell(k).setEffect(cell.effect, cell.param);
             ctx.markUsed(k);
             clearEffect(ctx, channel);
         }
@@ -120,8 +118,7 @@ bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::
     const bool keep = effect != kEffectExtended ? cell.effect == effect
                                                 : subCommand(cell.param) == subCommand(param);
     if (!keep) clearEffect(ctx, channel);
-    cell.effect = static_cast<std::int16_t>(effect);
-    cell.param = static_cast<std::int16_t>(param);
+    cell.setEffect(effect, param);
     ctx.markUsed(channel);
     return true;
 }
@@ -135,8 +132,7 @@ void clearEffect(NoteContext& ctx, std::size_t channel) {
         cell.slide = 0;
         ctx.upkeepChannels |= 1u << channel;
     }
-    cell.effect = kAbsent;
-    cell.param = kAbsent;
+    cell.clearEffect();
 }
 
 bool mergeVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel) {
@@ -152,7 +148,7 @@ bool mergeVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel) {
         ctx.channels[channel].vibratoSpeedSent = -1;
         ctx.upkeepChannels |= 1u << channel;
     }
-    cell.volume = ctx.curvedVolume(volume);
+    cell.setVolume(ctx.curvedVolume(volume));
     return true;
 }
 

@@ -210,26 +210,37 @@ std::uint32_t closingRows(const NoteContext& ctx) {
     return std::min(n, kRowsPerPattern);
 }
 
+// Where the fields of a cell go in its packed bytes, by its field flags:
+// 3 bits per field, note first. A field that is absent goes just past the
+// cell's end, so that every field can be stored without a branch.
+constexpr unsigned kPlaceBits = 3;
+constexpr auto kFieldPlaces = [] {
+    std::array<std::uint16_t, kFieldFlags + 1> places{};
+    for (unsigned flags = 0; flags <= kFieldFlags; ++flags) {
+        const unsigned end = kPackedCellLength[flags];
+        unsigned next = 1;  // after the flag byte
+        unsigned packed = 0;
+        for (unsigned field = 0; field < 5; ++field)
+            packed |= ((flags >> field & 1) ? next++ : end) << (kPlaceBits * field);
+        places[flags] = static_cast<std::uint16_t>(packed);
+    }
+    return places;
+}();
+
 // Writes a cell's flag byte and its present fields, in order; returns the
-// number of bytes. Without branches: every field is stored at the next place
-// and the place moves on only when the field is present. `to` has room for
-// kPackedCellMax bytes. A cell with no field packs as kEmptyCell.
+// number of bytes. `to` has room for kPackedCellMax bytes; the byte after
+// the cell may be overwritten. A cell with no field packs as kEmptyCell.
 inline std::size_t packCell(const NoteCell& cell, std::uint8_t* to) {
-    std::size_t size = 1;
-    unsigned flags = kCellPacked;
-    auto put = [&](std::int16_t field, CellFlag bit) {
-        const unsigned present = field != kAbsent;
-        to[size] = static_cast<std::uint8_t>(field & 0xFF);
-        size += present;
-        flags |= present * bit;
-    };
-    put(cell.note, kCellNote);
-    put(cell.instrument, kCellInstrument);
-    put(cell.volume, kCellVolume);
-    put(cell.effect, kCellEffect);
-    put(cell.param, kCellParam);
-    to[0] = static_cast<std::uint8_t>(flags);
-    return size;
+    const unsigned flags = cell.present & kFieldFlags;
+    const unsigned places = kFieldPlaces[flags];
+    constexpr unsigned kPlace = (1u << kPlaceBits) - 1;
+    to[places & kPlace] = static_cast<std::uint8_t>(cell.note);
+    to[places >> kPlaceBits & kPlace] = static_cast<std::uint8_t>(cell.instrument);
+    to[places >> 2 * kPlaceBits & kPlace] = static_cast<std::uint8_t>(cell.volume);
+    to[places >> 3 * kPlaceBits & kPlace] = static_cast<std::uint8_t>(cell.effect);
+    to[places >> 4 * kPlaceBits & kPlace] = static_cast<std::uint8_t>(cell.param);
+    to[0] = static_cast<std::uint8_t>(kCellPacked | flags);
+    return kPackedCellLength[flags];
 }
 
 // Walks the channel counts the rows were packed at and the stray cells, both
@@ -363,7 +374,7 @@ namespace {
         const auto c = lowestChannel(strays);
         NoteCell& cell = ctx.cells[c];
         // A cell written and emptied again has nothing to keep.
-        if ((cell.note & cell.instrument & cell.volume & cell.effect & cell.param) != kAbsent) {
+        if (cell.present != 0) {
             StrayCell stray{row, c, {}, 0};
             stray.length = packCell(cell, stray.bytes.data());
             ctx.strayCells.push_back(stray);
@@ -466,7 +477,7 @@ Status buildNoteData(RunState& run, FileState& file, std::uint32_t lastPattern,
         std::clamp<std::uint32_t>(run.settings.maxChannels, 1, kMaxModuleChannels);
     NoteContext ctx(run, file, channelCount, out);
     // The first row sets full volume on every channel.
-    for (std::size_t c = 0; c < ctx.cells.size(); ++c) ctx.cell(c).volume = kVolumeFull;
+    for (std::size_t c = 0; c < ctx.cells.size(); ++c) ctx.cell(c).setVolume(kVolumeFull);
     EventCursors cursors;
     allocOrAbort(cursors.tracks, file.midi.tracks.size(), out);
     for (std::size_t t = 0; t < file.midi.tracks.size(); ++t) {

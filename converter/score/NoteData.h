@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/Console.h"
+#include "base/Module.h"
 #include "base/State.h"
 #include "score/EffectClass.h"
 
@@ -58,7 +59,9 @@ inline std::size_t lowestChannel(std::uint32_t mask) {
     return static_cast<std::size_t>(__builtin_ctz(mask));
 }
 
-// The cell of one module channel in the row being built.
+// The cell of one module channel in the row being built. Fields are written
+// through the setters, which keep `present` in step, so that packing reads
+// the flag byte instead of testing every field.
 struct NoteCell {
     std::int16_t note = kAbsent;  // module note 1..96
     std::int16_t instrument = kAbsent;
@@ -68,6 +71,30 @@ struct NoteCell {
     // Pitch change, in slide units, that the cell's portamento makes during the
     // row; added to the channel's pitchOffset when the row is packed.
     std::int16_t slide = 0;
+    // The field flags (kCellNote ...) of the fields that are not kAbsent.
+    std::uint8_t present = 0;
+
+    // Notes (1..96), instrument numbers (1 on) and volume-column bytes
+    // (0x10 on) are never kAbsent, nor are effect numbers; a parameter may be.
+    void setNote(std::int32_t value) { set(note, value, kCellNote); }
+    void setInstrument(std::int32_t value) { set(instrument, value, kCellInstrument); }
+    void setVolume(std::int32_t value) { set(volume, value, kCellVolume); }
+    void setEffect(std::int32_t number, std::int32_t parameter) {
+        set(effect, number, kCellEffect);
+        param = static_cast<std::int16_t>(parameter);
+        present = static_cast<std::uint8_t>(param != kAbsent ? present | kCellParam
+                                                             : present & ~kCellParam);
+    }
+    void clearEffect() {
+        effect = param = kAbsent;
+        present = static_cast<std::uint8_t>(present & ~(kCellEffect | kCellParam));
+    }
+
+  private:
+    void set(std::int16_t& field, std::int32_t value, CellFlag flag) {
+        field = static_cast<std::int16_t>(value);
+        present = static_cast<std::uint8_t>(present | flag);
+    }
 };
 
 enum class ChannelState : std::int16_t {
@@ -366,8 +393,7 @@ inline bool placeEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t 
     if (channel < ctx.channelCount && ctx.cells[channel].effect == kAbsent &&
         effectClass(effect, param) == kClassChannel) {
         NoteCell& cell = ctx.cell(channel);
-        cell.effect = static_cast<std::int16_t>(effect);
-        cell.param = static_cast<std::int16_t>(param);
+        cell.setEffect(effect, param);
         ctx.markUsed(channel);
         return true;
     }
@@ -382,7 +408,7 @@ bool mergeVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel);
 // byte.
 inline bool putVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel) {
     if (channel < ctx.channelCount && ctx.cells[channel].volume == kAbsent) {
-        ctx.cell(channel).volume = ctx.curvedVolume(volume);
+        ctx.cell(channel).setVolume(ctx.curvedVolume(volume));
         return true;
     }
     return mergeVolume(ctx, volume, channel);

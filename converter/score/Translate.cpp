@@ -253,13 +253,13 @@ std::uint32_t startTick(const NoteContext& ctx, std::uint32_t time) {
     ctx.bindMidi(c, ch);
     channel.startTime = event.time;
     channel.instrument = static_cast<std::int16_t>(number);
-    cell.instrument = static_cast<std::int16_t>(number);
+    cell.setInstrument(number);
 
     const std::int64_t baseNote = percussion ? static_cast<std::int64_t>(instrument->drumNote)
                                              : melodicKey(event.data1, instrument);
     channel.note = static_cast<std::int16_t>(baseNote);
     channel.key = static_cast<std::int16_t>(matchKey(percussion, event.data1, number));
-    cell.note = cellNote(ctx, *instrument, number, baseNote);
+    cell.setNote(cellNote(ctx, *instrument, number, baseNote));
 
     const MidiChannelState& midi = ctx.midi[ch];
     channel.velocity = static_cast<std::int16_t>(event.data2 / 2);
