@@ -297,6 +297,7 @@ NoteContext::NoteContext(RunState& runState, FileState& fileState, std::size_t c
       file(fileState),
       channelCount(count),
       allChannels(channelMask(count)),
+      instrumentCount(fileState.instruments.size()),
       speed(static_cast<std::int32_t>(fileState.timing.speed)),
       percussionChannel(runState.settings.percussionChannel),
       tweakVolume(runState.settings.has(kTweakVolume)),
@@ -304,7 +305,7 @@ NoteContext::NoteContext(RunState& runState, FileState& fileState, std::size_t c
       noPan(runState.settings.has(kNoPan)) {
     allocOrAbort(cells, count, console);
     allocOrAbort(channels, count, console);
-    allocOrAbort(moduleNotes, file.instruments.size() * static_cast<std::size_t>(kModuleNoteCount),
+    allocOrAbort(moduleNotes, instrumentCount * static_cast<std::size_t>(kModuleNoteCount),
                  console);
     allocOrAbort(patternBytes,
                  kRowsPerPattern * kMaxModuleChannels * kPackedCellMax + sizeof kEmptyCells,

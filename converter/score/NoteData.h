@@ -195,6 +195,8 @@ struct NoteContext {
     // checks of every write.
     const std::size_t channelCount;
     const std::uint32_t allChannels;
+    // file.instruments.size(), which stays while the builder runs.
+    const std::size_t instrumentCount;
     // Cells are written through cell(), which marks them, so that packing a
     // row visits only the cells written in it. Reading cells[] directly is fine.
     std::vector<NoteCell> cells;
@@ -312,11 +314,10 @@ struct NoteContext {
         return const_cast<NoteContext*>(this)->midiOf(channel);
     }
     // Instrument record of a module instrument number, or nullptr when the
-    // number names no loaded instrument. Inline: channel searches ask for it
-    // once per channel.
+    // number names no loaded instrument. Inline: every note start and
+    // note-off asks for it.
     InstrumentRecord* instrument(std::int32_t number) {
-        if (number < 1 || static_cast<std::size_t>(number) > file.instruments.size())
-            return nullptr;
+        if (number < 1 || static_cast<std::size_t>(number) > instrumentCount) return nullptr;
         return &file.instruments[static_cast<std::size_t>(number - 1)];
     }
     const InstrumentRecord* instrument(std::int32_t number) const {
