@@ -97,6 +97,39 @@ std::size_t firstLeast(const NoteContext& ctx, std::uint32_t mask, Key key) {
 // Steals with more changed channels than this order the channels anew.
 constexpr int kStealReorder = 8;
 
+// The keys (releaseEnd << 5 | channel) of the channels in `mask`, ascending,
+// into `keys`; returns their number. Channels released together share a few
+// release ends, so the channels are gathered by release end, the ends
+// sorted, and each end's channels given in channel order.
+std::size_t sortChanged(const NoteContext& ctx, std::uint32_t mask,
+                        std::array<std::uint64_t, kMaxModuleChannels>& keys) {
+    std::array<std::uint32_t, kMaxModuleChannels> ends;
+    std::array<std::uint32_t, kMaxModuleChannels> members;
+    std::size_t count = 0;
+    for (; mask != 0; mask &= mask - 1) {
+        const std::size_t c = lowestChannel(mask);
+        const std::uint32_t end = ctx.releaseEnd[c];
+        std::size_t i = 0;
+        while (i < count && ends[i] != end) ++i;
+        if (i == count) {
+            // A new release end, kept in order.
+            for (; i > 0 && ends[i - 1] > end; --i) {
+                ends[i] = ends[i - 1];
+                members[i] = members[i - 1];
+            }
+            ends[i] = end;
+            members[i] = 0;
+            ++count;
+        }
+        members[i] |= 1u << c;
+    }
+    std::size_t size = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        for (std::uint32_t m = members[i]; m != 0; m &= m - 1)
+            keys[size++] = std::uint64_t{ends[i]} << StealOrder::kChannelBits | lowestChannel(m);
+    return size;
+}
+
 // Brings the steal order up to date for the channels in `candidates`: the
 // entries still valid stay in order, the changed candidates are sorted on
 // their own and merged in.
@@ -109,21 +142,17 @@ void orderSteals(NoteContext& ctx, std::uint32_t candidates) {
         if (valid >> (keys[i] & StealOrder::kChannelMask) & 1) keys[kept++] = keys[i];
 
     std::array<std::uint64_t, kMaxModuleChannels> fresh;
-    std::size_t added = 0;
-    for (std::uint32_t m = candidates & order.changed; m != 0; m &= m - 1) {
-        const std::size_t c = lowestChannel(m);
-        fresh[added++] = std::uint64_t{ctx.releaseEnd[c]} << StealOrder::kChannelBits | c;
-    }
-    std::sort(fresh.begin(), fresh.begin() + static_cast<std::ptrdiff_t>(added));
+    const std::size_t added = sortChanged(ctx, candidates & order.changed, fresh);
     // Merged from the back, in place: each channel has one entry, so there
     // is room for them all.
     std::size_t to = kept + added;
+    std::size_t left = added;
     order.size = to;
-    while (added > 0) {
-        if (kept > 0 && keys[kept - 1] > fresh[added - 1])
+    while (left > 0) {
+        if (kept > 0 && keys[kept - 1] > fresh[left - 1])
             keys[--to] = keys[--kept];
         else
-            keys[--to] = fresh[--added];
+            keys[--to] = fresh[--left];
     }
     order.head = 0;
     order.changed = 0;
