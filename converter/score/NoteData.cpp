@@ -327,9 +327,14 @@ NoteContext::NoteContext(RunState& runState, FileState& fileState, std::size_t c
 void updateChannels(NoteContext& ctx) {
     ctx.clock += static_cast<std::uint32_t>(ctx.speed);
     // Playing channels are visited only while their upkeep may write something;
-    // the others that are not free follow their release. In channel order, as
-    // the upkeep of one channel may write another's cell.
-    const std::uint32_t visit = ctx.liveChannels & (~ctx.playingChannels | ctx.upkeepChannels);
+    // the others that are not free follow their release, the releasing ones
+    // only once a cut may be due. In channel order, as the upkeep of one
+    // channel may write another's cell.
+    std::uint32_t visit = ctx.liveChannels & (~ctx.playingChannels | ctx.upkeepChannels);
+    if (ctx.clock < ctx.nextCut)
+        visit &= ~ctx.releasingChannels;
+    else
+        ctx.nextCut = UINT64_MAX;  // worked out again below
     for (std::uint32_t m = visit; m != 0; m &= m - 1) {
         const auto c = lowestChannel(m);
         const std::uint32_t bit = 1u << c;
@@ -345,6 +350,8 @@ void updateChannels(NoteContext& ctx) {
                 if (ctx.age(c) >= channel.releaseTicks) {
                     resetChannel(ctx, c, ChannelState::CutThisRow);
                     placeEffect(ctx, 0, c, kEffectExtended, kExtNoteCut);
+                } else {
+                    ctx.noteCutAt(c);
                 }
                 break;
             case ChannelState::CutThisRow:
@@ -359,6 +366,8 @@ void updateChannels(NoteContext& ctx) {
                     channel.state = ChannelState::Releasing;
                     channel.releaseTicks = scaledRelease(ctx, channel);
                     ctx.restartAge(c);
+                    ctx.releasingChannels |= bit;
+                    ctx.noteCutAt(c);
                 }
                 break;
         }

@@ -4,6 +4,7 @@
 // translators and the effect / volume-column arbitration.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -212,6 +213,12 @@ struct NoteContext {
     std::uint32_t freeChannels = 0;
     // Bit c: channels[c] is playing (its note not yet released).
     std::uint32_t playingChannels = 0;
+    // Bit c: channels[c] is releasing (its key-off written, its cut not).
+    // No releasing channel's cut falls due while the clock is below
+    // nextCut (the clock never wraps: a piece has at most 65536 rows of a
+    // few module ticks), so the upkeep passes them over until then.
+    std::uint32_t releasingChannels = 0;
+    std::uint64_t nextCut = 0;
     // Bit c of entry m: channels[c] plays for MIDI channel m. Such a channel
     // is never free: resetChannel unbinds it.
     std::array<std::uint32_t, kMidiChannels> onMidi{};
@@ -283,6 +290,11 @@ struct NoteContext {
         return static_cast<std::int16_t>(volume);
     }
     std::uint32_t age(std::size_t c) const { return clock - channels[c].ageStart; }
+    // Lets the upkeep know of releasing channels[c]: its cut falls due once
+    // its age reaches releaseTicks.
+    void noteCutAt(std::size_t c) {
+        nextCut = std::min(nextCut, std::uint64_t{channels[c].ageStart} + channels[c].releaseTicks);
+    }
     // Restarts the age of channels[c], once its releaseTicks are set. Every
     // change of a channel's state passes here (but Free after a cut, which
     // no steal sees), so the steal order learns of it here too.
@@ -340,6 +352,7 @@ inline void resetChannel(NoteContext& ctx, std::size_t c, ChannelState state) {
         state == ChannelState::Free ? ctx.freeChannels | bit : ctx.freeChannels & ~bit;
     ctx.playingChannels =
         state == ChannelState::Playing ? ctx.playingChannels | bit : ctx.playingChannels & ~bit;
+    ctx.releasingChannels &= ~bit;
     channel.note = -1;
     channel.key = -1;
     channel.instrument = -1;
