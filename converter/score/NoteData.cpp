@@ -425,7 +425,7 @@ namespace {
     // a step of the write position.
     const std::uint32_t inRow = ctx.writtenCells & channelMask(width);
     std::uint8_t* const first = ctx.patternBytes.data() + ctx.patternSize;
-    const auto cellCount = static_cast<std::size_t>(std::popcount(inRow));
+    const std::size_t cellCount = countChannels(inRow);
     std::fill_n(first, width + (kPackedCellMax - 1) * cellCount, kEmptyCell);
     std::uint8_t* to = first;
     std::size_t next = 0;  // the channel whose cell comes next

@@ -60,6 +60,15 @@ inline std::size_t lowestChannel(std::uint32_t mask) {
     return static_cast<std::size_t>(__builtin_ctz(mask));
 }
 
+// The number of channels in a channel mask. Bit arithmetic in place:
+// std::popcount is a library call on the baseline instruction set, and
+// steals and packed rows count channels.
+inline std::size_t countChannels(std::uint32_t mask) {
+    mask -= (mask >> 1) & 0x5555'5555u;
+    mask = (mask & 0x3333'3333u) + ((mask >> 2) & 0x3333'3333u);
+    return (((mask + (mask >> 4)) & 0x0F0F'0F0Fu) * 0x0101'0101u) >> 24;
+}
+
 // The cell of one module channel in the row being built. Fields are written
 // through the setters, which keep `present` in step, so that packing reads
 // the flag byte instead of testing every field.

@@ -95,7 +95,7 @@ std::size_t firstLeast(const NoteContext& ctx, std::uint32_t mask, Key key) {
 }
 
 // Steals with more changed channels than this order the channels anew.
-constexpr int kStealReorder = 8;
+constexpr std::size_t kStealReorder = 8;
 
 // The keys (releaseEnd << 5 | channel) of the channels in `mask`, ascending,
 // into `keys`; returns their number. Channels released together share a few
@@ -171,7 +171,7 @@ std::size_t stealChannel(NoteContext& ctx) {
     // channel, so that the first of equals wins.
     StealOrder& order = ctx.stealOrder;
     std::uint32_t loose = candidates & order.changed;
-    if (std::popcount(loose) > kStealReorder) {
+    if (countChannels(loose) > kStealReorder) {
         orderSteals(ctx, candidates);
         loose = 0;
     }
