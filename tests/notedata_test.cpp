@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -115,6 +116,31 @@ TEST(TranslateNoteOn, ModuleNoteFromKeymapScalingAndTransposeOrDropped) {
         // The note-off finds the note again.
         translateNoteOff(ctx, off(0, 0, c.key));
         EXPECT_EQ(ctx.channels[0].state, plays ? ChannelState::KeyOffPending : ChannelState::Free);
+    }
+}
+
+// Steals take the least release left, the first of equals and a release
+// that went round last, also as released notes join the channels to steal.
+TEST(TranslateNoteOn, StealsTheChannelWithTheLeastReleaseLeft) {
+    Score score(1, 12);
+    score.addInstrument(0, InstrumentRecord{});
+    NoteContext ctx = score.context();
+    const std::uint32_t release[12] = {9, 3, 3, 12, 1, 7, 2, 8, 5, 3, 11, 6};
+    for (std::size_t c = 0; c < 12; ++c) {
+        ctx.clock = c == 4 ? 90 : 100;  // channel 4's release went round
+        ctx.channels[c].state = ChannelState::Releasing;
+        ctx.channels[c].releaseTicks = release[c];
+        ctx.restartAge(c);
+    }
+    ctx.freeChannels = ctx.playingChannels = 0;
+    for (int key = 0; key < 18; ++key) {   // then every channel plays
+        std::uint64_t least = UINT64_MAX;  // release left << 5 | channel
+        for (std::size_t c = 0; c < 12; ++c)
+            if (!(ctx.playingChannels >> c & 1))
+                least = std::min(least, std::uint64_t{ctx.releaseEnd[c] - ctx.clock} << 5 | c);
+        translateNoteOn(ctx, on(0, 0, key));
+        EXPECT_EQ(ctx.channels[least & 31].key, key);
+        if (key % 3 == 1) translateNoteOff(ctx, off(0, 0, key - 1));
     }
 }
 

@@ -88,13 +88,12 @@ bool arbitrateEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t cha
 }
 
 bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::int32_t param) {
-    if (channel >= ctx.cells.size()) return false;
+    if (channel >= ctx.channelCount) return false;
     NoteCell& cell = ctx.cell(channel);
     if (cell.effect == kAbsent) {
         // The common case: an empty slot takes any effect, and there is
         // neither a global effect to move aside nor a slide to drop.
-        cell.effect = static_cast<std::int16_t>(effect);
-        cell.param = static_cast<std::int16_t>(param);
+        cell.setEffect(effect, param);
         ctx.markUsed(channel);
         return true;
     }
@@ -106,8 +105,7 @@ bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::
         const std::size_t k = weakestChannel(ctx, channel);
         if (k < ctx.cells.size() && cellPriority(cell) >= cellPriority(ctx.cells[k])) {
             clearEffect(ctx, k);
-            ctx.cell(k).effect = cell.effect;
-            ctx.cell(k).param = cell.param;
+            ctx.cell(k).setEffect(cell.effect, cell.param);
             ctx.markUsed(k);
             clearEffect(ctx, channel);
         }
@@ -120,23 +118,25 @@ bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::
     const bool keep = effect != kEffectExtended ? cell.effect == effect
                                                 : subCommand(cell.param) == subCommand(param);
     if (!keep) clearEffect(ctx, channel);
-    cell.effect = static_cast<std::int16_t>(effect);
-    cell.param = static_cast<std::int16_t>(param);
+    cell.setEffect(effect, param);
     ctx.markUsed(channel);
     return true;
 }
 
 void clearEffect(NoteContext& ctx, std::size_t channel) {
-    if (channel >= ctx.cells.size()) return;
+    if (channel >= ctx.channelCount) return;
     NoteCell& cell = ctx.cells[channel];
     if (cell.effect == kAbsent) return;
-    if (isSlide(cell.effect, cell.param)) cell.slide = 0;
-    cell.effect = kAbsent;
-    cell.param = kAbsent;
+    if (isSlide(cell.effect, cell.param)) {
+        // The bend the slide was for is not reached in this row.
+        cell.slide = 0;
+        ctx.upkeepChannels |= 1u << channel;
+    }
+    cell.clearEffect();
 }
 
-bool putVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel) {
-    if (channel >= ctx.cells.size()) return false;
+bool mergeVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel) {
+    if (channel >= ctx.channelCount) return false;
     NoteCell& cell = ctx.cell(channel);
     const std::int32_t incoming = volume & 0xF0;
     const std::int32_t present = cell.volume == kAbsent ? 0xF0 : cell.volume & 0xF0;
@@ -148,14 +148,15 @@ bool putVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel) {
         ctx.channels[channel].vibratoSpeedSent = -1;
         ctx.upkeepChannels |= 1u << channel;
     }
-    if (ctx.tweakVolume && volume >= kVolumeSet && volume <= kVolumeFull) {
-        // Exponential curve that keeps 0x10 and bends the range towards quiet;
-        // double precision keeps 0x50 at 0x4F.
-        const double curved = std::exp((volume - 16) * 0.065224801) + 15.0;
-        volume = static_cast<std::int32_t>(curved);
-    }
-    cell.volume = static_cast<std::int16_t>(volume);
+    cell.setVolume(ctx.curvedVolume(volume));
     return true;
+}
+
+std::int16_t tweakedVolume(std::int32_t volume) {
+    // Exponential curve that keeps 0x10 and bends the range towards quiet;
+    // double precision keeps 0x50 at 0x4F.
+    const double curved = std::exp((volume - 16) * 0.065224801) + 15.0;
+    return static_cast<std::int16_t>(curved);
 }
 
 }  // namespace korvalin

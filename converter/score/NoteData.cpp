@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "base/Alloc.h"
 #include "base/Arith.h"
@@ -77,6 +78,10 @@ constexpr std::uint8_t kFieldFlags =
     kCellNote | kCellInstrument | kCellVolume | kCellEffect | kCellParam;
 
 constexpr std::uint8_t kEmptyCell = kCellPacked;  // a flag byte without fields
+// Empty cells stored in one piece behind a packed cell. patternBytes has
+// this much room beyond its rows.
+constexpr std::uint8_t kEmptyCells[8] = {kEmptyCell, kEmptyCell, kEmptyCell, kEmptyCell,
+                                         kEmptyCell, kEmptyCell, kEmptyCell, kEmptyCell};
 
 // Bytes of a packed cell by its field flags: the flag byte and one per field.
 constexpr auto kPackedCellLength = [] {
@@ -110,7 +115,9 @@ struct EventCursors {
     std::uint64_t due = 0;
 };
 
-void applyEvent(NoteContext& ctx, MidiTrack& track, const MidiEvent& event) {
+// Applies one event; returns false for the end-of-track event, after which
+// the track applies no more.
+bool applyEvent(NoteContext& ctx, MidiTrack& track, const MidiEvent& event) {
     switch (event.kind()) {
         case kKindNoteOff:
             translateNoteOff(ctx, event);
@@ -131,30 +138,39 @@ void applyEvent(NoteContext& ctx, MidiTrack& track, const MidiEvent& event) {
             translatePitchBend(ctx, event);
             break;
         default:
-            if (event.isEndOfTrack())
+            if (event.isEndOfTrack()) {
                 track.ended = true;
-            else if (event.isSetTempo())
-                translateTempo(ctx, event);
+                return false;
+            }
+            if (event.isSetTempo()) translateTempo(ctx, event);
             // Key and channel pressure, sysex and other meta events carry
             // nothing a module can show.
             break;
     }
+    return true;
 }
 
 // Events of a row are applied track by track, each track in stored order.
 void applyRowEvents(NoteContext& ctx, EventCursors& cursors, std::uint64_t end) {
     cursors.due = kNoMoreEvents;
-    const std::uint64_t start = end - ctx.file.timing.ticksPerRow;
+    const std::uint64_t ticksPerRow = ctx.file.timing.ticksPerRow;
+    const std::uint64_t start = end - ticksPerRow;
+    ctx.rowStart = start;
     for (TrackCursor& cursor : cursors.tracks) {
-        if (cursor.next == cursor.end) continue;
-        for (; cursor.next != cursor.end && cursor.next->time < end; ++cursor.next) {
-            if (cursor.next->time < start || cursor.track->ended) break;
-            applyEvent(ctx, *cursor.track, *cursor.next);
+        const MidiEvent* next = cursor.next;
+        if (next == cursor.end) continue;
+        // One unsigned comparison: start <= time < end, an event of this row.
+        for (; next != cursor.end && next->time - start < ticksPerRow; ++next) {
+            if (!applyEvent(ctx, *cursor.track, *next)) {
+                next = cursor.end;
+                break;
+            }
         }
-        if (cursor.next != cursor.end && (cursor.next->time < start || cursor.track->ended))
-            cursor.next = cursor.end;  // this track applies no more events
-        if (cursor.next != cursor.end)
-            cursors.due = std::min<std::uint64_t>(cursors.due, cursor.next->time);
+        // An event before the row: the track's times went back, and it
+        // applies no more events.
+        if (next != cursor.end && next->time < start) next = cursor.end;
+        if (next != cursor.end) cursors.due = std::min<std::uint64_t>(cursors.due, next->time);
+        cursor.next = next;
     }
 }
 
@@ -194,23 +210,37 @@ std::uint32_t closingRows(const NoteContext& ctx) {
     return std::min(n, kRowsPerPattern);
 }
 
+// Where the fields of a cell go in its packed bytes, by its field flags:
+// 3 bits per field, note first. A field that is absent goes just past the
+// cell's end, so that every field can be stored without a branch.
+constexpr unsigned kPlaceBits = 3;
+constexpr auto kFieldPlaces = [] {
+    std::array<std::uint16_t, kFieldFlags + 1> places{};
+    for (unsigned flags = 0; flags <= kFieldFlags; ++flags) {
+        const unsigned end = kPackedCellLength[flags];
+        unsigned next = 1;  // after the flag byte
+        unsigned packed = 0;
+        for (unsigned field = 0; field < 5; ++field)
+            packed |= ((flags >> field & 1) ? next++ : end) << (kPlaceBits * field);
+        places[flags] = static_cast<std::uint16_t>(packed);
+    }
+    return places;
+}();
+
 // Writes a cell's flag byte and its present fields, in order; returns the
-// number of bytes.
+// number of bytes. `to` has room for kPackedCellMax bytes; the byte after
+// the cell may be overwritten. A cell with no field packs as kEmptyCell.
 inline std::size_t packCell(const NoteCell& cell, std::uint8_t* to) {
-    std::size_t size = 1;
-    std::uint8_t flags = kCellPacked;
-    auto put = [&](std::int16_t field, CellFlag bit) {
-        if (field == kAbsent) return;
-        flags = static_cast<std::uint8_t>(flags | bit);
-        to[size++] = static_cast<std::uint8_t>(field & 0xFF);
-    };
-    put(cell.note, kCellNote);
-    put(cell.instrument, kCellInstrument);
-    put(cell.volume, kCellVolume);
-    put(cell.effect, kCellEffect);
-    put(cell.param, kCellParam);
-    to[0] = flags;
-    return size;
+    const unsigned flags = cell.present & kFieldFlags;
+    const unsigned places = kFieldPlaces[flags];
+    constexpr unsigned kPlace = (1u << kPlaceBits) - 1;
+    to[places & kPlace] = static_cast<std::uint8_t>(cell.note);
+    to[places >> kPlaceBits & kPlace] = static_cast<std::uint8_t>(cell.instrument);
+    to[places >> 2 * kPlaceBits & kPlace] = static_cast<std::uint8_t>(cell.volume);
+    to[places >> 3 * kPlaceBits & kPlace] = static_cast<std::uint8_t>(cell.effect);
+    to[places >> 4 * kPlaceBits & kPlace] = static_cast<std::uint8_t>(cell.param);
+    to[0] = static_cast<std::uint8_t>(kCellPacked | flags);
+    return kPackedCellLength[flags];
 }
 
 // Walks the channel counts the rows were packed at and the stray cells, both
@@ -261,29 +291,52 @@ std::size_t widenPattern(const PatternRecord& pattern, std::uint32_t first,
 
 }  // namespace
 
-NoteContext::NoteContext(RunState& runState, FileState& fileState, std::size_t channelCount,
+NoteContext::NoteContext(RunState& runState, FileState& fileState, std::size_t count,
                          Console& console)
     : run(runState),
       file(fileState),
+      channelCount(count),
+      allChannels(channelMask(count)),
+      instrumentCount(fileState.instruments.size()),
       speed(static_cast<std::int32_t>(fileState.timing.speed)),
       percussionChannel(runState.settings.percussionChannel),
       tweakVolume(runState.settings.has(kTweakVolume)),
       dirtyEnd(runState.settings.has(kDirtyEnd)),
       noPan(runState.settings.has(kNoPan)) {
-    allocOrAbort(cells, channelCount, console);
-    allocOrAbort(channels, channelCount, console);
-    allocOrAbort(patternBytes, kRowsPerPattern * kMaxModuleChannels * kPackedCellMax, console);
-    freeChannels = channelMask(channelCount);
+    allocOrAbort(cells, count, console);
+    allocOrAbort(channels, count, console);
+    allocOrAbort(moduleNotes, instrumentCount * static_cast<std::size_t>(kModuleNoteCount),
+                 console);
+    allocOrAbort(patternBytes,
+                 kRowsPerPattern * kMaxModuleChannels * kPackedCellMax + sizeof kEmptyCells,
+                 console);
+    freeChannels = allChannels;
+    const std::uint32_t ticksPerRow = file.timing.ticksPerRow;
+    const auto rowTicks = static_cast<std::uint32_t>(speed);
+    if (ticksPerRow <= kStartTickRows && rowTicks <= UINT16_MAX) {
+        allocOrAbort(startTicks, ticksPerRow, console);
+        // As a note start computes it, in 32 bits; below the speed, so it
+        // fits the entry.
+        for (std::uint32_t o = 0; o < ticksPerRow; ++o)
+            startTicks[o] = static_cast<std::uint16_t>((o * rowTicks) / ticksPerRow);
+    }
+    for (std::size_t v = 0; v < volumeCurve.size(); ++v)
+        volumeCurve[v] = tweakedVolume(kVolumeSet + static_cast<std::int32_t>(v));
 }
 
 void updateChannels(NoteContext& ctx) {
     ctx.clock += static_cast<std::uint32_t>(ctx.speed);
     // Playing channels are visited only while their upkeep may write something;
-    // the others that are not free follow their release. In channel order, as
-    // the upkeep of one channel may write another's cell.
-    const std::uint32_t visit = ctx.liveChannels & (~ctx.playingChannels | ctx.upkeepChannels);
+    // the others that are not free follow their release, the releasing ones
+    // only once a cut may be due. In channel order, as the upkeep of one
+    // channel may write another's cell.
+    std::uint32_t visit = ctx.liveChannels & (~ctx.playingChannels | ctx.upkeepChannels);
+    if (ctx.clock < ctx.nextCut)
+        visit &= ~ctx.releasingChannels;
+    else
+        ctx.nextCut = UINT64_MAX;  // worked out again below
     for (std::uint32_t m = visit; m != 0; m &= m - 1) {
-        const auto c = static_cast<std::size_t>(std::countr_zero(m));
+        const auto c = lowestChannel(m);
         const std::uint32_t bit = 1u << c;
         ModuleChannel& channel = ctx.channels[c];
         switch (channel.state) {
@@ -297,6 +350,8 @@ void updateChannels(NoteContext& ctx) {
                 if (ctx.age(c) >= channel.releaseTicks) {
                     resetChannel(ctx, c, ChannelState::CutThisRow);
                     placeEffect(ctx, 0, c, kEffectExtended, kExtNoteCut);
+                } else {
+                    ctx.noteCutAt(c);
                 }
                 break;
             case ChannelState::CutThisRow:
@@ -311,6 +366,8 @@ void updateChannels(NoteContext& ctx) {
                     channel.state = ChannelState::Releasing;
                     channel.releaseTicks = scaledRelease(ctx, channel);
                     ctx.restartAge(c);
+                    ctx.releasingChannels |= bit;
+                    ctx.noteCutAt(c);
                 }
                 break;
         }
@@ -318,6 +375,23 @@ void updateChannels(NoteContext& ctx) {
 }
 
 namespace {
+
+// Keeps the cells of channels at or beyond the row's channel count aside,
+// for finishPatterns to place once the count has grown. Rare: such a channel
+// had not been used when the row was packed.
+[[gnu::noinline]] void keepStrayCells(NoteContext& ctx, std::uint32_t row, std::uint32_t strays) {
+    for (; strays != 0; strays &= strays - 1) {
+        const auto c = lowestChannel(strays);
+        NoteCell& cell = ctx.cells[c];
+        // A cell written and emptied again has nothing to keep.
+        if (cell.present != 0) {
+            StrayCell stray{row, c, {}, 0};
+            stray.length = packCell(cell, stray.bytes.data());
+            ctx.strayCells.push_back(stray);
+        }
+        cell = NoteCell{};
+    }
+}
 
 // packRow for a row with written cells or a new channel count. Kept out of
 // line so that the empty row's path stays a few instructions.
@@ -330,39 +404,44 @@ namespace {
     const std::size_t width = ctx.rowWidth;
     if (ctx.widthChanges.empty() || ctx.widthChanges.back().width != width)
         ctx.widthChanges.push_back({row, width});
-    // patternBytes has room for kRowsPerPattern rows of the most channels.
-    std::uint8_t* const first = ctx.patternBytes.data() + ctx.patternSize;
-    std::uint8_t* to = first;
-    std::size_t next = 0;  // the channel whose cell comes next
-    for (std::uint32_t written = ctx.writtenCells; written != 0; written &= written - 1) {
-        const auto c = static_cast<std::size_t>(std::countr_zero(written));
+    // The slides of the row move the pitch of their channels; the upkeep
+    // looks at them again where the bend is not reached.
+    for (std::uint32_t m = ctx.slidingCells; m != 0; m &= m - 1) {
+        const auto c = lowestChannel(m);
         NoteCell& cell = ctx.cells[c];
         ModuleChannel& channel = ctx.channels[c];
         channel.pitchOffset = static_cast<std::int16_t>(channel.pitchOffset + cell.slide);
-        if (cell.slide != 0) ctx.upkeepChannels |= 1u << c;
-        if (channel.state != ChannelState::Free) ctx.liveChannels |= 1u << c;
-        // kAbsent has every bit set: the fields' AND keeps it only when all
-        // five are absent, a cell written and emptied again.
-        if ((cell.note & cell.instrument & cell.volume & cell.effect & cell.param) == kAbsent) {
-            cell.slide = 0;
-            continue;
-        }
-        // One place packs the cell (inline): in the row, or aside as a stray.
-        std::uint8_t strayBytes[kPackedCellMax];
-        const bool inRow = c < width;
-        std::uint8_t* const at = inRow ? std::fill_n(to, c - next, kEmptyCell) : strayBytes;
-        const std::size_t length = packCell(cell, at);
-        if (inRow) {
-            to = at + length;
-            next = c + 1;
-        } else {
-            StrayCell stray{row, c, {}, length};
-            std::copy_n(strayBytes, length, stray.bytes.begin());
-            ctx.strayCells.push_back(stray);
-        }
+        const MidiChannelState* midi = ctx.midiOf(channel);
+        if (midi && midi->bendUnits != channel.pitchOffset) ctx.upkeepChannels |= 1u << c;
+        cell.slide = 0;
+    }
+    ctx.slidingCells = 0;
+    // A written cell's channel that is not free may be sounding.
+    ctx.liveChannels |= ctx.writtenCells & ~ctx.freeChannels;
+
+    // The row is laid down over empty cells, as many bytes as it can take
+    // (patternBytes has room for kRowsPerPattern rows of the most channels
+    // at kPackedCellMax bytes each): a channel without a cell is then only
+    // a step of the write position.
+    const std::uint32_t inRow = ctx.writtenCells & channelMask(width);
+    std::uint8_t* const first = ctx.patternBytes.data() + ctx.patternSize;
+    const std::size_t cellCount = countChannels(inRow);
+    std::fill_n(first, width + (kPackedCellMax - 1) * cellCount, kEmptyCell);
+    std::uint8_t* to = first;
+    std::size_t next = 0;  // the channel whose cell comes next
+    for (std::uint32_t written = inRow; written != 0; written &= written - 1) {
+        const auto c = lowestChannel(written);
+        NoteCell& cell = ctx.cells[c];
+        to += c - next;
+        to += packCell(cell, to);  // an emptied cell packs as an empty one
+        // packCell stores absent fields too, past the cell's end: put the
+        // empty cells back there.
+        std::memcpy(to, kEmptyCells, sizeof kEmptyCells);
+        next = c + 1;
         cell = NoteCell{};
     }
-    to = std::fill_n(to, width - next, kEmptyCell);
+    to += width - next;
+    if (ctx.writtenCells != inRow) keepStrayCells(ctx, row, ctx.writtenCells & ~inRow);
     ctx.writtenCells = 0;
     ctx.patternSize += static_cast<std::size_t>(to - first);
 }
@@ -408,13 +487,14 @@ Status buildNoteData(RunState& run, FileState& file, std::uint32_t lastPattern,
         std::clamp<std::uint32_t>(run.settings.maxChannels, 1, kMaxModuleChannels);
     NoteContext ctx(run, file, channelCount, out);
     // The first row sets full volume on every channel.
-    for (std::size_t c = 0; c < ctx.cells.size(); ++c) ctx.cell(c).volume = kVolumeFull;
+    for (std::size_t c = 0; c < ctx.cells.size(); ++c) ctx.cell(c).setVolume(kVolumeFull);
     EventCursors cursors;
     allocOrAbort(cursors.tracks, file.midi.tracks.size(), out);
     for (std::size_t t = 0; t < file.midi.tracks.size(); ++t) {
         MidiTrack& track = file.midi.tracks[t];
-        cursors.tracks[t] = {&track, track.events.data(),
-                             track.events.data() + track.events.size()};
+        const MidiEvent* const end = track.events.data() + track.events.size();
+        // A track that has ended already applies nothing.
+        cursors.tracks[t] = {&track, track.ended ? end : track.events.data(), end};
     }
     if (file.patterns.size() < static_cast<std::size_t>(lastPattern) + 1)
         allocOrAbort(file.patterns, static_cast<std::size_t>(lastPattern) + 1, out);

@@ -4,12 +4,14 @@
 // translators and the effect / volume-column arbitration.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "base/Console.h"
+#include "base/Module.h"
 #include "base/State.h"
 #include "score/EffectClass.h"
 
@@ -19,6 +21,8 @@ inline constexpr std::int16_t kAbsent = -1;  // a cell field that is not written
 inline constexpr std::size_t kMidiChannels = 16;
 inline constexpr std::size_t kMaxModuleChannels = 32;
 inline constexpr std::size_t kPackedCellMax = 6;  // flag byte + five fields
+inline constexpr std::int32_t kModuleNoteCount = 96;
+inline constexpr std::uint32_t kStartTickRows = 65536;
 
 // Effects the converter writes.
 enum EffectNumber : std::int16_t {
@@ -49,7 +53,25 @@ inline std::uint32_t channelMask(std::size_t count) {
     return count >= kMaxModuleChannels ? ~0u : (1u << count) - 1;
 }
 
-// The cell of one module channel in the row being built.
+// The number of the lowest channel in a channel mask that is not empty.
+// std::countr_zero would also answer for an empty mask, at a test and a move
+// more in every channel loop.
+inline std::size_t lowestChannel(std::uint32_t mask) {
+    return static_cast<std::size_t>(__builtin_ctz(mask));
+}
+
+// The number of channels in a channel mask. Bit arithmetic in place:
+// std::popcount is a library call on the baseline instruction set, and
+// steals and packed rows count channels.
+inline std::size_t countChannels(std::uint32_t mask) {
+    mask -= (mask >> 1) & 0x5555'5555u;
+    mask = (mask & 0x3333'3333u) + ((mask >> 2) & 0x3333'3333u);
+    return (((mask + (mask >> 4)) & 0x0F0F'0F0Fu) * 0x0101'0101u) >> 24;
+}
+
+// The cell of one module channel in the row being built. Fields are written
+// through the setters, which keep `present` in step, so that packing reads
+// the flag byte instead of testing every field.
 struct NoteCell {
     std::int16_t note = kAbsent;  // module note 1..96
     std::int16_t instrument = kAbsent;
@@ -59,6 +81,30 @@ struct NoteCell {
     // Pitch change, in slide units, that the cell's portamento makes during the
     // row; added to the channel's pitchOffset when the row is packed.
     std::int16_t slide = 0;
+    // The field flags (kCellNote ...) of the fields that are not kAbsent.
+    std::uint8_t present = 0;
+
+    // Notes (1..96), instrument numbers (1 on) and volume-column bytes
+    // (0x10 on) are never kAbsent, nor are effect numbers; a parameter may be.
+    void setNote(std::int32_t value) { set(note, value, kCellNote); }
+    void setInstrument(std::int32_t value) { set(instrument, value, kCellInstrument); }
+    void setVolume(std::int32_t value) { set(volume, value, kCellVolume); }
+    void setEffect(std::int32_t number, std::int32_t parameter) {
+        set(effect, number, kCellEffect);
+        param = static_cast<std::int16_t>(parameter);
+        present = static_cast<std::uint8_t>(param != kAbsent ? present | kCellParam
+                                                             : present & ~kCellParam);
+    }
+    void clearEffect() {
+        effect = param = kAbsent;
+        present = static_cast<std::uint8_t>(present & ~(kCellEffect | kCellParam));
+    }
+
+  private:
+    void set(std::int16_t& field, std::int32_t value, CellFlag flag) {
+        field = static_cast<std::int16_t>(value);
+        present = static_cast<std::uint8_t>(present | flag);
+    }
 };
 
 enum class ChannelState : std::int16_t {
@@ -72,9 +118,11 @@ enum class ChannelState : std::int16_t {
 struct ModuleChannel {
     // Melodic: the key (data1 - transpose); percussion: the drum note.
     std::int16_t note = -1;
-    // The note start's data1. The instrument (and so its transpose) stays
-    // while the note sounds, so a melodic key matches `note` exactly when its
-    // data1 matches this.
+    // What note-offs and repeated notes of its MIDI channel find the channel
+    // by: the note start's data1, or for percussion its instrument (a drum
+    // note is the instrument's, so the key's map entry names it). The
+    // instrument (and so its transpose) stays while the note sounds, so a
+    // melodic key matches `note` exactly when its data1 matches this.
     std::int16_t key = -1;
     std::int16_t instrument = -1;
     std::int16_t velocity = 64;    // note-on velocity halved; -1 after a cut
@@ -131,6 +179,19 @@ struct StrayCell {
     std::size_t length = 0;
 };
 
+// The channels a note start may steal, in the order of their releaseEnd and
+// then their number, so that a steal need not compare every channel (see
+// stealChannel). A channel whose releaseEnd or state changed since the order
+// was made is marked in `changed`; its entry, if any, no longer counts.
+struct StealOrder {
+    static constexpr unsigned kChannelBits = 5;  // keys: releaseEnd << 5 | channel
+    static constexpr std::uint64_t kChannelMask = (1u << kChannelBits) - 1;
+    std::array<std::uint64_t, kMaxModuleChannels> keys{};  // ascending
+    std::size_t head = 0;  // the entries before it are all of changed channels
+    std::size_t size = 0;
+    std::uint32_t changed = ~0u;
+};
+
 // Everything the builder works on while it runs; lives only during
 // buildNoteData (tests build one directly).
 struct NoteContext {
@@ -139,11 +200,20 @@ struct NoteContext {
 
     RunState& run;
     FileState& file;
+    // The channel count the builder allocates to (cells.size() and
+    // channels.size()), and the mask of those channels: at hand for the
+    // checks of every write.
+    const std::size_t channelCount;
+    const std::uint32_t allChannels;
+    // file.instruments.size(), which stays while the builder runs.
+    const std::size_t instrumentCount;
     // Cells are written through cell(), which marks them, so that packing a
     // row visits only the cells written in it. Reading cells[] directly is fine.
     std::vector<NoteCell> cells;
     std::vector<ModuleChannel> channels;
     std::uint32_t writtenCells = 0;  // bit c: cells[c] was written in this row
+    // Bit c: cells[c].slide was set in this row (it may be 0 again).
+    std::uint32_t slidingCells = 0;
     // Bit c: channels[c] may be sounding. Set when a written cell's channel is
     // not free (a channel only leaves Free through a note start, which writes
     // its cell), cleared when the channel upkeep frees it.
@@ -152,13 +222,21 @@ struct NoteContext {
     std::uint32_t freeChannels = 0;
     // Bit c: channels[c] is playing (its note not yet released).
     std::uint32_t playingChannels = 0;
+    // Bit c: channels[c] is releasing (its key-off written, its cut not).
+    // No releasing channel's cut falls due while the clock is below
+    // nextCut (the clock never wraps: a piece has at most 65536 rows of a
+    // few module ticks), so the upkeep passes them over until then.
+    std::uint32_t releasingChannels = 0;
+    std::uint64_t nextCut = 0;
     // Bit c of entry m: channels[c] plays for MIDI channel m. Such a channel
     // is never free: resetChannel unbinds it.
     std::array<std::uint32_t, kMidiChannels> onMidi{};
     // Bit c: the per-row upkeep of channels[c], while it plays, may have
     // something to write. Set wherever a value the upkeep compares changes
-    // (note start, controllers, bends, slides, an overwritten vibrato speed);
-    // cleared by the upkeep once nothing is left to do.
+    // and may differ from what the channel has (note start, the vibrato,
+    // bend-range and pan controllers, a bend its slide does not reach, a
+    // slide dropped, an overwritten vibrato speed); cleared by the upkeep
+    // once nothing is left to do.
     std::uint32_t upkeepChannels = 0;
     // Module ticks since the first row. Every channel that is not free ages
     // by the same ticks at each row start, so its age is the clock minus
@@ -168,6 +246,7 @@ struct NoteContext {
     // channel has left is releaseEnd[c] - clock. Kept apart from the channel
     // records, where a channel steal compares them all.
     std::array<std::uint32_t, kMaxModuleChannels> releaseEnd{};
+    StealOrder stealOrder;
     std::array<MidiChannelState, kMidiChannels> midi{};
     // Bit c: channels[c].everUsed. The module's channel count follows from it.
     std::uint32_t usedChannels = 0;
@@ -184,6 +263,18 @@ struct NoteContext {
     // row at the most channels; patternSize bytes are written.
     std::vector<std::uint8_t> patternBytes;
     std::size_t patternSize = 0;
+    // Entry (instrument number - 1) * kModuleNoteCount + n, n the base note
+    // less one, clamped to 0..95: the module note 1..96 the instrument plays
+    // for it, 0 until worked out.
+    std::vector<std::uint8_t> moduleNotes;
+    // The first MIDI tick of the row whose events are applied, and entry o:
+    // the module tick a note starts on o MIDI ticks into a row (for rows up
+    // to kStartTickRows MIDI ticks; longer ones divide).
+    std::uint64_t rowStart = 0;
+    std::vector<std::uint16_t> startTicks;
+    // With tweakVolume: the set-volume bytes kVolumeSet..kVolumeFull on the
+    // exponential curve (tweakedVolume), worked out once.
+    std::array<std::int16_t, kVolumeFull - kVolumeSet + 1> volumeCurve{};
     // Settings and timing, read once.
     std::int32_t speed;
     std::uint32_t percussionChannel;
@@ -200,11 +291,31 @@ struct NoteContext {
         channels[c].everUsed = 1;
         usedChannels |= 1u << c;
     }
+    // A volume-column byte as written: set-volume bytes on the curve when
+    // tweakVolume is set.
+    std::int16_t curvedVolume(std::int32_t volume) const {
+        if (tweakVolume && volume >= kVolumeSet && volume <= kVolumeFull)
+            return volumeCurve[static_cast<std::size_t>(volume - kVolumeSet)];
+        return static_cast<std::int16_t>(volume);
+    }
     std::uint32_t age(std::size_t c) const { return clock - channels[c].ageStart; }
-    // Restarts the age of channels[c], once its releaseTicks are set.
+    // Lets the upkeep know of releasing channels[c]: its cut falls due once
+    // its age reaches releaseTicks.
+    void noteCutAt(std::size_t c) {
+        nextCut = std::min(nextCut, std::uint64_t{channels[c].ageStart} + channels[c].releaseTicks);
+    }
+    // Restarts the age of channels[c], once its releaseTicks are set. Every
+    // change of a channel's state passes here (but Free after a cut, which
+    // no steal sees), so the steal order learns of it here too.
     void restartAge(std::size_t c) {
         channels[c].ageStart = clock;
         releaseEnd[c] = channels[c].releaseTicks + clock;
+        stealOrder.changed |= 1u << c;
+    }
+    // Sets the slide of cells[c], a cell written in this row.
+    void setSlide(std::size_t c, std::int32_t slide) {
+        slidingCells |= 1u << c;
+        cells[c].slide = static_cast<std::int16_t>(slide);
     }
     NoteCell& cell(std::size_t c) {
         writtenCells |= 1u << c;
@@ -224,17 +335,19 @@ struct NoteContext {
         return const_cast<NoteContext*>(this)->midiOf(channel);
     }
     // Instrument record of a module instrument number, or nullptr when the
-    // number names no loaded instrument. Inline: channel searches ask for it
-    // once per channel.
+    // number names no loaded instrument. Inline: every note start and
+    // note-off asks for it.
     InstrumentRecord* instrument(std::int32_t number) {
-        if (number < 1 || static_cast<std::size_t>(number) > file.instruments.size())
-            return nullptr;
+        if (number < 1 || static_cast<std::size_t>(number) > instrumentCount) return nullptr;
         return &file.instruments[static_cast<std::size_t>(number - 1)];
     }
     const InstrumentRecord* instrument(std::int32_t number) const {
         return const_cast<NoteContext*>(this)->instrument(number);
     }
 };
+
+// A set-volume byte (kVolumeSet..kVolumeFull) on the tweakVolume curve.
+std::int16_t tweakedVolume(std::int32_t volume);
 
 // Puts channels[c] back to its idle values with the given state, bound to no
 // MIDI channel; everUsed and vibratoSpeedSent are kept.
@@ -248,6 +361,7 @@ inline void resetChannel(NoteContext& ctx, std::size_t c, ChannelState state) {
         state == ChannelState::Free ? ctx.freeChannels | bit : ctx.freeChannels & ~bit;
     ctx.playingChannels =
         state == ChannelState::Playing ? ctx.playingChannels | bit : ctx.playingChannels & ~bit;
+    ctx.releasingChannels &= ~bit;
     channel.note = -1;
     channel.key = -1;
     channel.instrument = -1;
@@ -299,11 +413,10 @@ bool arbitrateEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t cha
 // landing in an empty slot, which has nothing to weigh.
 inline bool placeEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t channel,
                         std::int32_t effect, std::int32_t param) {
-    if (channel < ctx.cells.size() && ctx.cells[channel].effect == kAbsent &&
+    if (channel < ctx.channelCount && ctx.cells[channel].effect == kAbsent &&
         effectClass(effect, param) == kClassChannel) {
         NoteCell& cell = ctx.cell(channel);
-        cell.effect = static_cast<std::int16_t>(effect);
-        cell.param = static_cast<std::int16_t>(param);
+        cell.setEffect(effect, param);
         ctx.markUsed(channel);
         return true;
     }
@@ -311,6 +424,17 @@ inline bool placeEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t 
 }
 bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::int32_t param);
 void clearEffect(NoteContext& ctx, std::size_t channel);
-bool putVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel);
+// Writes a volume-column byte unless the byte there wins over it; returns
+// whether it was written.
+bool mergeVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel);
+// The same; inline for the common case of an empty column, which takes any
+// byte.
+inline bool putVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel) {
+    if (channel < ctx.channelCount && ctx.cells[channel].volume == kAbsent) {
+        ctx.cell(channel).setVolume(ctx.curvedVolume(volume));
+        return true;
+    }
+    return mergeVolume(ctx, volume, channel);
+}
 
 }  // namespace korvalin

@@ -4,6 +4,7 @@
 // effects and volume-column commands. Every write goes through the
 // arbitration, which may refuse it.
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -16,7 +17,6 @@ namespace korvalin {
 namespace {
 
 constexpr std::int32_t kBendCentre = 8192;
-constexpr std::int32_t kNoteCount = 96;
 
 // Melodic key of a note: the stored note number lowered by the instrument's
 // transpose. Kept signed so that a note-off computes the same value as its
@@ -27,7 +27,7 @@ std::int16_t melodicKey(std::uint8_t data1, const InstrumentRecord* instrument) 
 }
 
 std::int32_t clampNote(std::int64_t n) {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(n, 0, kNoteCount - 1));
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(n, 0, kModuleNoteCount - 1));
 }
 
 // Sample a keymap entry names; an entry naming no sample falls back to sample
@@ -56,8 +56,9 @@ std::int32_t moduleNoteIndex(InstrumentRecord& instrument, std::int64_t baseNote
 
 // Map entry that a note on MIDI channel ch with this key uses, or nullptr for
 // a percussion key outside the map.
-const PatchMapEntry* noteEntry(const NoteContext& ctx, std::uint8_t ch, std::uint8_t data1) {
-    if (ctx.isPercussion(ch)) {
+const PatchMapEntry* noteEntry(const NoteContext& ctx, bool percussion, std::uint8_t ch,
+                               std::uint8_t data1) {
+    if (percussion) {
         if (data1 >= kPercussionBase) return nullptr;
         return &ctx.run.patchMap[kPercussionBase + data1];
     }
@@ -67,25 +68,23 @@ const PatchMapEntry* noteEntry(const NoteContext& ctx, std::uint8_t ch, std::uin
 // Calls f(c) for every channel bit of `mask`, lowest first.
 template <class F>
 void forEachChannel(std::uint32_t mask, F f) {
-    for (; mask != 0; mask &= mask - 1) f(static_cast<std::size_t>(std::countr_zero(mask)));
+    for (; mask != 0; mask &= mask - 1) f(lowestChannel(mask));
 }
 
-// Whether channels[c] (bound to the MIDI channel of the note) sounds the note
-// with this key: for percussion, the instrument of the key's map entry.
-bool soundsNote(const NoteContext& ctx, std::size_t c, bool percussion, std::uint8_t data1,
-                std::int32_t number) {
-    const ModuleChannel& channel = ctx.channels[c];
-    if (channel.state == ChannelState::Free) return false;
-    return percussion ? channel.instrument == number : channel.key == data1;
+// The key a channel of MIDI channel ch is matched by when it sounds this
+// note (see ModuleChannel::key): the key itself, or for percussion the
+// instrument of the key's map entry.
+std::int32_t matchKey(bool percussion, std::uint8_t data1, std::int32_t number) {
+    return percussion ? number : data1;
 }
 
 // The first of the channels in `mask` (not empty) with the least key(channel).
 template <class Key>
 std::size_t firstLeast(const NoteContext& ctx, std::uint32_t mask, Key key) {
-    auto best = static_cast<std::size_t>(std::countr_zero(mask));
+    auto best = lowestChannel(mask);
     std::uint32_t bestKey = key(ctx.channels[best]);
     for (mask &= mask - 1; mask != 0 && bestKey != 0; mask &= mask - 1) {
-        const auto k = static_cast<std::size_t>(std::countr_zero(mask));
+        const auto k = lowestChannel(mask);
         const std::uint32_t value = key(ctx.channels[k]);
         if (value < bestKey) {
             best = k;
@@ -95,41 +94,131 @@ std::size_t firstLeast(const NoteContext& ctx, std::uint32_t mask, Key key) {
     return best;
 }
 
+// Steals with more changed channels than this order the channels anew.
+constexpr std::size_t kStealReorder = 8;
+
+// The keys (releaseEnd << 5 | channel) of the channels in `mask`, ascending,
+// into `keys`; returns their number. Channels released together share a few
+// release ends, so the channels are gathered by release end, the ends
+// sorted, and each end's channels given in channel order.
+std::size_t sortChanged(const NoteContext& ctx, std::uint32_t mask,
+                        std::array<std::uint64_t, kMaxModuleChannels>& keys) {
+    std::array<std::uint32_t, kMaxModuleChannels> ends;
+    std::array<std::uint32_t, kMaxModuleChannels> members;
+    std::size_t count = 0;
+    for (; mask != 0; mask &= mask - 1) {
+        const std::size_t c = lowestChannel(mask);
+        const std::uint32_t end = ctx.releaseEnd[c];
+        std::size_t i = 0;
+        while (i < count && ends[i] != end) ++i;
+        if (i == count) {
+            // A new release end, kept in order.
+            for (; i > 0 && ends[i - 1] > end; --i) {
+                ends[i] = ends[i - 1];
+                members[i] = members[i - 1];
+            }
+            ends[i] = end;
+            members[i] = 0;
+            ++count;
+        }
+        members[i] |= 1u << c;
+    }
+    std::size_t size = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        for (std::uint32_t m = members[i]; m != 0; m &= m - 1)
+            keys[size++] = std::uint64_t{ends[i]} << StealOrder::kChannelBits | lowestChannel(m);
+    return size;
+}
+
+// Brings the steal order up to date for the channels in `candidates`: the
+// entries still valid stay in order, the changed candidates are sorted on
+// their own and merged in.
+void orderSteals(NoteContext& ctx, std::uint32_t candidates) {
+    StealOrder& order = ctx.stealOrder;
+    std::array<std::uint64_t, kMaxModuleChannels>& keys = order.keys;
+    const std::uint32_t valid = candidates & ~order.changed;
+    std::size_t kept = 0;
+    for (std::size_t i = order.head; i < order.size; ++i)
+        if (valid >> (keys[i] & StealOrder::kChannelMask) & 1) keys[kept++] = keys[i];
+
+    std::array<std::uint64_t, kMaxModuleChannels> fresh;
+    const std::size_t added = sortChanged(ctx, candidates & order.changed, fresh);
+    // Merged from the back, in place: each channel has one entry, so there
+    // is room for them all.
+    std::size_t to = kept + added;
+    std::size_t left = added;
+    order.size = to;
+    while (left > 0) {
+        if (kept > 0 && keys[kept - 1] > fresh[left - 1])
+            keys[--to] = keys[--kept];
+        else
+            keys[--to] = fresh[--left];
+    }
+    order.head = 0;
+    order.changed = 0;
+}
+
 // With every channel taken: the one closest to the end of its release, else
 // the oldest playing one (the first of equals in both cases). The note start
 // resets it.
-std::size_t stealChannel(const NoteContext& ctx) {
-    const std::uint32_t all = channelMask(ctx.channels.size());
-    std::uint32_t releasing = all & ~ctx.playingChannels;
-    if (releasing == 0)
+std::size_t stealChannel(NoteContext& ctx) {
+    const std::uint32_t all = ctx.allChannels;
+    const std::uint32_t candidates = all & ~ctx.playingChannels;
+    if (candidates == 0)
         return firstLeast(ctx, all, [](const ModuleChannel& c) { return c.startTime; });
     // The release left, releaseTicks - age, is releaseEnd - clock (modulo
-    // 2^32, as the channel records compute it). A tight scan of one array:
-    // it runs for almost every note of a dense piece.
-    auto best = static_cast<std::size_t>(std::countr_zero(releasing));
-    std::uint32_t bestLeft = ctx.releaseEnd[best] - ctx.clock;
-    for (releasing &= releasing - 1; releasing != 0; releasing &= releasing - 1) {
-        const auto c = static_cast<std::size_t>(std::countr_zero(releasing));
-        const std::uint32_t left = ctx.releaseEnd[c] - ctx.clock;
-        if (left < bestLeft) {
-            best = c;
-            bestLeft = left;
-        }
+    // 2^32, as the channel records compute it). Compared as left << 5 |
+    // channel, so that the first of equals wins.
+    StealOrder& order = ctx.stealOrder;
+    std::uint32_t loose = candidates & order.changed;
+    if (countChannels(loose) > kStealReorder) {
+        orderSteals(ctx, candidates);
+        loose = 0;
     }
-    return best;
+    constexpr std::uint64_t kNone = UINT64_MAX;
+    const auto keyOf = [&](std::uint32_t end, std::size_t c) {
+        return std::uint64_t{end - ctx.clock} << StealOrder::kChannelBits | c;
+    };
+    // Of the ordered channels: the first whose releaseEnd is not before the
+    // clock; the release left of those before it went round, so only when
+    // there is no such channel does the first of them win.
+    const std::uint32_t valid = candidates & ~order.changed;
+    while (order.head < order.size &&
+           (order.changed >> (order.keys[order.head] & StealOrder::kChannelMask) & 1))
+        ++order.head;
+    std::uint64_t best = kNone;
+    std::uint64_t wrapped = kNone;
+    for (std::size_t i = order.head; i < order.size; ++i) {
+        const std::size_t c = order.keys[i] & StealOrder::kChannelMask;
+        if (!(valid >> c & 1)) continue;
+        const auto end = static_cast<std::uint32_t>(order.keys[i] >> StealOrder::kChannelBits);
+        if (end >= ctx.clock) {
+            best = keyOf(end, c);
+            break;
+        }
+        if (wrapped == kNone) wrapped = keyOf(end, c);
+    }
+    best = std::min(best, wrapped);
+    // The changed channels, one by one.
+    for (; loose != 0; loose &= loose - 1) {
+        const std::size_t c = lowestChannel(loose);
+        best = std::min(best, keyOf(ctx.releaseEnd[c], c));
+    }
+    return static_cast<std::size_t>(best & StealOrder::kChannelMask);
 }
 
 // Channel for a new note on MIDI channel ch: the first one that still sounds
 // the same note (it keeps its channel), else the first free one, else a
 // stolen one.
-std::size_t noteOnChannel(NoteContext& ctx, std::uint8_t ch, std::uint8_t data1,
+std::size_t noteOnChannel(NoteContext& ctx, bool percussion, std::uint8_t ch, std::uint8_t data1,
                           std::int32_t number) {
-    const bool percussion = ctx.isPercussion(ch);
+    const std::int32_t key = matchKey(percussion, data1, number);
+    // The channels bound to ch, none of them free.
     for (std::uint32_t mask = ctx.onMidi[ch]; mask != 0; mask &= mask - 1) {
-        const auto c = static_cast<std::size_t>(std::countr_zero(mask));
-        if (soundsNote(ctx, c, percussion, data1, number)) return c;
+        const auto c = lowestChannel(mask);
+        if (ctx.channels[c].key == key) return c;
     }
-    if (ctx.freeChannels != 0) return static_cast<std::size_t>(std::countr_zero(ctx.freeChannels));
+    if (ctx.freeChannels != 0) return lowestChannel(ctx.freeChannels);
     return stealChannel(ctx);
 }
 
@@ -144,18 +233,42 @@ std::int32_t fixedPanning(std::size_t c) {
     return c % 2 == 0 ? 1 : 255;
 }
 
-}  // namespace
+// The module note a base note of instrument `number` plays, 1..96, as
+// moduleNoteIndex gives it; each instrument's notes are worked out once.
+std::int16_t cellNote(NoteContext& ctx, InstrumentRecord& instrument, std::int32_t number,
+                      std::int64_t baseNote) {
+    const auto n = static_cast<std::size_t>(clampNote(baseNote - 1));
+    const std::size_t at = static_cast<std::size_t>(number - 1) * kModuleNoteCount + n;
+    // The note depends only on n and the instrument, and its sample is
+    // marked played the first time.
+    if (at >= ctx.moduleNotes.size())
+        return static_cast<std::int16_t>(moduleNoteIndex(instrument, baseNote) + 1);
+    if (ctx.moduleNotes[at] == 0)
+        ctx.moduleNotes[at] = static_cast<std::uint8_t>(moduleNoteIndex(instrument, baseNote) + 1);
+    return ctx.moduleNotes[at];
+}
 
-void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
+// The module tick inside its row that a note starting at MIDI tick `time`
+// starts on: the ticks since the row start scaled to the row's module ticks.
+// The walk gives the row start, and the table the tick for each offset into
+// a row, so that no note start divides.
+std::uint32_t startTick(const NoteContext& ctx, std::uint32_t time) {
+    const std::uint32_t ticksPerRow = ctx.file.timing.ticksPerRow;
+    if (ticksPerRow == 0) return 0;
+    const std::uint64_t sinceRow = time - ctx.rowStart;
+    const auto offset =
+        sinceRow < ticksPerRow ? static_cast<std::uint32_t>(sinceRow) : time % ticksPerRow;
+    if (offset < ctx.startTicks.size()) return ctx.startTicks[offset];
+    return (offset * static_cast<std::uint32_t>(ctx.speed)) / ticksPerRow;
+}
+
+// translateNoteOn for a sound with an instrument: allocates its channel and
+// writes the note start. Out of line, so that notes without a patch are
+// passed over in a few instructions.
+[[gnu::noinline]] void startNote(NoteContext& ctx, const MidiEvent& event, bool percussion,
+                                 std::int32_t number, InstrumentRecord* instrument) {
     const std::uint8_t ch = event.channel();
-    const bool percussion = ctx.isPercussion(ch);
-    const PatchMapEntry* entry = noteEntry(ctx, ch, event.data1);
-    if (!entry || entry->instrument == 0) return;  // no patch for this sound
-    const std::int32_t number = entry->instrument;
-    InstrumentRecord* instrument = ctx.instrument(number);
-    if (!instrument) return;  // numbered beyond the loaded instruments
-
-    const std::size_t c = noteOnChannel(ctx, ch, event.data1, number);
+    const std::size_t c = noteOnChannel(ctx, percussion, ch, event.data1, number);
 
     // A per-note effect left in the cell belongs to the previous note; global
     // effects stay.
@@ -169,24 +282,19 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
     ctx.bindMidi(c, ch);
     channel.startTime = event.time;
     channel.instrument = static_cast<std::int16_t>(number);
-    cell.instrument = static_cast<std::int16_t>(number);
+    cell.setInstrument(number);
 
     const std::int64_t baseNote = percussion ? static_cast<std::int64_t>(instrument->drumNote)
                                              : melodicKey(event.data1, instrument);
     channel.note = static_cast<std::int16_t>(baseNote);
-    channel.key = event.data1;
-    cell.note = static_cast<std::int16_t>(moduleNoteIndex(*instrument, baseNote) + 1);
+    channel.key = static_cast<std::int16_t>(matchKey(percussion, event.data1, number));
+    cell.setNote(cellNote(ctx, *instrument, number, baseNote));
 
     const MidiChannelState& midi = ctx.midi[ch];
     channel.velocity = static_cast<std::int16_t>(event.data2 / 2);
     putVolume(ctx, kVolumeSet + (midi.volume * channel.velocity) / 64, c);
 
-    // The module tick inside the row that the note starts on.
-    const std::uint32_t ticksPerRow = ctx.file.timing.ticksPerRow;
-    const std::uint32_t tick =
-        ticksPerRow == 0
-            ? 0
-            : ((event.time % ticksPerRow) * static_cast<std::uint32_t>(ctx.speed)) / ticksPerRow;
+    const std::uint32_t tick = startTick(ctx, event.time);
     if (tick != 0) placeEffect(ctx, 0, c, kEffectExtended, kExtNoteDelay + (tick & 0x0F));
 
     if (midi.pitchBend != 0) {
@@ -205,21 +313,40 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
         ctx.upkeepChannels |= 1u << c;
 }
 
+}  // namespace
+
+void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
+    const bool percussion = ctx.isPercussion(event.channel());
+    const PatchMapEntry* entry = noteEntry(ctx, percussion, event.channel(), event.data1);
+    if (!entry || entry->instrument == 0) return;  // no patch for this sound
+    const std::int32_t number = entry->instrument;
+    InstrumentRecord* instrument = ctx.instrument(number);
+    if (!instrument) return;  // numbered beyond the loaded instruments
+    startNote(ctx, event, percussion, number, instrument);
+}
+
 void translateNoteOff(NoteContext& ctx, const MidiEvent& event) {
     const std::uint8_t ch = event.channel();
-    const PatchMapEntry* entry = noteEntry(ctx, ch, event.data1);
-    const std::int32_t percussionInstrument = entry ? entry->instrument : -1;
+    // The channels bound to ch, none of them free.
+    const std::uint32_t bound = ctx.onMidi[ch];
+    if (bound == 0) return;  // nothing sounds for ch
+    const bool percussion = ctx.isPercussion(ch);
+    std::int32_t number = -1;  // percussion: the instrument of the key
+    if (percussion) {
+        const PatchMapEntry* entry = noteEntry(ctx, true, ch, event.data1);
+        if (entry) number = entry->instrument;
+    }
+    const std::int32_t key = matchKey(percussion, event.data1, number);
 
     // The oldest instance of the note is released first.
-    const std::size_t none = ctx.channels.size();
+    const std::size_t none = ctx.channelCount;
     std::size_t c = none;
     std::uint32_t cStart = 0;
-    const bool percussion = ctx.isPercussion(ch);
-    forEachChannel(ctx.onMidi[ch], [&](std::size_t k) {
-        if (!soundsNote(ctx, k, percussion, event.data1, percussionInstrument)) return;
-        if (c == none || ctx.channels[k].startTime < cStart) {
+    forEachChannel(bound, [&](std::size_t k) {
+        const ModuleChannel& channel = ctx.channels[k];
+        if (channel.key == key && (c == none || channel.startTime < cStart)) {
             c = k;
-            cStart = ctx.channels[k].startTime;
+            cStart = channel.startTime;
         }
     });
     if (c == none) return;
@@ -264,27 +391,29 @@ void translatePitchBend(NoteContext& ctx, std::size_t midiChannel, std::uint8_t 
     MidiChannelState& midi = ctx.midi[midiChannel];
     const auto bend = static_cast<std::int16_t>(low + high * 128 - kBendCentre);
     const std::int32_t target = bend / std::max<std::int32_t>(midi.bendDivisor, 1);
-    const std::int32_t rowTicks = ctx.speed - 1;    // a portamento skips a row's first tick
-    ctx.upkeepChannels |= ctx.onMidi[midiChannel];  // their bend target moves
-
+    const std::int32_t rowTicks = ctx.speed - 1;  // a portamento skips a row's first tick
     forEachChannel(ctx.onMidi[midiChannel], [&](std::size_t c) {
         ModuleChannel& channel = ctx.channels[c];
         if (channel.state != ChannelState::Playing) return;
-        std::int32_t d = static_cast<std::int16_t>(target - channel.pitchOffset);
+        const std::int32_t gap = static_cast<std::int16_t>(target - channel.pitchOffset);
+        std::int32_t d = gap;
+        std::int32_t slide = 0;  // the slide placed
         if (d == 0) {
             clearEffect(ctx, c);
         } else if ((d <= -16 || d >= 16) && rowTicks > 0) {
             const std::int32_t p = std::clamp(d / rowTicks, -255, 255);
             const bool placed = p < 0 ? placeEffect(ctx, 0, c, kEffectPortaDown, -p)
                                       : placeEffect(ctx, 0, c, kEffectPortaUp, p);
-            if (placed) ctx.cells[c].slide = static_cast<std::int16_t>(p * rowTicks);
+            if (placed) ctx.setSlide(c, slide = p * rowTicks);
         } else {
             // Fine portamento: up to 15 units in one row.
             d = std::clamp(d, -15, 15);
             const std::int32_t param = d < 0 ? kExtFinePortaDown - d : kExtFinePortaUp + d;
-            if (placeEffect(ctx, 0, c, kEffectExtended, param))
-                ctx.cells[c].slide = static_cast<std::int16_t>(d);
+            if (placeEffect(ctx, 0, c, kEffectExtended, param)) ctx.setSlide(c, slide = d);
         }
+        // The upkeep goes on with a bend the row's slide does not finish (a
+        // slide dropped later in the row asks for it in clearEffect).
+        if (slide != gap) ctx.upkeepChannels |= 1u << c;
     });
     midi.pitchBend = bend;
     midi.bendUnits = static_cast<std::int16_t>(target);
@@ -295,9 +424,11 @@ void translateController(NoteContext& ctx, const MidiEvent& event) {
     const std::int32_t value = event.data2;
     MidiChannelState& midi = ctx.midi[ch];
     // The channels bound to ch; none of them is free. The upkeep looks at
-    // them again, as their vibrato, bend or panning may change here.
+    // them again where their vibrato, bend or panning may change.
     const std::uint32_t bound = ctx.onMidi[ch];
-    ctx.upkeepChannels |= bound;
+    if (event.data1 == kControlModulation || event.data1 == kControlDataEntry ||
+        event.data1 == kControlPan)
+        ctx.upkeepChannels |= bound;
 
     switch (event.data1) {
         case kControlModulation: {  // vibrato depth 0..5
