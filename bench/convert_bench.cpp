@@ -376,9 +376,14 @@ bool measureFile(RunState& run, const std::string& midiPath, Figures& fig) {
         ok = convertFile(run, midiPath, outPath, fig, patchPaths, runStages);
         times.push_back(secondsSince(start));
         std::copy(std::begin(runStages), std::end(runStages), stages[times.size() - 1].begin());
-        double floorTime = 0;
-        ok = ok && ioFloorOnce(midiPath, patchPaths, floorPath, fig, floorTime);
-        floors.push_back(floorTime);
+        // A floor run right after a conversion is slowed, by up to 3 ms on the
+        // dense piece, by what the conversion leaves behind (the module just
+        // written still on its way to the disk, memory just handed back): of
+        // two runs in a row the faster one counts.
+        double first = 0, second = 0;
+        ok = ok && ioFloorOnce(midiPath, patchPaths, floorPath, fig, first) &&
+             ioFloorOnce(midiPath, patchPaths, floorPath, fig, second);
+        floors.push_back(std::min(first, second));
     }
     std::remove(outPath.c_str());
     std::remove(floorPath.c_str());
