@@ -15,6 +15,7 @@ namespace {
 
 using test::Bytes;
 using test::Smf;
+using test::SmfTrack;
 
 struct ReadResult {
     Status status = Status::Failed;
@@ -130,6 +131,41 @@ TEST(MidiReader, ChannelMessages) {
         ASSERT_EQ(r.status, Status::Ok) << r.console.all;
         EXPECT_EQ(shown(r.events(0)), c.expect);
     }
+}
+
+// Files with many bytes of tracks are read on two threads. Each track must
+// come out as it does when read alone, and a cut inside a later track must
+// still be reported after the dots of the tracks before it.
+TEST(MidiReader, LargeFilesReadTrackByTrackAsAlone) {
+    constexpr int kTracks = 5;
+    constexpr std::uint32_t kNotes = 3000;  // about 20 KiB a track: 100 KiB in all
+    auto fill = [](SmfTrack& t, int k) {
+        t.program(0, k, k * 9).text(0, "part");
+        for (std::uint32_t n = 0; n < kNotes; ++n)
+            t.noteOn(n == 0 ? 0 : 7, k, 30 + static_cast<int>((n * (k + 3)) % 60), 100)
+                .noteOff(5, k, 30 + static_cast<int>((n * (k + 3)) % 60));
+        t.endOfTrack();
+    };
+    Smf whole(1, 96);
+    for (int k = 0; k < kTracks; ++k) fill(whole.track(), k);
+    const Bytes bytes = whole.bytes();
+    ReadResult r;
+    read(bytes, r);
+    ASSERT_EQ(r.status, Status::Ok) << r.console.all;
+    for (int k = 0; k < kTracks; ++k) {
+        Smf alone(0, 96);
+        fill(alone.track(), k);
+        ReadResult a;
+        read(alone.bytes(), a);
+        EXPECT_EQ(shown(r.events(static_cast<std::size_t>(k))), shown(a.events(0))) << k;
+    }
+    ReadResult cut;
+    read(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() * 7 / 10)),
+         cut);
+    EXPECT_EQ(cut.status, Status::Failed);
+    EXPECT_EQ(cut.console.out,
+              "Number of tracks = 5\nReading MIDI tracks..."
+              "ERROR: Unexpected end of MIDI file in track 4\n");
 }
 
 }  // namespace
