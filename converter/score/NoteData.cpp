@@ -99,13 +99,19 @@ std::uint64_t rowEnd(const NoteContext& ctx, std::uint32_t pattern, std::uint32_
 }
 constexpr std::uint64_t kNoMoreEvents = UINT64_MAX;
 
+// How far ahead of a track's next event its events are fetched into the
+// cache: a few cache lines.
+constexpr std::size_t kPrefetchEvents = 32;
+
 // Where a track stands: its next event and the end of its events. A track
 // that will apply no more events (it ended, or its times went backwards, so
 // its next event lies before the current row forever) has next == end.
+// Events before `prefetchEnd` have kPrefetchEvents more behind them.
 struct TrackCursor {
     MidiTrack* track = nullptr;
     const MidiEvent* next = nullptr;
     const MidiEvent* end = nullptr;
+    const MidiEvent* prefetchEnd = nullptr;
 };
 
 // The tracks' cursors, and the earliest time of any track's next event:
@@ -150,10 +156,6 @@ bool applyEvent(NoteContext& ctx, MidiTrack& track, const MidiEvent& event) {
     return true;
 }
 
-// How far ahead of a track's next event its events are fetched into the
-// cache: a few cache lines.
-constexpr std::size_t kPrefetchEvents = 32;
-
 // Events of a row are applied track by track, each track in stored order.
 void applyRowEvents(NoteContext& ctx, EventCursors& cursors, std::uint64_t end) {
     cursors.due = kNoMoreEvents;
@@ -174,12 +176,12 @@ void applyRowEvents(NoteContext& ctx, EventCursors& cursors, std::uint64_t end) 
         // applies no more events.
         if (next != cursor.end && next->time < start) next = cursor.end;
         if (next != cursor.end) cursors.due = std::min<std::uint64_t>(cursors.due, next->time);
-        cursor.next = next;
         // The events were stored long before and are walked as many streams
-        // at once: asking for the track's coming events ahead of time keeps
+        // at once: asking for a track's coming events once it moved on keeps
         // the walk from waiting on memory.
-        if (static_cast<std::size_t>(cursor.end - next) > kPrefetchEvents)
+        if (next != cursor.next && next < cursor.prefetchEnd)
             __builtin_prefetch(next + kPrefetchEvents);
+        cursor.next = next;
     }
 }
 
@@ -503,7 +505,11 @@ Status buildNoteData(RunState& run, FileState& file, std::uint32_t lastPattern,
         MidiTrack& track = file.midi.tracks[t];
         const MidiEvent* const end = track.events.data() + track.events.size();
         // A track that has ended already applies nothing.
-        cursors.tracks[t] = {&track, track.ended ? end : track.events.data(), end};
+        const MidiEvent* const first = track.ended ? end : track.events.data();
+        const std::size_t count = static_cast<std::size_t>(end - first);
+        const MidiEvent* const prefetchEnd =
+            count > kPrefetchEvents ? end - kPrefetchEvents : first;
+        cursors.tracks[t] = {&track, first, end, prefetchEnd};
     }
     if (file.patterns.size() < static_cast<std::size_t>(lastPattern) + 1)
         allocOrAbort(file.patterns, static_cast<std::size_t>(lastPattern) + 1, out);
