@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/ByteIO.h"
+#include "score/Score.h"
 #include "support/MidiBuilder.h"
 #include "support/Process.h"
 
@@ -112,7 +113,7 @@ TEST(MidiReader, ChannelMessages) {
          {"90 3D 40 @0", "FF 00 00 @0", "90 3F 40 @0"}},
         {"running status across a sysex event",
          {0x00, 0x91, 0x3C, 0x40, 0x10, 0xF0, 0x01, 0xF7, 0x10, 0x3E, 0x00},
-         {"91 3D 40 @0", "F0 00 00 @16", "91 3F 00 @32"}},
+         {"91 3D 40 @0", "F0 00 00 @16", "81 3F 00 @32"}},
         {"percussion channel",
          {0x00, 0x99, 0x3C, 0x40, 0x00, 0x92, 0x3C, 0x40, 0x00, 0x82, 0x3C, 0x00},
          {"99 3D 40 @0", "92 3C 40 @0", "82 3C 00 @0"}},
@@ -166,6 +167,24 @@ TEST(MidiReader, LargeFilesReadTrackByTrackAsAlone) {
     EXPECT_EQ(cut.console.out,
               "Number of tracks = 5\nReading MIDI tracks..."
               "ERROR: Unexpected end of MIDI file in track 4\n");
+}
+
+// The reader summarizes each track for the scan. A track cut afterwards at the
+// end of the music must be walked again: its cut note would otherwise still
+// number program 5 and count as left on.
+TEST(MidiReader, ScanSeesTracksAsCut) {
+    Smf smf(1, 96);
+    smf.track().program(0, 0, 3).noteOn(0, 0, 60, 100).noteOff(10, 0, 60).endOfTrack();
+    smf.track().program(0, 1, 5).noteOn(5000, 1, 60, 100).endOfTrack();
+    ReadResult r;
+    read(smf.bytes(), r);
+    ASSERT_EQ(r.status, Status::Ok) << r.console.all;
+    RunState run;
+    CaptureConsole out;
+    ASSERT_EQ(scanTracks(run, r.file, out), Status::Ok);
+    EXPECT_EQ(run.patchMap[3].instrument, 1);
+    EXPECT_EQ(run.patchMap[5].instrument, 0);
+    EXPECT_EQ(out.out, "Scanning tracks..\n");
 }
 
 }  // namespace

@@ -19,9 +19,11 @@
 #include <span>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/Alloc.h"
+#include "score/Score.h"
 
 namespace korvalin {
 namespace {
@@ -318,6 +320,7 @@ struct TrackRead {
     const char* failedCall = nullptr;
     std::size_t failedBytes = 0;
     TrackTimes times;
+    TrackSummary summary;
 
     bool outOfMemory(const char* call, std::size_t bytes) {
         outcome = TrackOutcome::OutOfMemory;
@@ -378,10 +381,19 @@ std::size_t readEvents(const StatusRules& rules, Cursor in, TrackRead& track, bo
     }
 }
 
-// Reads one track's events from `input` (the whole file). Events may run on
-// past the chunk's declared end, up to the end of the input.
-void readTrack(const StatusRules& rules, std::span<const std::uint8_t> input, TrackRead& track) {
-    const std::span<const std::uint8_t> rest = input.subspan(track.start);
+// What every reader thread works with: the input and how to read and
+// summarize its tracks.
+struct TrackReading {
+    StatusRules rules;
+    std::span<const std::uint8_t> input;  // the whole file
+    std::uint32_t percussionChannel = 0;
+};
+
+// Reads one track's events from the input. Events may run on past the chunk's
+// declared end, up to the end of the input. The track is then summarized for
+// the scan while its events are still in the cache.
+void readTrack(const TrackReading& reading, TrackRead& track) {
+    const std::span<const std::uint8_t> rest = reading.input.subspan(track.start);
     // Every event takes at least two bytes; the declared length is not trusted
     // beyond the bytes that are really there. The bound is only reserved:
     // typical events take three or four bytes, and the room they leave unused
@@ -393,7 +405,7 @@ void readTrack(const StatusRules& rules, std::span<const std::uint8_t> input, Tr
     }
     bool wrapped = false;
     const std::size_t count =
-        readEvents(rules, Cursor{rest.data(), rest.data() + rest.size()}, track, wrapped);
+        readEvents(reading.rules, Cursor{rest.data(), rest.data() + rest.size()}, track, wrapped);
     if (count == 0) return;
     if (!tryRealloc(track.events, count)) {
         track.outOfMemory("realloc", count * sizeof(MidiEvent));
@@ -401,6 +413,7 @@ void readTrack(const StatusRules& rules, std::span<const std::uint8_t> input, Tr
     }
     const std::span<const MidiEvent> music(track.events.data(), count - 1);
     track.times = wrapped ? largestTimes(music) : lastTimes(music);
+    summarizeTrack(reading.percussionChannel, track.events, track.summary);
 }
 
 // Below this many bytes of tracks a second thread costs more than it saves.
@@ -411,16 +424,15 @@ constexpr std::size_t kTwoThreadBytes = 64 * 1024;
 // thread that starts late or is held up by the system takes fewer. Tracks are
 // independent: each record is written only by the thread that took it, and
 // both threads only read the input and the rules.
-void readAllTracks(const StatusRules& rules, std::span<const std::uint8_t> input,
-                   std::span<TrackRead> tracks) {
+void readAllTracks(const TrackReading& reading, std::span<TrackRead> tracks) {
     std::atomic<std::size_t> next{0};
     const auto readUntaken = [&] {
         for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < tracks.size();)
-            readTrack(rules, input, tracks[i]);
+            readTrack(reading, tracks[i]);
     };
     std::size_t total = 0;
     for (const TrackRead& t : tracks)
-        total += std::min<std::size_t>(t.chunkLength, input.size() - t.start);
+        total += std::min<std::size_t>(t.chunkLength, reading.input.size() - t.start);
     std::thread helper;
     if (total >= kTwoThreadBytes && tracks.size() > 1) {
         try {
@@ -520,6 +532,7 @@ bool storeTracks(std::vector<TrackRead>& reads, MidiFileHeader& header, NoteTime
                 break;
         }
         track.events.swap(read.events);
+        track.summary = std::move(read.summary);
         times.lastOff = std::max(times.lastOff, read.times.lastOff);
         times.lastOn = std::max(times.lastOn, read.times.lastOn);
         times.latest[i] = read.times.latest;
@@ -539,7 +552,8 @@ bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header,
     const std::size_t inputStart = in.position();
     findTracks(in, header.trackCount, reads);
     for (TrackRead& read : reads) read.start -= inputStart;
-    readAllTracks(makeStatusRules(run), input, reads);
+    const TrackReading reading{makeStatusRules(run), input, run.settings.percussionChannel};
+    readAllTracks(reading, reads);
 
     NoteTimes times;
     if (!storeTracks(reads, header, times, out)) return false;

@@ -16,7 +16,9 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <new>
 #include <numeric>
+#include <span>
 #include <tuple>
 #include <vector>
 
@@ -47,8 +49,10 @@ struct FirstSound {
     }
 };
 
-struct ScanState {
-    explicit ScanState(std::uint32_t shortest) : shortestNote(shortest) {
+// What one walk carries from event to event: note slots, programs and what
+// the notes and tempo changes show.
+struct NoteWalk {
+    explicit NoteWalk(std::uint32_t shortest) : shortestNote(shortest) {
         std::fill(std::begin(highestNote), std::end(highestNote), kNoNote);
     }
 
@@ -58,13 +62,24 @@ struct ScanState {
     std::array<bool, kMidiChannels * kNoteSlots> noteOn{};
     std::uint32_t noteStart[kMidiChannels * kNoteSlots];
     std::uint8_t program[kMidiChannels] = {};
-    // Bit n: a note or program change acted on channel n (reset per track).
+    // Bit n: a note or program change acted on channel n.
     std::uint32_t channelsUsed = 0;
-    std::uint32_t shortestNote;  // melodic notes; starts from the file's value
+    std::uint32_t shortestNote;  // melodic notes
     std::uint32_t shortestDrumNote = kNone32;
-    // The highest note of each program, kept here until the walk is known to
-    // stand (a walk of single tracks may be given up halfway).
-    std::int16_t highestNote[kPrograms];
+    std::uint32_t fastestTempo = kNone32;
+    std::int16_t highestNote[kPrograms];  // the highest note of each program
+
+    static std::size_t slot(std::uint8_t channel, std::uint8_t note) {
+        return channel * kNoteSlots + note;
+    }
+};
+
+struct ScanState {
+    // The shortest melodic note starts from the file's value.
+    explicit ScanState(std::uint32_t shortest) : walk(shortest) {}
+
+    NoteWalk walk;
+    std::uint32_t notesLeftOn = 0;  // walks of single tracks: their sum
     // Walks that number afterwards: the earliest first sound of each map
     // entry, and the track (plus one, 0 for none) that last recorded it.
     FirstSound first[kPatchMapSize];
@@ -72,10 +87,6 @@ struct ScanState {
     // Map entries that wanted a number after all 128 were given out.
     bool leftOut[kPatchMapSize] = {};
     std::uint32_t leftOutCount = 0;
-
-    static std::size_t slot(std::uint8_t channel, std::uint8_t note) {
-        return channel * kNoteSlots + note;
-    }
 };
 
 // Gives a map entry the next module instrument number when it first sounds.
@@ -97,36 +108,36 @@ void numberInstrument(ScanState& scan, FileState& file, RunState& run, std::size
 // Acts on one event; `sounds(mapIndex)` hears of every map entry a note-on
 // sounds. Returns false at the end-of-track event, which is not acted on.
 template <typename Sounds>
-bool handleEvent(ScanState& scan, std::uint32_t percussionChannel, FileState& file,
-                 MidiEvent& event, Sounds&& sounds) {
+bool handleEvent(NoteWalk& walk, std::uint32_t percussionChannel, MidiEvent& event,
+                 Sounds&& sounds) {
     const std::uint8_t ch = event.channel();
     const bool percussion = ch == percussionChannel;
     switch (event.kind()) {
         case kKindNoteOn:
-            scan.channelsUsed |= 1u << ch;
+            walk.channelsUsed |= 1u << ch;
             if (event.data2 != 0) {
-                const std::size_t slot = ScanState::slot(ch, event.data1);
-                scan.noteOn[slot] = true;  // a second note-on restarts the note
-                scan.noteStart[slot] = event.time;
+                const std::size_t slot = NoteWalk::slot(ch, event.data1);
+                walk.noteOn[slot] = true;  // a second note-on restarts the note
+                walk.noteStart[slot] = event.time;
                 if (percussion) {
                     // Keys above 127 are no MIDI keys and have no map entry.
                     if (event.data1 < 128) sounds(kPercussionBase + event.data1);
                 } else {
-                    const std::uint8_t p = scan.program[ch];
+                    const std::uint8_t p = walk.program[ch];
                     sounds(p);
-                    std::int16_t& highest = scan.highestNote[p];
+                    std::int16_t& highest = walk.highestNote[p];
                     if (highest < event.data1) highest = event.data1;
                 }
                 return true;
             }
             [[fallthrough]];  // a note-on of velocity 0 is a note-off
         case kKindNoteOff: {
-            scan.channelsUsed |= 1u << ch;
-            const std::size_t slot = ScanState::slot(ch, event.data1);
-            if (scan.noteOn[slot]) {
-                scan.noteOn[slot] = false;
-                const std::uint32_t length = event.time - scan.noteStart[slot];
-                std::uint32_t& shortest = percussion ? scan.shortestDrumNote : scan.shortestNote;
+            walk.channelsUsed |= 1u << ch;
+            const std::size_t slot = NoteWalk::slot(ch, event.data1);
+            if (walk.noteOn[slot]) {
+                walk.noteOn[slot] = false;
+                const std::uint32_t length = event.time - walk.noteStart[slot];
+                std::uint32_t& shortest = percussion ? walk.shortestDrumNote : walk.shortestNote;
                 if (length != 0 && length < shortest) shortest = length;
             }
             // Later stages see only 0x8n for a note-off. Stored last: a byte
@@ -137,14 +148,14 @@ bool handleEvent(ScanState& scan, std::uint32_t percussionChannel, FileState& fi
         case kKindProgram:
             // The percussion channel's programs are not used.
             if (!percussion) {
-                scan.channelsUsed |= 1u << ch;
-                scan.program[ch] = event.data1;
+                walk.channelsUsed |= 1u << ch;
+                walk.program[ch] = event.data1;
             }
             return true;
         default:
             if (event.isEndOfTrack()) return false;
-            if (event.isSetTempo() && event.tempo() < file.timing.fastestTempo)
-                file.timing.fastestTempo = event.tempo();
+            if (event.isSetTempo() && event.tempo() < walk.fastestTempo)
+                walk.fastestTempo = event.tempo();
             return true;
     }
 }
@@ -170,54 +181,41 @@ void numberByFirstSounds(ScanState& scan, RunState& run, FileState& file) {
     for (std::size_t e : order) numberInstrument(scan, file, run, e);
 }
 
-// Walks one track alone, up to its end-of-track event, recording where each
-// map entry first sounds in it. Returns false when the track acts on a channel
-// in `claimed` (one an earlier track acted on) or its times go back; otherwise
-// adds its channels to `claimed`.
-bool walkTrackAlone(ScanState& scan, const RunState& run, FileState& file, std::uint32_t t,
-                    std::uint32_t& claimed) {
-    std::vector<MidiEvent>& events = file.midi.tracks[t].events;
-    const std::uint32_t percussionChannel = run.settings.percussionChannel;
-    // Walked by pointer: the stores into events would otherwise make the
-    // compiler reload the vector's bounds for every event.
-    MidiEvent* const first = events.data();
-    MidiEvent* const stop = first + events.size();
-    std::uint32_t last = 0;
-    bool backwards = false;
-    bool ended = false;
-    scan.channelsUsed = 0;
-    for (MidiEvent* event = first; event != stop && !ended;) {
-        const auto left = static_cast<std::size_t>(stop - event);
-        MidiEvent* const blockEnd = event + std::min(kEventsPerCheck, left);
-        for (; event != blockEnd; ++event) {
-            backwards |= event->time < last;
-            last = event->time;
-            auto sounds = [&scan, event, first, t](std::size_t mapIndex) {
-                // Checked here too, so that the index is worked out only then.
-                if (scan.seenBy[mapIndex] == t + 1) return;
-                recordFirstSound(scan, mapIndex, event->time, t,
-                                 static_cast<std::size_t>(event - first));
-            };
-            if (!handleEvent(scan, percussionChannel, file, *event, sounds)) {
-                ended = true;
-                break;
-            }
+// Adds a track's summary to the scan, as track `t` of a walk of single tracks.
+void addSummary(ScanState& scan, const TrackSummary& summary, std::uint32_t t) {
+    NoteWalk& walk = scan.walk;
+    walk.shortestNote = std::min(walk.shortestNote, summary.shortestNote);
+    walk.shortestDrumNote = std::min(walk.shortestDrumNote, summary.shortestDrumNote);
+    walk.fastestTempo = std::min(walk.fastestTempo, summary.fastestTempo);
+    scan.notesLeftOn += summary.notesLeftOn;
+    for (const TrackSound& sound : summary.sounds) {
+        recordFirstSound(scan, sound.mapIndex, sound.time, t, sound.index);
+        if (sound.mapIndex < kPrograms) {
+            std::int16_t& highest = walk.highestNote[sound.mapIndex];
+            highest = std::max(highest, sound.highestNote);
         }
-        // Given up soon after the track is seen to meet an earlier one, so
-        // that a file walked again in groups pays little for the try.
-        if (backwards || (scan.channelsUsed & claimed) != 0) return false;
     }
-    claimed |= scan.channelsUsed;
-    return true;
 }
 
-// Walks every track alone; false (with the scan state spoilt) when the tracks
-// turn out to meet.
+// Walks every track alone by combining the tracks' summaries; false (with the
+// scan state spoilt) when the tracks turn out to meet: two act on the same
+// channel, or a track's times go back. A track whose summary does not cover
+// its present events (cut after reading, or built by other means) is
+// summarized here.
 bool walkTracksApart(ScanState& scan, RunState& run, FileState& file, Console& out) {
     auto& tracks = file.midi.tracks;
     std::uint32_t claimed = 0;
     for (std::size_t t = 0; t < tracks.size(); ++t) {
-        if (!walkTrackAlone(scan, run, file, static_cast<std::uint32_t>(t), claimed)) return false;
+        MidiTrack& track = tracks[t];
+        TrackSummary& summary = track.summary;
+        const std::uint32_t percussionChannel = run.settings.percussionChannel;
+        if (!summary.valid || summary.eventCount != track.events.size() ||
+            summary.percussionChannel != percussionChannel)
+            summarizeTrack(percussionChannel, track.events, summary);
+        if (!summary.valid || summary.backwards || (summary.channelsUsed & claimed) != 0)
+            return false;
+        claimed |= summary.channelsUsed;
+        addSummary(scan, summary, static_cast<std::uint32_t>(t));
     }
     numberByFirstSounds(scan, run, file);
     // A track leaves the walk at its end-of-track event, or when its events
@@ -283,7 +281,7 @@ void walkTracksMerged(ScanState& scan, const RunState& run, FileState& file, Con
             const std::size_t at = i++;
             MidiEvent& event = events[at];
             auto sounded = [&](std::size_t mapIndex) { sounds(mapIndex, event.time, t, at); };
-            goesOn = handleEvent(scan, run.settings.percussionChannel, file, event, sounded);
+            goesOn = handleEvent(scan.walk, run.settings.percussionChannel, event, sounded);
             // A track leaves the walk at its end-of-track event, or when its
             // events run out without one.
             goesOn = goesOn && i < events.size();
@@ -372,7 +370,7 @@ void walkTracksTogether(ScanState& scan, RunState& run, FileState& file, Console
 // shortest melodic and percussion notes (a missing one counts as all bits set,
 // and the sum wraps), moved up to the next multiple of division / quantize
 // ticks; the default starts from one tick.
-Status seedRowGrid(const ScanState& scan, const RunState& run, FileState& file, Console& out) {
+Status seedRowGrid(const NoteWalk& walk, const RunState& run, FileState& file, Console& out) {
     std::uint32_t seed = 1;
     if (run.settings.has(kSmall)) {
         const std::uint32_t quantize = run.settings.quantize;
@@ -385,7 +383,7 @@ Status seedRowGrid(const ScanState& scan, const RunState& run, FileState& file, 
             out.print("ERROR: MIDI division of 0 ticks per quarter note is not supported\n");
             return Status::Failed;
         }
-        const std::uint32_t s = (scan.shortestNote + scan.shortestDrumNote) >> 1;
+        const std::uint32_t s = (walk.shortestNote + walk.shortestDrumNote) >> 1;
         seed = ((s * quantize) / division + 1) * division / quantize;
     }
     file.shortestNote = seed;
@@ -397,14 +395,14 @@ Status seedRowGrid(const ScanState& scan, const RunState& run, FileState& file, 
 // left on and instruments left out, and seeds the row grid.
 Status finishScan(const ScanState& scan, RunState& run, FileState& file, Console& out) {
     out.print("\n");
-    file.shortestNote = scan.shortestNote;
+    const NoteWalk& walk = scan.walk;
+    file.shortestNote = walk.shortestNote;
     for (std::size_t p = 0; p < kPrograms; ++p) {
         std::int16_t& highest = run.patchMap[p].highestNote;
-        if (highest < scan.highestNote[p]) highest = scan.highestNote[p];
+        if (highest < walk.highestNote[p]) highest = walk.highestNote[p];
     }
 
-    const auto stillOn =
-        static_cast<unsigned long>(std::count(scan.noteOn.begin(), scan.noteOn.end(), true));
+    const auto stillOn = static_cast<unsigned long>(scan.notesLeftOn);
     if (stillOn != 0) out.print("    WARNING: %lu notes are left on\n", stillOn);
     if (scan.leftOutCount != 0) {
         out.print("    WARNING: %lu instruments are left out (a module holds at most %lu)\n",
@@ -413,8 +411,9 @@ Status finishScan(const ScanState& scan, RunState& run, FileState& file, Console
     }
 
     for (MidiTrack& track : file.midi.tracks) track.ended = false;
+    file.timing.fastestTempo = std::min(file.timing.fastestTempo, walk.fastestTempo);
     if (file.timing.fastestTempo == kNone32) file.timing.fastestTempo = kDefaultTempo;
-    return seedRowGrid(scan, run, file, out);
+    return seedRowGrid(walk, run, file, out);
 }
 
 }  // namespace
@@ -426,7 +425,67 @@ Status scanTracks(RunState& run, FileState& file, Console& out) {
     // The tracks meet: the state of the given-up walk is dropped.
     ScanState together(file.shortestNote);
     walkTracksTogether(together, run, file, out);
+    const auto& noteOn = together.walk.noteOn;
+    together.notesLeftOn =
+        static_cast<std::uint32_t>(std::count(noteOn.begin(), noteOn.end(), true));
     return finishScan(together, run, file, out);
+}
+
+namespace {
+
+// Notes the first sound of a map entry in a track: rare, kept out of the walk.
+[[gnu::noinline]] void addSound(std::vector<TrackSound>& sounds, std::size_t index,
+                                std::uint32_t time, std::size_t mapIndex) {
+    sounds.push_back(
+        TrackSound{.index = index, .time = time, .mapIndex = static_cast<std::uint16_t>(mapIndex)});
+}
+
+}  // namespace
+
+void summarizeTrack(std::uint32_t percussionChannel, std::span<MidiEvent> events,
+                    TrackSummary& summary) {
+    summary = TrackSummary{};
+    // A few KiB of flags to clear: cheap even for files of many short tracks.
+    NoteWalk walk(kNone32);
+    bool seen[kPatchMapSize] = {};
+    std::vector<TrackSound>& sounds = summary.sounds;
+    // Walked by pointer: the stores into events would otherwise make the
+    // compiler reload the span's bounds for every event.
+    MidiEvent* const first = events.data();
+    MidiEvent* const stop = first + events.size();
+    std::uint32_t last = 0;
+    bool backwards = false;
+    try {
+        for (MidiEvent* event = first; event != stop; ++event) {
+            backwards |= event->time < last;
+            last = event->time;
+            // Captures by value and an out-of-line append keep the loop's
+            // pointers and the walk's fields in registers.
+            auto sounded = [seenFlags = &seen[0], list = &sounds, event,
+                            first](std::size_t mapIndex) {
+                if (seenFlags[mapIndex]) return;
+                seenFlags[mapIndex] = true;
+                addSound(*list, static_cast<std::size_t>(event - first), event->time, mapIndex);
+            };
+            if (!handleEvent(walk, percussionChannel, *event, sounded)) break;
+        }
+    } catch (const std::bad_alloc&) {
+        sounds.clear();  // left invalid: the scan walks the track again
+        return;
+    }
+    for (TrackSound& sound : sounds) {
+        if (sound.mapIndex < kPrograms) sound.highestNote = walk.highestNote[sound.mapIndex];
+    }
+    summary.eventCount = events.size();
+    summary.percussionChannel = percussionChannel;
+    summary.channelsUsed = walk.channelsUsed;
+    summary.backwards = backwards;
+    summary.shortestNote = walk.shortestNote;
+    summary.shortestDrumNote = walk.shortestDrumNote;
+    summary.fastestTempo = walk.fastestTempo;
+    summary.notesLeftOn =
+        static_cast<std::uint32_t>(std::count(walk.noteOn.begin(), walk.noteOn.end(), true));
+    summary.valid = true;
 }
 
 }  // namespace korvalin
