@@ -321,6 +321,7 @@ struct TrackRead {
     std::size_t failedBytes = 0;
     TrackTimes times;
     TrackSummary summary;
+    std::size_t prefaulted = 0;  // event slots mapped in ahead of the decoding
 
     bool outOfMemory(const char* call, std::size_t bytes) {
         outcome = TrackOutcome::OutOfMemory;
@@ -330,12 +331,33 @@ struct TrackRead {
     }
 };
 
+// Maps in the reserved event slots ahead of the decoding, in one call for
+// many pages: as many as the rest of the track is expected to fill, judged from
+// the events per byte so far, but at most as many again as there are events,
+// so that a track whose later events are long maps in little it never uses.
+void prefaultEventSlots(TrackRead& track, std::size_t bytesRead, std::size_t trackBytes) {
+    std::vector<MidiEvent>& events = track.events;
+    const std::size_t count = events.size();
+    if (count == 0 || bytesRead == 0 || count + kEventBlock <= track.prefaulted) return;
+    // Every event takes at least two bytes, so the estimate stays below the
+    // reserved room and converts back exactly.
+    const double expected = static_cast<double>(count) * static_cast<double>(trackBytes) /
+                            static_cast<double>(bytesRead);
+    const std::size_t target = std::min({events.capacity(), 2 * count + kEventBlock,
+                                         static_cast<std::size_t>(expected) + kEventBlock});
+    if (target <= track.prefaulted) return;
+    const std::size_t from = std::max(track.prefaulted, count);
+    prefaultPages(events.data() + from, (target - from) * sizeof(MidiEvent));
+    track.prefaulted = target;
+}
+
 // Makes the next block of event slots ready: within the reserved room without
 // moving the events, beyond it by the vector's geometric growth.
-bool addEventSlots(TrackRead& track) {
+bool addEventSlots(TrackRead& track, std::size_t bytesRead, std::size_t trackBytes) {
     std::vector<MidiEvent>& events = track.events;
     const std::size_t size = events.size();
     if (size < events.capacity()) {
+        prefaultEventSlots(track, bytesRead, trackBytes);
         events.resize(std::min(events.capacity(), size + kEventBlock));  // allocates nothing
         return true;
     }
@@ -343,16 +365,20 @@ bool addEventSlots(TrackRead& track) {
            track.outOfMemory("realloc", (size + 1) * sizeof(MidiEvent));
 }
 
-// Reads events from `in` into the track until its end-of-track event. Returns
-// the number of events, or 0 with the track's outcome set when it cannot be
-// read; `wrapped` tells whether the event times wrapped past 32 bits.
-std::size_t readEvents(const StatusRules& rules, Cursor in, TrackRead& track, bool& wrapped) {
+// Reads events from `in` into the track until its end-of-track event; the
+// track's bytes are expected to take `trackBytes`. Returns the number of
+// events, or 0 with the track's outcome set when it cannot be read; `wrapped`
+// tells whether the event times wrapped past 32 bits.
+std::size_t readEvents(const StatusRules& rules, Cursor in, std::size_t trackBytes,
+                       TrackRead& track, bool& wrapped) {
     TrackState state;
     MidiEvent* slots = track.events.data();
     std::size_t room = track.events.size();
+    const std::uint8_t* const start = in.p;
     for (std::size_t count = 0;; ++count) {
         if (count == room) {
-            if (!addEventSlots(track)) return 0;
+            const auto bytesRead = static_cast<std::size_t>(in.p - start);
+            if (!addEventSlots(track, bytesRead, trackBytes)) return 0;
             slots = track.events.data();
             room = track.events.size();
         }
@@ -398,14 +424,15 @@ void readTrack(const TrackReading& reading, TrackRead& track) {
     // beyond the bytes that are really there. The bound is only reserved:
     // typical events take three or four bytes, and the room they leave unused
     // is never touched, so it costs no memory.
-    const std::size_t expected = std::min<std::size_t>(track.chunkLength, rest.size()) / 2 + 1;
+    const std::size_t trackBytes = std::min<std::size_t>(track.chunkLength, rest.size());
+    const std::size_t expected = trackBytes / 2 + 1;
     if (!tryReserve(track.events, expected)) {
         track.outOfMemory("malloc", expected * sizeof(MidiEvent));
         return;
     }
     bool wrapped = false;
-    const std::size_t count =
-        readEvents(reading.rules, Cursor{rest.data(), rest.data() + rest.size()}, track, wrapped);
+    const std::size_t count = readEvents(
+        reading.rules, Cursor{rest.data(), rest.data() + rest.size()}, trackBytes, track, wrapped);
     if (count == 0) return;
     if (!tryRealloc(track.events, count)) {
         track.outOfMemory("realloc", count * sizeof(MidiEvent));
