@@ -79,16 +79,16 @@ struct TrackSound {
 // track's events are still in the cache; the scan combines the summaries when
 // no two tracks act on the same channel.
 struct TrackSummary {
-    bool valid = false;
-    std::size_t eventCount = 0;           // the events walked; a track cut later is walked again
-    std::uint32_t percussionChannel = 0;  // the channel walked as percussion
-    std::uint32_t channelsUsed = 0;       // bit n: a note or program change acted on channel n
-    bool backwards = false;               // some event's time is below the one before it
+    std::size_t eventCount = 0;      // the events walked; a track cut later is walked again
+    std::vector<TrackSound> sounds;  // in order of first sound
     std::uint32_t shortestNote = UINT32_MAX;  // shortest melodic note above 0 ticks
     std::uint32_t shortestDrumNote = UINT32_MAX;
     std::uint32_t fastestTempo = UINT32_MAX;  // smallest set-tempo value
     std::uint32_t notesLeftOn = 0;
-    std::vector<TrackSound> sounds;  // in order of first sound
+    std::uint32_t percussionChannel = 0;  // the channel walked as percussion
+    std::uint16_t channelsUsed = 0;       // bit n: a note or program change acted on channel n
+    bool backwards = false;               // some event's time is below the one before it
+    bool valid = false;
 };
 
 struct MidiTrack {
@@ -96,7 +96,6 @@ struct MidiTrack {
     std::uint32_t chunkLength = 0;
     std::vector<MidiEvent> events;  // eventCount = events.size()
     bool ended = false;
-    TrackSummary summary;
 };
 
 struct MidiFileHeader {
@@ -106,6 +105,8 @@ struct MidiFileHeader {
     std::uint16_t trackCount = 0;
     std::uint16_t division = 0;
     std::vector<MidiTrack> tracks;
+    // One per track when the reader made them (empty otherwise).
+    std::vector<TrackSummary> trackSummaries;
 };
 
 }  // namespace korvalin

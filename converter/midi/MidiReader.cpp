@@ -320,8 +320,8 @@ struct TrackRead {
     const char* failedCall = nullptr;
     std::size_t failedBytes = 0;
     TrackTimes times;
-    TrackSummary summary;
-    std::size_t prefaulted = 0;  // event slots mapped in ahead of the decoding
+    TrackSummary* summary = nullptr;  // where its summary goes, if anywhere
+    std::size_t prefaulted = 0;       // event slots mapped in ahead of the decoding
 
     bool outOfMemory(const char* call, std::size_t bytes) {
         outcome = TrackOutcome::OutOfMemory;
@@ -418,7 +418,7 @@ struct TrackReading {
 // Reads one track's events from the input. Events may run on past the chunk's
 // declared end, up to the end of the input. The track is then summarized for
 // the scan while its events are still in the cache.
-void readTrack(const TrackReading& reading, TrackRead& track) {
+void readTrack(const TrackReading& reading, TrackSummarizer& summarizer, TrackRead& track) {
     const std::span<const std::uint8_t> rest = reading.input.subspan(track.start);
     // Every event takes at least two bytes; the declared length is not trusted
     // beyond the bytes that are really there. The bound is only reserved:
@@ -440,7 +440,7 @@ void readTrack(const TrackReading& reading, TrackRead& track) {
     }
     const std::span<const MidiEvent> music(track.events.data(), count - 1);
     track.times = wrapped ? largestTimes(music) : lastTimes(music);
-    summarizeTrack(reading.percussionChannel, track.events, track.summary);
+    if (track.summary != nullptr) summarizer.summarize(track.events, *track.summary);
 }
 
 // Below this many bytes of tracks a second thread costs more than it saves.
@@ -454,8 +454,9 @@ constexpr std::size_t kTwoThreadBytes = 64 * 1024;
 void readAllTracks(const TrackReading& reading, std::span<TrackRead> tracks) {
     std::atomic<std::size_t> next{0};
     const auto readUntaken = [&] {
+        TrackSummarizer summarizer(reading.percussionChannel);
         for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < tracks.size();)
-            readTrack(reading, tracks[i]);
+            readTrack(reading, summarizer, tracks[i]);
     };
     std::size_t total = 0;
     for (const TrackRead& t : tracks)
@@ -559,7 +560,6 @@ bool storeTracks(std::vector<TrackRead>& reads, MidiFileHeader& header, NoteTime
                 break;
         }
         track.events.swap(read.events);
-        track.summary = std::move(read.summary);
         times.lastOff = std::max(times.lastOff, read.times.lastOff);
         times.lastOn = std::max(times.lastOn, read.times.lastOn);
         times.latest[i] = read.times.latest;
@@ -579,11 +579,17 @@ bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header,
     const std::size_t inputStart = in.position();
     findTracks(in, header.trackCount, reads);
     for (TrackRead& read : reads) read.start -= inputStart;
+    // Summaries for the scan, if there is room for them; it makes any missing.
+    std::vector<TrackSummary> summaries;
+    if (tryRealloc(summaries, reads.size())) {
+        for (std::size_t i = 0; i < reads.size(); ++i) reads[i].summary = &summaries[i];
+    }
     const TrackReading reading{makeStatusRules(run), input, run.settings.percussionChannel};
     readAllTracks(reading, reads);
 
     NoteTimes times;
     if (!storeTracks(reads, header, times, out)) return false;
+    header.trackSummaries.swap(summaries);
     out.print("\n");
     trimTrackEnds(header, times, out);
     return true;

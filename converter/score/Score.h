@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "base/Console.h"
@@ -11,12 +12,27 @@
 namespace korvalin {
 
 Status scanTracks(RunState& run, FileState& file, Console& out);
-// Walks one track's events alone, up to its end-of-track event, into
-// `summary` (left invalid when memory runs out), storing every note-off as
-// 0x8n as the scan does. The reader calls it on each track it reads, so that
-// the scan mostly only combines the summaries.
-void summarizeTrack(std::uint32_t percussionChannel, std::span<MidiEvent> events,
-                    TrackSummary& summary);
+// Summarizes tracks one after another for the scan (see TrackSummary). The
+// reader runs one on each thread that reads tracks, so that the scan mostly
+// only combines the summaries.
+class TrackSummarizer {
+  public:
+    explicit TrackSummarizer(std::uint32_t percussionChannel);
+    ~TrackSummarizer();
+    TrackSummarizer(const TrackSummarizer&) = delete;
+    TrackSummarizer& operator=(const TrackSummarizer&) = delete;
+
+    // Walks the events alone, up to the end-of-track event, into `summary`
+    // (left invalid when memory runs out), storing every note-off as 0x8n as
+    // the scan does.
+    void summarize(std::span<MidiEvent> events, TrackSummary& summary);
+
+  private:
+    struct Walk;
+    std::unique_ptr<Walk> walk_;  // made on first use, kept between tracks
+    std::uint32_t percussionChannel_;
+};
+
 Status chooseTiming(const RunState& run, FileState& file, Console& out);
 Status preconvertTracks(const RunState& run, FileState& file, Console& out);
 

@@ -13,7 +13,9 @@
 // by group; a file whose times go back has all its tracks merged at once.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <new>
@@ -204,14 +206,16 @@ void addSummary(ScanState& scan, const TrackSummary& summary, std::uint32_t t) {
 // summarized here.
 bool walkTracksApart(ScanState& scan, RunState& run, FileState& file, Console& out) {
     auto& tracks = file.midi.tracks;
+    auto& summaries = file.midi.trackSummaries;
+    summaries.resize(tracks.size());
     std::uint32_t claimed = 0;
+    TrackSummarizer summarizer(run.settings.percussionChannel);
     for (std::size_t t = 0; t < tracks.size(); ++t) {
         MidiTrack& track = tracks[t];
-        TrackSummary& summary = track.summary;
-        const std::uint32_t percussionChannel = run.settings.percussionChannel;
+        TrackSummary& summary = summaries[t];
         if (!summary.valid || summary.eventCount != track.events.size() ||
-            summary.percussionChannel != percussionChannel)
-            summarizeTrack(percussionChannel, track.events, summary);
+            summary.percussionChannel != run.settings.percussionChannel)
+            summarizer.summarize(track.events, summary);
         if (!summary.valid || summary.backwards || (summary.channelsUsed & claimed) != 0)
             return false;
         claimed |= summary.channelsUsed;
@@ -431,28 +435,54 @@ Status scanTracks(RunState& run, FileState& file, Console& out) {
     return finishScan(together, run, file, out);
 }
 
+// The working memory of a summarizer: a walk and, per map entry, whether the
+// track sounds it. Between tracks it is left as a fresh one; only what a
+// track touched is reset, so that files of many short tracks stay cheap.
+struct TrackSummarizer::Walk {
+    NoteWalk notes{kNone32};
+    bool seen[kPatchMapSize] = {};
+};
+
+TrackSummarizer::TrackSummarizer(std::uint32_t percussionChannel)
+    : percussionChannel_(percussionChannel) {}
+
+TrackSummarizer::~TrackSummarizer() = default;
+
 namespace {
 
 // Notes the first sound of a map entry in a track: rare, kept out of the walk.
-[[gnu::noinline]] void addSound(std::vector<TrackSound>& sounds, std::size_t index,
+[[gnu::noinline]] void addSound(std::vector<TrackSound>& sounds, bool* seen, std::size_t index,
                                 std::uint32_t time, std::size_t mapIndex) {
     sounds.push_back(
         TrackSound{.index = index, .time = time, .mapIndex = static_cast<std::uint16_t>(mapIndex)});
+    seen[mapIndex] = true;  // only once it is in the list, which the reset goes by
 }
 
-}  // namespace
+// The notes on among one channel's note slots. Each slot is a byte holding 0
+// or 1, so adding the slots eight at a time as 64-bit words counts them in
+// each byte lane (at most 32 per lane, no carry between lanes).
+std::uint32_t countNotesOn(const bool* slots) {
+    static_assert(sizeof(bool) == 1 && kNoteSlots / sizeof(std::uint64_t) < 256);
+    std::uint64_t lanes = 0;
+    for (std::size_t i = 0; i < kNoteSlots; i += sizeof(std::uint64_t)) {
+        std::uint64_t eight = 0;
+        std::memcpy(&eight, slots + i, sizeof eight);
+        lanes += eight;
+    }
+    std::uint32_t count = 0;
+    for (std::size_t lane = 0; lane < sizeof lanes; ++lane)
+        count += static_cast<std::uint32_t>((lanes >> (8 * lane)) & 0xFFu);
+    return count;
+}
 
-void summarizeTrack(std::uint32_t percussionChannel, std::span<MidiEvent> events,
-                    TrackSummary& summary) {
-    summary = TrackSummary{};
-    // A few KiB of flags to clear: cheap even for files of many short tracks.
-    NoteWalk walk(kNone32);
-    bool seen[kPatchMapSize] = {};
-    std::vector<TrackSound>& sounds = summary.sounds;
-    // Walked by pointer: the stores into events would otherwise make the
-    // compiler reload the span's bounds for every event.
+// Walks the events into the summary's fields; returns false when memory runs
+// out. Walked by pointer: the stores into events would otherwise make the
+// compiler reload the span's bounds for every event.
+bool walkTrack(NoteWalk& walk, bool* seen, std::uint32_t percussionChannel,
+               std::span<MidiEvent> events, TrackSummary& summary) {
     MidiEvent* const first = events.data();
     MidiEvent* const stop = first + events.size();
+    std::vector<TrackSound>* const sounds = &summary.sounds;
     std::uint32_t last = 0;
     bool backwards = false;
     try {
@@ -461,31 +491,57 @@ void summarizeTrack(std::uint32_t percussionChannel, std::span<MidiEvent> events
             last = event->time;
             // Captures by value and an out-of-line append keep the loop's
             // pointers and the walk's fields in registers.
-            auto sounded = [seenFlags = &seen[0], list = &sounds, event,
-                            first](std::size_t mapIndex) {
-                if (seenFlags[mapIndex]) return;
-                seenFlags[mapIndex] = true;
-                addSound(*list, static_cast<std::size_t>(event - first), event->time, mapIndex);
+            auto sounded = [seen, sounds, event, first](std::size_t mapIndex) {
+                if (seen[mapIndex]) return;
+                addSound(*sounds, seen, static_cast<std::size_t>(event - first), event->time,
+                         mapIndex);
             };
             if (!handleEvent(walk, percussionChannel, *event, sounded)) break;
         }
     } catch (const std::bad_alloc&) {
-        sounds.clear();  // left invalid: the scan walks the track again
-        return;
+        return false;
     }
-    for (TrackSound& sound : sounds) {
-        if (sound.mapIndex < kPrograms) sound.highestNote = walk.highestNote[sound.mapIndex];
+    summary.backwards = backwards;
+    return true;
+}
+
+}  // namespace
+
+void TrackSummarizer::summarize(std::span<MidiEvent> events, TrackSummary& summary) {
+    summary = TrackSummary{};
+    if (!walk_) walk_.reset(new (std::nothrow) Walk);
+    if (!walk_) return;  // left invalid: the scan walks the track itself
+    NoteWalk& walk = walk_->notes;
+    const bool walked = walkTrack(walk, walk_->seen, percussionChannel_, events, summary);
+
+    // Hands over what the walk found and resets what it touched: the map
+    // entries it sounded and the note slots of the channels it acted on.
+    for (TrackSound& sound : summary.sounds) {
+        walk_->seen[sound.mapIndex] = false;
+        if (sound.mapIndex < kPrograms) {
+            sound.highestNote = walk.highestNote[sound.mapIndex];
+            walk.highestNote[sound.mapIndex] = kNoNote;
+        }
+    }
+    std::uint32_t notesLeftOn = 0;
+    for (std::uint32_t used = walk.channelsUsed; used != 0; used &= used - 1) {
+        const auto channel = static_cast<std::size_t>(std::countr_zero(used));
+        bool* const slots = walk.noteOn.data() + channel * kNoteSlots;
+        notesLeftOn += countNotesOn(slots);
+        std::memset(slots, 0, kNoteSlots);
     }
     summary.eventCount = events.size();
-    summary.percussionChannel = percussionChannel;
-    summary.channelsUsed = walk.channelsUsed;
-    summary.backwards = backwards;
+    summary.percussionChannel = percussionChannel_;
+    summary.channelsUsed = static_cast<std::uint16_t>(walk.channelsUsed);
     summary.shortestNote = walk.shortestNote;
     summary.shortestDrumNote = walk.shortestDrumNote;
     summary.fastestTempo = walk.fastestTempo;
-    summary.notesLeftOn =
-        static_cast<std::uint32_t>(std::count(walk.noteOn.begin(), walk.noteOn.end(), true));
-    summary.valid = true;
+    summary.notesLeftOn = notesLeftOn;
+    summary.valid = walked;
+    if (!walked) summary.sounds.clear();
+    std::fill(std::begin(walk.program), std::end(walk.program), std::uint8_t{0});
+    walk.channelsUsed = 0;
+    walk.shortestNote = walk.shortestDrumNote = walk.fastestTempo = kNone32;
 }
 
 }  // namespace korvalin

@@ -42,7 +42,7 @@ inline MidiFileHeader store(std::uint16_t division, std::vector<std::vector<Midi
     h.format = 1;
     h.division = division;
     for (auto& events : tracks)
-        h.tracks.push_back(MidiTrack{kMidiTrackId, 0, std::move(events), false, {}});
+        h.tracks.push_back(MidiTrack{kMidiTrackId, 0, std::move(events), false});
     h.trackCount = static_cast<std::uint16_t>(h.tracks.size());
     return h;
 }
