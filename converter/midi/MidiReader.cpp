@@ -10,6 +10,9 @@
 // the input, goes through the checked path, which never reads past the end.
 // A large file's tracks are read on two threads; what each track's reading
 // gave is printed afterwards, in track order, as if they were read in turn.
+// Each track is summarized for the track scan right after it is read, while
+// its events are still in the cache, and the memory its events will fill is
+// mapped in ahead of the decoding in a few large steps.
 #include "midi/MidiReader.h"
 
 #include <algorithm>
@@ -19,7 +22,6 @@
 #include <span>
 #include <system_error>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "base/Alloc.h"
@@ -339,8 +341,8 @@ void prefaultEventSlots(TrackRead& track, std::size_t bytesRead, std::size_t tra
     std::vector<MidiEvent>& events = track.events;
     const std::size_t count = events.size();
     if (count == 0 || bytesRead == 0 || count + kEventBlock <= track.prefaulted) return;
-    // Every event takes at least two bytes, so the estimate stays below the
-    // reserved room and converts back exactly.
+    // Every event takes at least two bytes, so the estimate stays below half
+    // the track's bytes: well within what a size_t holds.
     const double expected = static_cast<double>(count) * static_cast<double>(trackBytes) /
                             static_cast<double>(bytesRead);
     const std::size_t target = std::min({events.capacity(), 2 * count + kEventBlock,
@@ -449,8 +451,8 @@ constexpr std::size_t kTwoThreadBytes = 64 * 1024;
 // Reads every track. A large file's tracks are shared with a second thread:
 // each thread takes the next track not yet taken until none is left, so a
 // thread that starts late or is held up by the system takes fewer. Tracks are
-// independent: each record is written only by the thread that took it, and
-// both threads only read the input and the rules.
+// independent: each record and the summary it points to are written only by
+// the thread that took it, and both threads only read the input and the rules.
 void readAllTracks(const TrackReading& reading, std::span<TrackRead> tracks) {
     std::atomic<std::size_t> next{0};
     const auto readUntaken = [&] {

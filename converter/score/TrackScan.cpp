@@ -9,6 +9,9 @@
 // first sounds. So when no two tracks act on the same channel and no track's
 // times go back, each track is walked alone, in one tight loop, and the
 // numbering is replayed afterwards from where each map entry first sounds.
+// Those walks (summaries) are made by the MIDI reader on its threads as it
+// reads each track; the scan makes only the missing ones, such as those of
+// tracks cut at the end of the music after reading, and combines them.
 // Otherwise the tracks that share channels are merged through a heap, group
 // by group; a file whose times go back has all its tracks merged at once.
 #include <algorithm>
@@ -36,9 +39,6 @@ constexpr std::size_t kNoteSlots = 256;
 constexpr std::size_t kPrograms = 128;
 constexpr std::uint32_t kDefaultTempo = 500000;  // 120 beats per minute
 constexpr std::int16_t kNoNote = std::numeric_limits<std::int16_t>::min();
-// A track walked alone is checked for meeting earlier tracks after each block
-// of this many events.
-constexpr std::size_t kEventsPerCheck = 1024;
 
 // Where in the walk a map entry first sounds.
 struct FirstSound {
@@ -81,7 +81,7 @@ struct ScanState {
     explicit ScanState(std::uint32_t shortest) : walk(shortest) {}
 
     NoteWalk walk;
-    std::uint32_t notesLeftOn = 0;  // walks of single tracks: their sum
+    std::uint32_t notesLeftOn = 0;  // notes still sounding when the walk ends
     // Walks that number afterwards: the earliest first sound of each map
     // entry, and the track (plus one, 0 for none) that last recorded it.
     FirstSound first[kPatchMapSize];
