@@ -23,8 +23,8 @@ void setAbortCleanupPath(const char* path);
 // or "realloc") and aborts: how every allocation below ends when memory runs out.
 [[noreturn]] void allocationFailed(Console& console, const char* call, std::size_t bytes);
 
-// Maps in the pages of [begin, begin + bytes) that are not in memory yet, in
-// one system call, leaving their contents as they are. Taking a page fault on
+// Maps in the whole pages inside [begin, begin + bytes) that are not in memory
+// yet, in one system call, leaving their contents as they are. Taking a page fault on
 // the first write to each 4 KiB page costs several times as much. Where the
 // system lacks the call, the pages are faulted in as they are written.
 void prefaultPages(void* begin, std::size_t bytes) noexcept;

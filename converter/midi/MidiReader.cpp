@@ -570,6 +570,32 @@ bool storeTracks(std::vector<TrackRead>& reads, MidiFileHeader& header, NoteTime
     return true;
 }
 
+// A track chunk of at least this many bytes gets room for its summary's list
+// of sounds before the tracks are read.
+constexpr std::size_t kSoundRoomBytes = 4096;
+// A note-on takes at least three bytes: a delta time and two data bytes.
+constexpr std::size_t kMinNoteOnBytes = 3;
+
+// Makes a summary for each track, for the scan (which makes any missing when
+// there is no room for them). The lists of sounds of large tracks get their
+// room here, on this thread, before any events: blocks that live as long as
+// the summaries, made between the large event blocks on the reading threads,
+// would keep the memory of those blocks from being reused after they are freed.
+void prepareSummaries(std::span<const std::uint8_t> input, std::span<TrackRead> reads,
+                      std::vector<TrackSummary>& summaries) {
+    if (!tryRealloc(summaries, reads.size())) return;
+    for (std::size_t i = 0; i < reads.size(); ++i) {
+        TrackRead& read = reads[i];
+        read.summary = &summaries[i];
+        const std::size_t bytes =
+            std::min<std::size_t>(read.chunkLength, input.size() - read.start);
+        if (bytes < kSoundRoomBytes) continue;
+        // Failing here only leaves the room to be made later.
+        static_cast<void>(
+            tryReserve(read.summary->sounds, std::min(kPatchMapSize, bytes / kMinNoteOnBytes + 1)));
+    }
+}
+
 bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header, Console& out) {
     allocOrAbort(header.tracks,
                  std::min<std::size_t>(header.trackCount, in.remaining() / kMinTrackBytes), out);
@@ -581,11 +607,8 @@ bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header,
     const std::size_t inputStart = in.position();
     findTracks(in, header.trackCount, reads);
     for (TrackRead& read : reads) read.start -= inputStart;
-    // Summaries for the scan, if there is room for them; it makes any missing.
     std::vector<TrackSummary> summaries;
-    if (tryRealloc(summaries, reads.size())) {
-        for (std::size_t i = 0; i < reads.size(); ++i) reads[i].summary = &summaries[i];
-    }
+    prepareSummaries(input, reads, summaries);
     const TrackReading reading{makeStatusRules(run), input, run.settings.percussionChannel};
     readAllTracks(reading, reads);
 

@@ -25,6 +25,7 @@
 #include <numeric>
 #include <span>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "score/NoteData.h"
@@ -508,7 +509,11 @@ bool walkTrack(NoteWalk& walk, bool* seen, std::uint32_t percussionChannel,
 }  // namespace
 
 void TrackSummarizer::summarize(std::span<MidiEvent> events, TrackSummary& summary) {
+    // A fresh summary, keeping any room already made for the list of sounds.
+    std::vector<TrackSound> sounds = std::move(summary.sounds);
+    sounds.clear();
     summary = TrackSummary{};
+    summary.sounds = std::move(sounds);
     if (!walk_) walk_.reset(new (std::nothrow) Walk);
     if (!walk_) return;  // left invalid: the scan walks the track itself
     NoteWalk& walk = walk_->notes;
