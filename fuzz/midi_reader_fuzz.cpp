@@ -15,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     RunState run;
     FileState file;
     NullConsole out;
-    if (readMidiFile(run, in, file, out) == Status::Ok) scanTracks(run, file, out);
+    if (readMidiFile(run, in, file, out, makeTrackSummarizer) == Status::Ok)
+        scanTracks(run, file, out);
     return 0;
 }

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <vector>
 
 namespace korvalin {
@@ -90,6 +92,18 @@ struct TrackSummary {
     bool backwards = false;               // some event's time is below the one before it
     bool valid = false;
 };
+
+// Looks at each track on the thread that read it, right after its events are
+// decoded and while they are still in the cache: the track scan summarizes
+// them so. A reader makes one for each thread that reads tracks.
+class TrackVisitor {
+  public:
+    virtual ~TrackVisitor() = default;
+    virtual void visit(std::span<MidiEvent> events, TrackSummary& summary) = 0;
+};
+// Makes a visitor for tracks read with this percussion channel; nullptr when
+// memory runs out.
+using TrackVisitorMaker = std::unique_ptr<TrackVisitor> (*)(std::uint32_t percussionChannel);
 
 struct MidiTrack {
     std::uint32_t chunkId = 0;

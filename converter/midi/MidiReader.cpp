@@ -10,9 +10,9 @@
 // the input, goes through the checked path, which never reads past the end.
 // A large file's tracks are read on two threads; what each track's reading
 // gave is printed afterwards, in track order, as if they were read in turn.
-// Each track is summarized for the track scan right after it is read, while
-// its events are still in the cache, and the memory its events will fill is
-// mapped in ahead of the decoding in a few large steps.
+// Each track can be shown to a visitor right after it is read, while its
+// events are still in the cache (the track scan summarizes it so), and the memory its events will
+// fill is mapped in ahead of the decoding in a few large steps.
 #include "midi/MidiReader.h"
 
 #include <algorithm>
@@ -25,7 +25,6 @@
 #include <vector>
 
 #include "base/Alloc.h"
-#include "score/Score.h"
 
 namespace korvalin {
 namespace {
@@ -409,18 +408,19 @@ std::size_t readEvents(const StatusRules& rules, Cursor in, std::size_t trackByt
     }
 }
 
-// What every reader thread works with: the input and how to read and
-// summarize its tracks.
+// What every reader thread works with: the input, how to read its tracks
+// and what to show them to.
 struct TrackReading {
     StatusRules rules;
     std::span<const std::uint8_t> input;  // the whole file
     std::uint32_t percussionChannel = 0;
+    TrackVisitorMaker makeVisitor = nullptr;
 };
 
 // Reads one track's events from the input. Events may run on past the chunk's
-// declared end, up to the end of the input. The track is then summarized for
-// the scan while its events are still in the cache.
-void readTrack(const TrackReading& reading, TrackSummarizer& summarizer, TrackRead& track) {
+// declared end, up to the end of the input. The track is then shown to the
+// visitor, if any, while its events are still in the cache.
+void readTrack(const TrackReading& reading, TrackVisitor* visitor, TrackRead& track) {
     const std::span<const std::uint8_t> rest = reading.input.subspan(track.start);
     // Every event takes at least two bytes; the declared length is not trusted
     // beyond the bytes that are really there. The bound is only reserved:
@@ -442,7 +442,16 @@ void readTrack(const TrackReading& reading, TrackSummarizer& summarizer, TrackRe
     }
     const std::span<const MidiEvent> music(track.events.data(), count - 1);
     track.times = wrapped ? largestTimes(music) : lastTimes(music);
-    if (track.summary != nullptr) summarizer.summarize(track.events, *track.summary);
+    if (track.summary != nullptr && visitor != nullptr)
+        visitor->visit(track.events, *track.summary);
+}
+
+// The bytes of the tracks' chunks that the input really holds.
+std::size_t trackBytes(std::span<const std::uint8_t> input, std::span<const TrackRead> tracks) {
+    std::size_t total = 0;
+    for (const TrackRead& t : tracks)
+        total += std::min<std::size_t>(t.chunkLength, input.size() - t.start);
+    return total;
 }
 
 // Below this many bytes of tracks a second thread costs more than it saves.
@@ -456,15 +465,15 @@ constexpr std::size_t kTwoThreadBytes = 64 * 1024;
 void readAllTracks(const TrackReading& reading, std::span<TrackRead> tracks) {
     std::atomic<std::size_t> next{0};
     const auto readUntaken = [&] {
-        TrackSummarizer summarizer(reading.percussionChannel);
+        // Without a visitor (none asked for, or no memory for one) the tracks
+        // are only read.
+        const std::unique_ptr<TrackVisitor> visitor =
+            reading.makeVisitor ? reading.makeVisitor(reading.percussionChannel) : nullptr;
         for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < tracks.size();)
-            readTrack(reading, summarizer, tracks[i]);
+            readTrack(reading, visitor.get(), tracks[i]);
     };
-    std::size_t total = 0;
-    for (const TrackRead& t : tracks)
-        total += std::min<std::size_t>(t.chunkLength, reading.input.size() - t.start);
     std::thread helper;
-    if (total >= kTwoThreadBytes && tracks.size() > 1) {
+    if (trackBytes(reading.input, tracks) >= kTwoThreadBytes && tracks.size() > 1) {
         try {
             helper = std::thread(readUntaken);
         } catch (const std::system_error&) {
@@ -576,13 +585,21 @@ constexpr std::size_t kSoundRoomBytes = 4096;
 // A note-on takes at least three bytes: a delta time and two data bytes.
 constexpr std::size_t kMinNoteOnBytes = 3;
 
+// Tracks must average at least this many bytes to be summarized: a summary
+// record then takes at most about a quarter of what its track took in the
+// file, where a file of thousands of tiny tracks would otherwise hold far
+// more in summaries than in events. The scan walks unsummarized tracks itself.
+constexpr std::size_t kSummaryTrackBytes = 256;
+static_assert(sizeof(TrackSummary) * 4 <= kSummaryTrackBytes);
+
 // Makes a summary for each track, for the scan (which makes any missing when
-// there is no room for them). The lists of sounds of large tracks get their
-// room here, on this thread, before any events: blocks that live as long as
+// there is no room for them), unless the tracks are too small to pay for it. The lists of sounds of
+// large tracks get their room here, on this thread, before any events: blocks that live as long as
 // the summaries, made between the large event blocks on the reading threads,
 // would keep the memory of those blocks from being reused after they are freed.
 void prepareSummaries(std::span<const std::uint8_t> input, std::span<TrackRead> reads,
                       std::vector<TrackSummary>& summaries) {
+    if (trackBytes(input, reads) / kSummaryTrackBytes < reads.size()) return;
     if (!tryRealloc(summaries, reads.size())) return;
     for (std::size_t i = 0; i < reads.size(); ++i) {
         TrackRead& read = reads[i];
@@ -596,7 +613,8 @@ void prepareSummaries(std::span<const std::uint8_t> input, std::span<TrackRead> 
     }
 }
 
-bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header, Console& out) {
+bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header, Console& out,
+                    TrackVisitorMaker makeVisitor) {
     allocOrAbort(header.tracks,
                  std::min<std::size_t>(header.trackCount, in.remaining() / kMinTrackBytes), out);
     out.print("Reading MIDI tracks");
@@ -608,8 +626,9 @@ bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header,
     findTracks(in, header.trackCount, reads);
     for (TrackRead& read : reads) read.start -= inputStart;
     std::vector<TrackSummary> summaries;
-    prepareSummaries(input, reads, summaries);
-    const TrackReading reading{makeStatusRules(run), input, run.settings.percussionChannel};
+    if (makeVisitor) prepareSummaries(input, reads, summaries);
+    const TrackReading reading{makeStatusRules(run), input, run.settings.percussionChannel,
+                               summaries.empty() ? nullptr : makeVisitor};
     readAllTracks(reading, reads);
 
     NoteTimes times;
@@ -622,10 +641,11 @@ bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header,
 
 }  // namespace
 
-Status readMidiFile(const RunState& run, ByteReader& in, FileState& file, Console& out) {
+Status readMidiFile(const RunState& run, ByteReader& in, FileState& file, Console& out,
+                    TrackVisitorMaker makeVisitor) {
     MidiFileHeader& header = file.midi;
     if (!readMidiHeader(in, header, out)) return Status::Failed;
-    if (!readMidiTracks(run, in, header, out)) return Status::Failed;
+    if (!readMidiTracks(run, in, header, out, makeVisitor)) return Status::Failed;
     return Status::Ok;
 }
 

@@ -15,7 +15,7 @@ Status scanTracks(RunState& run, FileState& file, Console& out);
 // Summarizes tracks one after another for the scan (see TrackSummary). The
 // reader runs one on each thread that reads tracks, so that the scan mostly
 // only combines the summaries.
-class TrackSummarizer {
+class TrackSummarizer final : public TrackVisitor {
   public:
     explicit TrackSummarizer(std::uint32_t percussionChannel);
     ~TrackSummarizer();
@@ -26,12 +26,18 @@ class TrackSummarizer {
     // (left invalid when memory runs out), storing every note-off as 0x8n as
     // the scan does.
     void summarize(std::span<MidiEvent> events, TrackSummary& summary);
+    void visit(std::span<MidiEvent> events, TrackSummary& summary) override {
+        summarize(events, summary);
+    }
 
   private:
     struct Walk;
     std::unique_ptr<Walk> walk_;  // made on first use, kept between tracks
     std::uint32_t percussionChannel_;
 };
+
+// The reader's maker of summarizers (see TrackVisitorMaker).
+std::unique_ptr<TrackVisitor> makeTrackSummarizer(std::uint32_t percussionChannel);
 
 Status chooseTiming(const RunState& run, FileState& file, Console& out);
 Status preconvertTracks(const RunState& run, FileState& file, Console& out);

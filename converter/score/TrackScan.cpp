@@ -21,6 +21,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <new>
 #include <numeric>
 #include <span>
@@ -207,20 +208,22 @@ void addSummary(ScanState& scan, const TrackSummary& summary, std::uint32_t t) {
 // summarized here.
 bool walkTracksApart(ScanState& scan, RunState& run, FileState& file, Console& out) {
     auto& tracks = file.midi.tracks;
-    auto& summaries = file.midi.trackSummaries;
-    summaries.resize(tracks.size());
+    const auto& summaries = file.midi.trackSummaries;
     std::uint32_t claimed = 0;
     TrackSummarizer summarizer(run.settings.percussionChannel);
+    TrackSummary own;  // of a track the reader's summary does not cover
     for (std::size_t t = 0; t < tracks.size(); ++t) {
         MidiTrack& track = tracks[t];
-        TrackSummary& summary = summaries[t];
-        if (!summary.valid || summary.eventCount != track.events.size() ||
-            summary.percussionChannel != run.settings.percussionChannel)
-            summarizer.summarize(track.events, summary);
-        if (!summary.valid || summary.backwards || (summary.channelsUsed & claimed) != 0)
+        const TrackSummary* summary = t < summaries.size() ? &summaries[t] : nullptr;
+        if (!summary || !summary->valid || summary->eventCount != track.events.size() ||
+            summary->percussionChannel != run.settings.percussionChannel) {
+            summarizer.summarize(track.events, own);
+            summary = &own;
+        }
+        if (!summary->valid || summary->backwards || (summary->channelsUsed & claimed) != 0)
             return false;
-        claimed |= summary.channelsUsed;
-        addSummary(scan, summary, static_cast<std::uint32_t>(t));
+        claimed |= summary->channelsUsed;
+        addSummary(scan, *summary, static_cast<std::uint32_t>(t));
     }
     numberByFirstSounds(scan, run, file);
     // A track leaves the walk at its end-of-track event, or when its events
@@ -448,6 +451,10 @@ TrackSummarizer::TrackSummarizer(std::uint32_t percussionChannel)
     : percussionChannel_(percussionChannel) {}
 
 TrackSummarizer::~TrackSummarizer() = default;
+
+std::unique_ptr<TrackVisitor> makeTrackSummarizer(std::uint32_t percussionChannel) {
+    return std::unique_ptr<TrackVisitor>(new (std::nothrow) TrackSummarizer(percussionChannel));
+}
 
 namespace {
 
