@@ -47,6 +47,7 @@
 #include "driver/Driver.h"
 #include "midi/MidiReader.h"
 #include "patchkit/PatchKit.h"
+#include "score/Score.h"
 
 namespace {
 
@@ -311,7 +312,7 @@ bool convertFile(RunState& run, const std::string& midiPath, const std::string& 
     FileSink sink(f);
     fig.midiBytes = midi.size();
     ByteReader in(midi);
-    Status status = readMidiFile(run, in, file, out);
+    Status status = readMidiFile(run, in, file, out, makeTrackSummarizer);
     FileBytes().swap(midi);
     stages[0] = secondsSince(start);
     for (std::size_t i = 0; i < std::size(kStagesAfterReading) && status == Status::Ok; ++i) {

@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // the process on Abort). A piece longer than kMaxPatterns is left before
     // its note data is built: longer pieces only repeat the same work per
     // pattern and would hold the fuzzer to a few dozen inputs a second.
-    Status status = readMidiFile(run, in, file, out);
+    Status status = readMidiFile(run, in, file, out, makeTrackSummarizer);
     if (status == Status::Ok) status = scanTracks(run, file, out);
     if (status == Status::Ok) status = chooseTiming(run, file, out);
     if (status == Status::Ok) status = initPatches(run, file, out);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/ByteIO.h"
+#include "score/Score.h"
 #include "support/MidiBuilder.h"
 #include "support/Process.h"
 
@@ -31,7 +32,7 @@ void read(const Bytes& bytes, ReadResult& result, std::uint32_t percussionChanne
     run.settings.percussionChannel = percussionChannel;
     const std::vector<std::uint8_t> data(bytes.begin(), bytes.end());
     ByteReader in(data);
-    result.status = readMidiFile(run, in, result.file, result.console);
+    result.status = readMidiFile(run, in, result.file, result.console, makeTrackSummarizer);
 }
 
 // A format-0 file whose one track chunk holds `data`, then an end-of-track
@@ -166,6 +167,31 @@ TEST(MidiReader, LargeFilesReadTrackByTrackAsAlone) {
     EXPECT_EQ(cut.console.out,
               "Number of tracks = 5\nReading MIDI tracks..."
               "ERROR: Unexpected end of MIDI file in track 4\n");
+}
+
+// The reader summarizes each track for the scan. A track cut afterwards at the
+// end of the music must be walked again: its cut note would otherwise still
+// number program 5 and count as left on.
+TEST(MidiReader, ScanSeesTracksAsCut) {
+    // Tracks long enough for the reader to summarize them.
+    const std::string padding(300, 'x');
+    Smf smf(1, 96);
+    smf.track()
+        .text(0, padding)
+        .program(0, 0, 3)
+        .noteOn(0, 0, 60, 100)
+        .noteOff(10, 0, 60)
+        .endOfTrack();
+    smf.track().text(0, padding).program(0, 1, 5).noteOn(5000, 1, 60, 100).endOfTrack();
+    ReadResult r;
+    read(smf.bytes(), r);
+    ASSERT_EQ(r.status, Status::Ok) << r.console.all;
+    RunState run;
+    CaptureConsole out;
+    ASSERT_EQ(scanTracks(run, r.file, out), Status::Ok);
+    EXPECT_EQ(run.patchMap[3].instrument, 1);
+    EXPECT_EQ(run.patchMap[5].instrument, 0);
+    EXPECT_EQ(out.out, "Scanning tracks..\n");
 }
 
 }  // namespace

@@ -23,6 +23,12 @@ void setAbortCleanupPath(const char* path);
 // or "realloc") and aborts: how every allocation below ends when memory runs out.
 [[noreturn]] void allocationFailed(Console& console, const char* call, std::size_t bytes);
 
+// Maps in the whole pages inside [begin, begin + bytes) that are not in memory
+// yet, in one system call, leaving their contents as they are. Taking a page
+// fault on the first write to each 4 KiB page costs several times as much.
+// Where the system lacks the call, the pages are faulted in as they are written.
+void prefaultPages(void* begin, std::size_t bytes) noexcept;
+
 // Resizes v to n elements; when that leaves more than half of the room
 // unused, gives the rest back. Returns false when memory runs out. For work
 // that reports the failure later (off the main thread); reallocOrAbort below.

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/Alloc.h"
+
 namespace korvalin {
 
 bool ByteReader::need(std::size_t n) {
@@ -79,6 +81,10 @@ std::span<const std::uint8_t> ByteReader::peek(std::size_t n) const {
 namespace {
 MemoryFileSource memorySource = nullptr;
 
+// Below this size a file's buffer takes few pages: they are left to be
+// faulted in one by one as the file is read into them.
+constexpr std::size_t kPrefaultBytes = 64 * 1024;
+
 // Contents of `path` from the memory source, when it serves the path.
 bool readFromMemory(const std::string& path, FileBytes& out) {
     std::vector<std::uint8_t> served;
@@ -113,6 +119,8 @@ bool readWholeFile(const std::string& path, FileBytes& out, int& errorNumber) {
     std::size_t size = 0;
     for (;;) {
         out.resize(size + request);
+        // A large buffer is mapped in at once rather than a page fault at a time.
+        if (request >= kPrefaultBytes) prefaultPages(out.data() + size, request);
         const std::size_t n = std::fread(out.data() + size, 1, request, f);
         size += n;
         if (n < request) break;

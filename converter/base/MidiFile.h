@@ -1,7 +1,10 @@
 // The in-memory event store of one Standard MIDI File.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <vector>
 
 namespace korvalin {
@@ -65,6 +68,43 @@ struct MidiEvent {
 };
 static_assert(sizeof(MidiEvent) == 12);
 
+// A map entry (a program, or 128 + a percussion key) that a track sounds.
+struct TrackSound {
+    std::size_t index = 0;   // the event that first sounds it
+    std::uint32_t time = 0;  // that event's time
+    std::uint16_t mapIndex = 0;
+    std::int16_t highestNote = 0;  // programs: the highest note played
+};
+
+// What the track scan needs of one track walked alone, from the start of the
+// track with every channel's program at 0. The reader works it out while the
+// track's events are still in the cache; the scan combines the summaries when
+// no two tracks act on the same channel.
+struct TrackSummary {
+    std::size_t eventCount = 0;      // the events walked; a track cut later is walked again
+    std::vector<TrackSound> sounds;  // in order of first sound
+    std::uint32_t shortestNote = UINT32_MAX;  // shortest melodic note above 0 ticks
+    std::uint32_t shortestDrumNote = UINT32_MAX;
+    std::uint32_t fastestTempo = UINT32_MAX;  // smallest set-tempo value
+    std::uint32_t notesLeftOn = 0;
+    std::uint32_t percussionChannel = 0;  // the channel walked as percussion
+    std::uint16_t channelsUsed = 0;       // bit n: a note or program change acted on channel n
+    bool backwards = false;               // some event's time is below the one before it
+    bool valid = false;
+};
+
+// Looks at each track on the thread that read it, right after its events are
+// decoded and while they are still in the cache: the track scan summarizes
+// them so. A reader makes one for each thread that reads tracks.
+class TrackVisitor {
+  public:
+    virtual ~TrackVisitor() = default;
+    virtual void visit(std::span<MidiEvent> events, TrackSummary& summary) = 0;
+};
+// Makes a visitor for tracks read with this percussion channel; nullptr when
+// memory runs out.
+using TrackVisitorMaker = std::unique_ptr<TrackVisitor> (*)(std::uint32_t percussionChannel);
+
 struct MidiTrack {
     std::uint32_t chunkId = 0;
     std::uint32_t chunkLength = 0;
@@ -79,6 +119,8 @@ struct MidiFileHeader {
     std::uint16_t trackCount = 0;
     std::uint16_t division = 0;
     std::vector<MidiTrack> tracks;
+    // One per track when the reader made them (empty otherwise).
+    std::vector<TrackSummary> trackSummaries;
 };
 
 }  // namespace korvalin

@@ -210,7 +210,7 @@ int convertFiles(RunState& run, Console& out) {
 
         ByteReader reader(bytes);
         FileSink sink(output.file());
-        Status status = readMidiFile(run, reader, file, out);
+        Status status = readMidiFile(run, reader, file, out, makeTrackSummarizer);
         // The events hold all that the later stages need.
         FileBytes().swap(bytes);
         if (status == Status::Ok) status = runStagesAfterReading(run, file, sink, out);
@@ -234,7 +234,7 @@ int convertFiles(RunState& run, Console& out) {
 
 // The stages in their fixed order, each only after the previous one succeeded.
 Status runStages(RunState& run, FileState& file, ByteReader& in, ByteSink& sink, Console& out) {
-    const Status status = readMidiFile(run, in, file, out);
+    const Status status = readMidiFile(run, in, file, out, makeTrackSummarizer);
     return status == Status::Ok ? runStagesAfterReading(run, file, sink, out) : status;
 }
 

@@ -10,6 +10,9 @@
 // the input, goes through the checked path, which never reads past the end.
 // A large file's tracks are read on two threads; what each track's reading
 // gave is printed afterwards, in track order, as if they were read in turn.
+// Each track can be shown to a visitor right after it is read, while its
+// events are still in the cache (the track scan summarizes it so), and the memory its events will
+// fill is mapped in ahead of the decoding in a few large steps.
 #include "midi/MidiReader.h"
 
 #include <algorithm>
@@ -318,6 +321,8 @@ struct TrackRead {
     const char* failedCall = nullptr;
     std::size_t failedBytes = 0;
     TrackTimes times;
+    TrackSummary* summary = nullptr;  // where its summary goes, if anywhere
+    std::size_t prefaulted = 0;       // event slots mapped in ahead of the decoding
 
     bool outOfMemory(const char* call, std::size_t bytes) {
         outcome = TrackOutcome::OutOfMemory;
@@ -327,12 +332,33 @@ struct TrackRead {
     }
 };
 
+// Maps in the reserved event slots ahead of the decoding, in one call for
+// many pages: as many as the rest of the track is expected to fill, judged from
+// the events per byte so far, but at most as many again as there are events,
+// so that a track whose later events are long maps in little it never uses.
+void prefaultEventSlots(TrackRead& track, std::size_t bytesRead, std::size_t trackBytes) {
+    std::vector<MidiEvent>& events = track.events;
+    const std::size_t count = events.size();
+    if (count == 0 || bytesRead == 0 || count + kEventBlock <= track.prefaulted) return;
+    // Every event takes at least two bytes, so the estimate stays below half
+    // the track's bytes: well within what a size_t holds.
+    const double expected = static_cast<double>(count) * static_cast<double>(trackBytes) /
+                            static_cast<double>(bytesRead);
+    const std::size_t target = std::min({events.capacity(), 2 * count + kEventBlock,
+                                         static_cast<std::size_t>(expected) + kEventBlock});
+    if (target <= track.prefaulted) return;
+    const std::size_t from = std::max(track.prefaulted, count);
+    prefaultPages(events.data() + from, (target - from) * sizeof(MidiEvent));
+    track.prefaulted = target;
+}
+
 // Makes the next block of event slots ready: within the reserved room without
 // moving the events, beyond it by the vector's geometric growth.
-bool addEventSlots(TrackRead& track) {
+bool addEventSlots(TrackRead& track, std::size_t bytesRead, std::size_t trackBytes) {
     std::vector<MidiEvent>& events = track.events;
     const std::size_t size = events.size();
     if (size < events.capacity()) {
+        prefaultEventSlots(track, bytesRead, trackBytes);
         events.resize(std::min(events.capacity(), size + kEventBlock));  // allocates nothing
         return true;
     }
@@ -340,16 +366,20 @@ bool addEventSlots(TrackRead& track) {
            track.outOfMemory("realloc", (size + 1) * sizeof(MidiEvent));
 }
 
-// Reads events from `in` into the track until its end-of-track event. Returns
-// the number of events, or 0 with the track's outcome set when it cannot be
-// read; `wrapped` tells whether the event times wrapped past 32 bits.
-std::size_t readEvents(const StatusRules& rules, Cursor in, TrackRead& track, bool& wrapped) {
+// Reads events from `in` into the track until its end-of-track event; the
+// track's bytes are expected to take `trackBytes`. Returns the number of
+// events, or 0 with the track's outcome set when it cannot be read; `wrapped`
+// tells whether the event times wrapped past 32 bits.
+std::size_t readEvents(const StatusRules& rules, Cursor in, std::size_t trackBytes,
+                       TrackRead& track, bool& wrapped) {
     TrackState state;
     MidiEvent* slots = track.events.data();
     std::size_t room = track.events.size();
+    const std::uint8_t* const start = in.p;
     for (std::size_t count = 0;; ++count) {
         if (count == room) {
-            if (!addEventSlots(track)) return 0;
+            const auto bytesRead = static_cast<std::size_t>(in.p - start);
+            if (!addEventSlots(track, bytesRead, trackBytes)) return 0;
             slots = track.events.data();
             room = track.events.size();
         }
@@ -378,22 +408,33 @@ std::size_t readEvents(const StatusRules& rules, Cursor in, TrackRead& track, bo
     }
 }
 
-// Reads one track's events from `input` (the whole file). Events may run on
-// past the chunk's declared end, up to the end of the input.
-void readTrack(const StatusRules& rules, std::span<const std::uint8_t> input, TrackRead& track) {
-    const std::span<const std::uint8_t> rest = input.subspan(track.start);
+// What every reader thread works with: the input, how to read its tracks
+// and what to show them to.
+struct TrackReading {
+    StatusRules rules;
+    std::span<const std::uint8_t> input;  // the whole file
+    std::uint32_t percussionChannel = 0;
+    TrackVisitorMaker makeVisitor = nullptr;
+};
+
+// Reads one track's events from the input. Events may run on past the chunk's
+// declared end, up to the end of the input. The track is then shown to the
+// visitor, if any, while its events are still in the cache.
+void readTrack(const TrackReading& reading, TrackVisitor* visitor, TrackRead& track) {
+    const std::span<const std::uint8_t> rest = reading.input.subspan(track.start);
     // Every event takes at least two bytes; the declared length is not trusted
     // beyond the bytes that are really there. The bound is only reserved:
     // typical events take three or four bytes, and the room they leave unused
     // is never touched, so it costs no memory.
-    const std::size_t expected = std::min<std::size_t>(track.chunkLength, rest.size()) / 2 + 1;
+    const std::size_t trackBytes = std::min<std::size_t>(track.chunkLength, rest.size());
+    const std::size_t expected = trackBytes / 2 + 1;
     if (!tryReserve(track.events, expected)) {
         track.outOfMemory("malloc", expected * sizeof(MidiEvent));
         return;
     }
     bool wrapped = false;
-    const std::size_t count =
-        readEvents(rules, Cursor{rest.data(), rest.data() + rest.size()}, track, wrapped);
+    const std::size_t count = readEvents(
+        reading.rules, Cursor{rest.data(), rest.data() + rest.size()}, trackBytes, track, wrapped);
     if (count == 0) return;
     if (!tryRealloc(track.events, count)) {
         track.outOfMemory("realloc", count * sizeof(MidiEvent));
@@ -401,6 +442,16 @@ void readTrack(const StatusRules& rules, std::span<const std::uint8_t> input, Tr
     }
     const std::span<const MidiEvent> music(track.events.data(), count - 1);
     track.times = wrapped ? largestTimes(music) : lastTimes(music);
+    if (track.summary != nullptr && visitor != nullptr)
+        visitor->visit(track.events, *track.summary);
+}
+
+// The bytes of the tracks' chunks that the input really holds.
+std::size_t trackBytes(std::span<const std::uint8_t> input, std::span<const TrackRead> tracks) {
+    std::size_t total = 0;
+    for (const TrackRead& t : tracks)
+        total += std::min<std::size_t>(t.chunkLength, input.size() - t.start);
+    return total;
 }
 
 // Below this many bytes of tracks a second thread costs more than it saves.
@@ -409,20 +460,20 @@ constexpr std::size_t kTwoThreadBytes = 64 * 1024;
 // Reads every track. A large file's tracks are shared with a second thread:
 // each thread takes the next track not yet taken until none is left, so a
 // thread that starts late or is held up by the system takes fewer. Tracks are
-// independent: each record is written only by the thread that took it, and
-// both threads only read the input and the rules.
-void readAllTracks(const StatusRules& rules, std::span<const std::uint8_t> input,
-                   std::span<TrackRead> tracks) {
+// independent: each record and the summary it points to are written only by
+// the thread that took it, and both threads only read the input and the rules.
+void readAllTracks(const TrackReading& reading, std::span<TrackRead> tracks) {
     std::atomic<std::size_t> next{0};
     const auto readUntaken = [&] {
+        // Without a visitor (none asked for, or no memory for one) the tracks
+        // are only read.
+        const std::unique_ptr<TrackVisitor> visitor =
+            reading.makeVisitor ? reading.makeVisitor(reading.percussionChannel) : nullptr;
         for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < tracks.size();)
-            readTrack(rules, input, tracks[i]);
+            readTrack(reading, visitor.get(), tracks[i]);
     };
-    std::size_t total = 0;
-    for (const TrackRead& t : tracks)
-        total += std::min<std::size_t>(t.chunkLength, input.size() - t.start);
     std::thread helper;
-    if (total >= kTwoThreadBytes && tracks.size() > 1) {
+    if (trackBytes(reading.input, tracks) >= kTwoThreadBytes && tracks.size() > 1) {
         try {
             helper = std::thread(readUntaken);
         } catch (const std::system_error&) {
@@ -528,7 +579,42 @@ bool storeTracks(std::vector<TrackRead>& reads, MidiFileHeader& header, NoteTime
     return true;
 }
 
-bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header, Console& out) {
+// A track chunk of at least this many bytes gets room for its summary's list
+// of sounds before the tracks are read.
+constexpr std::size_t kSoundRoomBytes = 4096;
+// A note-on takes at least three bytes: a delta time and two data bytes.
+constexpr std::size_t kMinNoteOnBytes = 3;
+
+// Tracks must average at least this many bytes to be summarized: a summary
+// record then takes at most about a quarter of what its track took in the
+// file, where a file of thousands of tiny tracks would otherwise hold far
+// more in summaries than in events. The scan walks unsummarized tracks itself.
+constexpr std::size_t kSummaryTrackBytes = 256;
+static_assert(sizeof(TrackSummary) * 4 <= kSummaryTrackBytes);
+
+// Makes a summary for each track, for the scan (which makes any missing when
+// there is no room for them), unless the tracks are too small to pay for it. The lists of sounds of
+// large tracks get their room here, on this thread, before any events: blocks that live as long as
+// the summaries, made between the large event blocks on the reading threads,
+// would keep the memory of those blocks from being reused after they are freed.
+void prepareSummaries(std::span<const std::uint8_t> input, std::span<TrackRead> reads,
+                      std::vector<TrackSummary>& summaries) {
+    if (trackBytes(input, reads) / kSummaryTrackBytes < reads.size()) return;
+    if (!tryRealloc(summaries, reads.size())) return;
+    for (std::size_t i = 0; i < reads.size(); ++i) {
+        TrackRead& read = reads[i];
+        read.summary = &summaries[i];
+        const std::size_t bytes =
+            std::min<std::size_t>(read.chunkLength, input.size() - read.start);
+        if (bytes < kSoundRoomBytes) continue;
+        // Failing here only leaves the room to be made later.
+        static_cast<void>(
+            tryReserve(read.summary->sounds, std::min(kPatchMapSize, bytes / kMinNoteOnBytes + 1)));
+    }
+}
+
+bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header, Console& out,
+                    TrackVisitorMaker makeVisitor) {
     allocOrAbort(header.tracks,
                  std::min<std::size_t>(header.trackCount, in.remaining() / kMinTrackBytes), out);
     out.print("Reading MIDI tracks");
@@ -539,10 +625,15 @@ bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header,
     const std::size_t inputStart = in.position();
     findTracks(in, header.trackCount, reads);
     for (TrackRead& read : reads) read.start -= inputStart;
-    readAllTracks(makeStatusRules(run), input, reads);
+    std::vector<TrackSummary> summaries;
+    if (makeVisitor) prepareSummaries(input, reads, summaries);
+    const TrackReading reading{makeStatusRules(run), input, run.settings.percussionChannel,
+                               summaries.empty() ? nullptr : makeVisitor};
+    readAllTracks(reading, reads);
 
     NoteTimes times;
     if (!storeTracks(reads, header, times, out)) return false;
+    header.trackSummaries.swap(summaries);
     out.print("\n");
     trimTrackEnds(header, times, out);
     return true;
@@ -550,10 +641,11 @@ bool readMidiTracks(const RunState& run, ByteReader& in, MidiFileHeader& header,
 
 }  // namespace
 
-Status readMidiFile(const RunState& run, ByteReader& in, FileState& file, Console& out) {
+Status readMidiFile(const RunState& run, ByteReader& in, FileState& file, Console& out,
+                    TrackVisitorMaker makeVisitor) {
     MidiFileHeader& header = file.midi;
     if (!readMidiHeader(in, header, out)) return Status::Failed;
-    if (!readMidiTracks(run, in, header, out)) return Status::Failed;
+    if (!readMidiTracks(run, in, header, out, makeVisitor)) return Status::Failed;
     return Status::Ok;
 }
 

@@ -8,6 +8,9 @@
 namespace korvalin {
 
 // Reads header and tracks from `in` (the whole input file) into file.midi.
-Status readMidiFile(const RunState& run, ByteReader& in, FileState& file, Console& out);
+// With `makeVisitor`, each track is also shown to a visitor it makes, and
+// file.midi.trackSummaries holds what the visitors made of the tracks.
+Status readMidiFile(const RunState& run, ByteReader& in, FileState& file, Console& out,
+                    TrackVisitorMaker makeVisitor = nullptr);
 
 }  // namespace korvalin

@@ -9,15 +9,24 @@
 // first sounds. So when no two tracks act on the same channel and no track's
 // times go back, each track is walked alone, in one tight loop, and the
 // numbering is replayed afterwards from where each map entry first sounds.
+// Those walks (summaries) are made by the MIDI reader on its threads as it
+// reads each track; the scan makes only the missing ones, such as those of
+// tracks cut at the end of the music after reading, and combines them.
 // Otherwise the tracks that share channels are merged through a heap, group
 // by group; a file whose times go back has all its tracks merged at once.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <limits>
+#include <memory>
+#include <new>
 #include <numeric>
+#include <span>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "score/NoteData.h"
@@ -32,9 +41,6 @@ constexpr std::size_t kNoteSlots = 256;
 constexpr std::size_t kPrograms = 128;
 constexpr std::uint32_t kDefaultTempo = 500000;  // 120 beats per minute
 constexpr std::int16_t kNoNote = std::numeric_limits<std::int16_t>::min();
-// A track walked alone is checked for meeting earlier tracks after each block
-// of this many events.
-constexpr std::size_t kEventsPerCheck = 1024;
 
 // Where in the walk a map entry first sounds.
 struct FirstSound {
@@ -47,8 +53,10 @@ struct FirstSound {
     }
 };
 
-struct ScanState {
-    explicit ScanState(std::uint32_t shortest) : shortestNote(shortest) {
+// What one walk carries from event to event: note slots, programs and what
+// the notes and tempo changes show.
+struct NoteWalk {
+    explicit NoteWalk(std::uint32_t shortest) : shortestNote(shortest) {
         std::fill(std::begin(highestNote), std::end(highestNote), kNoNote);
     }
 
@@ -58,13 +66,24 @@ struct ScanState {
     std::array<bool, kMidiChannels * kNoteSlots> noteOn{};
     std::uint32_t noteStart[kMidiChannels * kNoteSlots];
     std::uint8_t program[kMidiChannels] = {};
-    // Bit n: a note or program change acted on channel n (reset per track).
+    // Bit n: a note or program change acted on channel n.
     std::uint32_t channelsUsed = 0;
-    std::uint32_t shortestNote;  // melodic notes; starts from the file's value
+    std::uint32_t shortestNote;  // melodic notes
     std::uint32_t shortestDrumNote = kNone32;
-    // The highest note of each program, kept here until the walk is known to
-    // stand (a walk of single tracks may be given up halfway).
-    std::int16_t highestNote[kPrograms];
+    std::uint32_t fastestTempo = kNone32;
+    std::int16_t highestNote[kPrograms];  // the highest note of each program
+
+    static std::size_t slot(std::uint8_t channel, std::uint8_t note) {
+        return channel * kNoteSlots + note;
+    }
+};
+
+struct ScanState {
+    // The shortest melodic note starts from the file's value.
+    explicit ScanState(std::uint32_t shortest) : walk(shortest) {}
+
+    NoteWalk walk;
+    std::uint32_t notesLeftOn = 0;  // notes still sounding when the walk ends
     // Walks that number afterwards: the earliest first sound of each map
     // entry, and the track (plus one, 0 for none) that last recorded it.
     FirstSound first[kPatchMapSize];
@@ -72,10 +91,6 @@ struct ScanState {
     // Map entries that wanted a number after all 128 were given out.
     bool leftOut[kPatchMapSize] = {};
     std::uint32_t leftOutCount = 0;
-
-    static std::size_t slot(std::uint8_t channel, std::uint8_t note) {
-        return channel * kNoteSlots + note;
-    }
 };
 
 // Gives a map entry the next module instrument number when it first sounds.
@@ -97,36 +112,36 @@ void numberInstrument(ScanState& scan, FileState& file, RunState& run, std::size
 // Acts on one event; `sounds(mapIndex)` hears of every map entry a note-on
 // sounds. Returns false at the end-of-track event, which is not acted on.
 template <typename Sounds>
-bool handleEvent(ScanState& scan, std::uint32_t percussionChannel, FileState& file,
-                 MidiEvent& event, Sounds&& sounds) {
+bool handleEvent(NoteWalk& walk, std::uint32_t percussionChannel, MidiEvent& event,
+                 Sounds&& sounds) {
     const std::uint8_t ch = event.channel();
     const bool percussion = ch == percussionChannel;
     switch (event.kind()) {
         case kKindNoteOn:
-            scan.channelsUsed |= 1u << ch;
+            walk.channelsUsed |= 1u << ch;
             if (event.data2 != 0) {
-                const std::size_t slot = ScanState::slot(ch, event.data1);
-                scan.noteOn[slot] = true;  // a second note-on restarts the note
-                scan.noteStart[slot] = event.time;
+                const std::size_t slot = NoteWalk::slot(ch, event.data1);
+                walk.noteOn[slot] = true;  // a second note-on restarts the note
+                walk.noteStart[slot] = event.time;
                 if (percussion) {
                     // Keys above 127 are no MIDI keys and have no map entry.
                     if (event.data1 < 128) sounds(kPercussionBase + event.data1);
                 } else {
-                    const std::uint8_t p = scan.program[ch];
+                    const std::uint8_t p = walk.program[ch];
                     sounds(p);
-                    std::int16_t& highest = scan.highestNote[p];
+                    std::int16_t& highest = walk.highestNote[p];
                     if (highest < event.data1) highest = event.data1;
                 }
                 return true;
             }
             [[fallthrough]];  // a note-on of velocity 0 is a note-off
         case kKindNoteOff: {
-            scan.channelsUsed |= 1u << ch;
-            const std::size_t slot = ScanState::slot(ch, event.data1);
-            if (scan.noteOn[slot]) {
-                scan.noteOn[slot] = false;
-                const std::uint32_t length = event.time - scan.noteStart[slot];
-                std::uint32_t& shortest = percussion ? scan.shortestDrumNote : scan.shortestNote;
+            walk.channelsUsed |= 1u << ch;
+            const std::size_t slot = NoteWalk::slot(ch, event.data1);
+            if (walk.noteOn[slot]) {
+                walk.noteOn[slot] = false;
+                const std::uint32_t length = event.time - walk.noteStart[slot];
+                std::uint32_t& shortest = percussion ? walk.shortestDrumNote : walk.shortestNote;
                 if (length != 0 && length < shortest) shortest = length;
             }
             // Later stages see only 0x8n for a note-off. Stored last: a byte
@@ -137,14 +152,14 @@ bool handleEvent(ScanState& scan, std::uint32_t percussionChannel, FileState& fi
         case kKindProgram:
             // The percussion channel's programs are not used.
             if (!percussion) {
-                scan.channelsUsed |= 1u << ch;
-                scan.program[ch] = event.data1;
+                walk.channelsUsed |= 1u << ch;
+                walk.program[ch] = event.data1;
             }
             return true;
         default:
             if (event.isEndOfTrack()) return false;
-            if (event.isSetTempo() && event.tempo() < file.timing.fastestTempo)
-                file.timing.fastestTempo = event.tempo();
+            if (event.isSetTempo() && event.tempo() < walk.fastestTempo)
+                walk.fastestTempo = event.tempo();
             return true;
     }
 }
@@ -170,54 +185,45 @@ void numberByFirstSounds(ScanState& scan, RunState& run, FileState& file) {
     for (std::size_t e : order) numberInstrument(scan, file, run, e);
 }
 
-// Walks one track alone, up to its end-of-track event, recording where each
-// map entry first sounds in it. Returns false when the track acts on a channel
-// in `claimed` (one an earlier track acted on) or its times go back; otherwise
-// adds its channels to `claimed`.
-bool walkTrackAlone(ScanState& scan, const RunState& run, FileState& file, std::uint32_t t,
-                    std::uint32_t& claimed) {
-    std::vector<MidiEvent>& events = file.midi.tracks[t].events;
-    const std::uint32_t percussionChannel = run.settings.percussionChannel;
-    // Walked by pointer: the stores into events would otherwise make the
-    // compiler reload the vector's bounds for every event.
-    MidiEvent* const first = events.data();
-    MidiEvent* const stop = first + events.size();
-    std::uint32_t last = 0;
-    bool backwards = false;
-    bool ended = false;
-    scan.channelsUsed = 0;
-    for (MidiEvent* event = first; event != stop && !ended;) {
-        const auto left = static_cast<std::size_t>(stop - event);
-        MidiEvent* const blockEnd = event + std::min(kEventsPerCheck, left);
-        for (; event != blockEnd; ++event) {
-            backwards |= event->time < last;
-            last = event->time;
-            auto sounds = [&scan, event, first, t](std::size_t mapIndex) {
-                // Checked here too, so that the index is worked out only then.
-                if (scan.seenBy[mapIndex] == t + 1) return;
-                recordFirstSound(scan, mapIndex, event->time, t,
-                                 static_cast<std::size_t>(event - first));
-            };
-            if (!handleEvent(scan, percussionChannel, file, *event, sounds)) {
-                ended = true;
-                break;
-            }
+// Adds a track's summary to the scan, as track `t` of a walk of single tracks.
+void addSummary(ScanState& scan, const TrackSummary& summary, std::uint32_t t) {
+    NoteWalk& walk = scan.walk;
+    walk.shortestNote = std::min(walk.shortestNote, summary.shortestNote);
+    walk.shortestDrumNote = std::min(walk.shortestDrumNote, summary.shortestDrumNote);
+    walk.fastestTempo = std::min(walk.fastestTempo, summary.fastestTempo);
+    scan.notesLeftOn += summary.notesLeftOn;
+    for (const TrackSound& sound : summary.sounds) {
+        recordFirstSound(scan, sound.mapIndex, sound.time, t, sound.index);
+        if (sound.mapIndex < kPrograms) {
+            std::int16_t& highest = walk.highestNote[sound.mapIndex];
+            highest = std::max(highest, sound.highestNote);
         }
-        // Given up soon after the track is seen to meet an earlier one, so
-        // that a file walked again in groups pays little for the try.
-        if (backwards || (scan.channelsUsed & claimed) != 0) return false;
     }
-    claimed |= scan.channelsUsed;
-    return true;
 }
 
-// Walks every track alone; false (with the scan state spoilt) when the tracks
-// turn out to meet.
+// Walks every track alone by combining the tracks' summaries; false (with the
+// scan state spoilt) when the tracks turn out to meet: two act on the same
+// channel, or a track's times go back. A track whose summary does not cover
+// its present events (cut after reading, or built by other means) is
+// summarized here.
 bool walkTracksApart(ScanState& scan, RunState& run, FileState& file, Console& out) {
     auto& tracks = file.midi.tracks;
+    const auto& summaries = file.midi.trackSummaries;
     std::uint32_t claimed = 0;
+    TrackSummarizer summarizer(run.settings.percussionChannel);
+    TrackSummary own;  // of a track the reader's summary does not cover
     for (std::size_t t = 0; t < tracks.size(); ++t) {
-        if (!walkTrackAlone(scan, run, file, static_cast<std::uint32_t>(t), claimed)) return false;
+        MidiTrack& track = tracks[t];
+        const TrackSummary* summary = t < summaries.size() ? &summaries[t] : nullptr;
+        if (!summary || !summary->valid || summary->eventCount != track.events.size() ||
+            summary->percussionChannel != run.settings.percussionChannel) {
+            summarizer.summarize(track.events, own);
+            summary = &own;
+        }
+        if (!summary->valid || summary->backwards || (summary->channelsUsed & claimed) != 0)
+            return false;
+        claimed |= summary->channelsUsed;
+        addSummary(scan, *summary, static_cast<std::uint32_t>(t));
     }
     numberByFirstSounds(scan, run, file);
     // A track leaves the walk at its end-of-track event, or when its events
@@ -283,7 +289,7 @@ void walkTracksMerged(ScanState& scan, const RunState& run, FileState& file, Con
             const std::size_t at = i++;
             MidiEvent& event = events[at];
             auto sounded = [&](std::size_t mapIndex) { sounds(mapIndex, event.time, t, at); };
-            goesOn = handleEvent(scan, run.settings.percussionChannel, file, event, sounded);
+            goesOn = handleEvent(scan.walk, run.settings.percussionChannel, event, sounded);
             // A track leaves the walk at its end-of-track event, or when its
             // events run out without one.
             goesOn = goesOn && i < events.size();
@@ -372,7 +378,7 @@ void walkTracksTogether(ScanState& scan, RunState& run, FileState& file, Console
 // shortest melodic and percussion notes (a missing one counts as all bits set,
 // and the sum wraps), moved up to the next multiple of division / quantize
 // ticks; the default starts from one tick.
-Status seedRowGrid(const ScanState& scan, const RunState& run, FileState& file, Console& out) {
+Status seedRowGrid(const NoteWalk& walk, const RunState& run, FileState& file, Console& out) {
     std::uint32_t seed = 1;
     if (run.settings.has(kSmall)) {
         const std::uint32_t quantize = run.settings.quantize;
@@ -385,7 +391,7 @@ Status seedRowGrid(const ScanState& scan, const RunState& run, FileState& file, 
             out.print("ERROR: MIDI division of 0 ticks per quarter note is not supported\n");
             return Status::Failed;
         }
-        const std::uint32_t s = (scan.shortestNote + scan.shortestDrumNote) >> 1;
+        const std::uint32_t s = (walk.shortestNote + walk.shortestDrumNote) >> 1;
         seed = ((s * quantize) / division + 1) * division / quantize;
     }
     file.shortestNote = seed;
@@ -397,14 +403,14 @@ Status seedRowGrid(const ScanState& scan, const RunState& run, FileState& file, 
 // left on and instruments left out, and seeds the row grid.
 Status finishScan(const ScanState& scan, RunState& run, FileState& file, Console& out) {
     out.print("\n");
-    file.shortestNote = scan.shortestNote;
+    const NoteWalk& walk = scan.walk;
+    file.shortestNote = walk.shortestNote;
     for (std::size_t p = 0; p < kPrograms; ++p) {
         std::int16_t& highest = run.patchMap[p].highestNote;
-        if (highest < scan.highestNote[p]) highest = scan.highestNote[p];
+        if (highest < walk.highestNote[p]) highest = walk.highestNote[p];
     }
 
-    const auto stillOn =
-        static_cast<unsigned long>(std::count(scan.noteOn.begin(), scan.noteOn.end(), true));
+    const auto stillOn = static_cast<unsigned long>(scan.notesLeftOn);
     if (stillOn != 0) out.print("    WARNING: %lu notes are left on\n", stillOn);
     if (scan.leftOutCount != 0) {
         out.print("    WARNING: %lu instruments are left out (a module holds at most %lu)\n",
@@ -413,8 +419,9 @@ Status finishScan(const ScanState& scan, RunState& run, FileState& file, Console
     }
 
     for (MidiTrack& track : file.midi.tracks) track.ended = false;
+    file.timing.fastestTempo = std::min(file.timing.fastestTempo, walk.fastestTempo);
     if (file.timing.fastestTempo == kNone32) file.timing.fastestTempo = kDefaultTempo;
-    return seedRowGrid(scan, run, file, out);
+    return seedRowGrid(walk, run, file, out);
 }
 
 }  // namespace
@@ -426,7 +433,127 @@ Status scanTracks(RunState& run, FileState& file, Console& out) {
     // The tracks meet: the state of the given-up walk is dropped.
     ScanState together(file.shortestNote);
     walkTracksTogether(together, run, file, out);
+    const auto& noteOn = together.walk.noteOn;
+    together.notesLeftOn =
+        static_cast<std::uint32_t>(std::count(noteOn.begin(), noteOn.end(), true));
     return finishScan(together, run, file, out);
+}
+
+// The working memory of a summarizer: a walk and, per map entry, whether the
+// track sounds it. Between tracks it is left as a fresh one; only what a
+// track touched is reset, so that files of many short tracks stay cheap.
+struct TrackSummarizer::Walk {
+    NoteWalk notes{kNone32};
+    bool seen[kPatchMapSize] = {};
+};
+
+TrackSummarizer::TrackSummarizer(std::uint32_t percussionChannel)
+    : percussionChannel_(percussionChannel) {}
+
+TrackSummarizer::~TrackSummarizer() = default;
+
+std::unique_ptr<TrackVisitor> makeTrackSummarizer(std::uint32_t percussionChannel) {
+    return std::unique_ptr<TrackVisitor>(new (std::nothrow) TrackSummarizer(percussionChannel));
+}
+
+namespace {
+
+// Notes the first sound of a map entry in a track: rare, kept out of the walk.
+[[gnu::noinline]] void addSound(std::vector<TrackSound>& sounds, bool* seen, std::size_t index,
+                                std::uint32_t time, std::size_t mapIndex) {
+    sounds.push_back(
+        TrackSound{.index = index, .time = time, .mapIndex = static_cast<std::uint16_t>(mapIndex)});
+    seen[mapIndex] = true;  // only once it is in the list, which the reset goes by
+}
+
+// The notes on among one channel's note slots. Each slot is a byte holding 0
+// or 1, so adding the slots eight at a time as 64-bit words counts them in
+// each byte lane (at most 32 per lane, no carry between lanes).
+std::uint32_t countNotesOn(const bool* slots) {
+    static_assert(sizeof(bool) == 1 && kNoteSlots / sizeof(std::uint64_t) < 256);
+    std::uint64_t lanes = 0;
+    for (std::size_t i = 0; i < kNoteSlots; i += sizeof(std::uint64_t)) {
+        std::uint64_t eight = 0;
+        std::memcpy(&eight, slots + i, sizeof eight);
+        lanes += eight;
+    }
+    std::uint32_t count = 0;
+    for (std::size_t lane = 0; lane < sizeof lanes; ++lane)
+        count += static_cast<std::uint32_t>((lanes >> (8 * lane)) & 0xFFu);
+    return count;
+}
+
+// Walks the events into the summary's fields; returns false when memory runs
+// out. Walked by pointer: the stores into events would otherwise make the
+// compiler reload the span's bounds for every event.
+bool walkTrack(NoteWalk& walk, bool* seen, std::uint32_t percussionChannel,
+               std::span<MidiEvent> events, TrackSummary& summary) {
+    MidiEvent* const first = events.data();
+    MidiEvent* const stop = first + events.size();
+    std::vector<TrackSound>* const sounds = &summary.sounds;
+    std::uint32_t last = 0;
+    bool backwards = false;
+    try {
+        for (MidiEvent* event = first; event != stop; ++event) {
+            backwards |= event->time < last;
+            last = event->time;
+            // Captures by value and an out-of-line append keep the loop's
+            // pointers and the walk's fields in registers.
+            auto sounded = [seen, sounds, event, first](std::size_t mapIndex) {
+                if (seen[mapIndex]) return;
+                addSound(*sounds, seen, static_cast<std::size_t>(event - first), event->time,
+                         mapIndex);
+            };
+            if (!handleEvent(walk, percussionChannel, *event, sounded)) break;
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    summary.backwards = backwards;
+    return true;
+}
+
+}  // namespace
+
+void TrackSummarizer::summarize(std::span<MidiEvent> events, TrackSummary& summary) {
+    // A fresh summary, keeping any room already made for the list of sounds.
+    std::vector<TrackSound> sounds = std::move(summary.sounds);
+    sounds.clear();
+    summary = TrackSummary{};
+    summary.sounds = std::move(sounds);
+    if (!walk_) walk_.reset(new (std::nothrow) Walk);
+    if (!walk_) return;  // left invalid: the scan walks the track itself
+    NoteWalk& walk = walk_->notes;
+    const bool walked = walkTrack(walk, walk_->seen, percussionChannel_, events, summary);
+
+    // Hands over what the walk found and resets what it touched: the map
+    // entries it sounded and the note slots of the channels it acted on.
+    for (TrackSound& sound : summary.sounds) {
+        walk_->seen[sound.mapIndex] = false;
+        if (sound.mapIndex < kPrograms) {
+            sound.highestNote = walk.highestNote[sound.mapIndex];
+            walk.highestNote[sound.mapIndex] = kNoNote;
+        }
+    }
+    std::uint32_t notesLeftOn = 0;
+    for (std::uint32_t used = walk.channelsUsed; used != 0; used &= used - 1) {
+        const auto channel = static_cast<std::size_t>(std::countr_zero(used));
+        bool* const slots = walk.noteOn.data() + channel * kNoteSlots;
+        notesLeftOn += countNotesOn(slots);
+        std::memset(slots, 0, kNoteSlots);
+    }
+    summary.eventCount = events.size();
+    summary.percussionChannel = percussionChannel_;
+    summary.channelsUsed = static_cast<std::uint16_t>(walk.channelsUsed);
+    summary.shortestNote = walk.shortestNote;
+    summary.shortestDrumNote = walk.shortestDrumNote;
+    summary.fastestTempo = walk.fastestTempo;
+    summary.notesLeftOn = notesLeftOn;
+    summary.valid = walked;
+    if (!walked) summary.sounds.clear();
+    std::fill(std::begin(walk.program), std::end(walk.program), std::uint8_t{0});
+    walk.channelsUsed = 0;
+    walk.shortestNote = walk.shortestDrumNote = walk.fastestTempo = kNone32;
 }
 
 }  // namespace korvalin
