@@ -306,10 +306,9 @@ bool convertFile(RunState& run, const std::string& midiPath, const std::string& 
     StreamBuffer streamBuffer;  // the converter's buffer for its temporary output file
     std::FILE* f = std::fopen(outPath.c_str(), "wb");
     if (!f) return false;
-    streamBuffer.attachTo(f);
     FileState file;
     NullConsole out;
-    FileSink sink(f);
+    FileSink sink(f, streamBuffer.attachTo(f));
     fig.midiBytes = midi.size();
     ByteReader in(midi);
     Status status = readMidiFile(run, in, file, out, makeTrackSummarizer);

@@ -2,10 +2,12 @@
 // prints, its exit status and the modules it leaves with the expected ones.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "base/ByteIO.h"
 #include "support/MidiBuilder.h"
 #include "support/PatchBuilder.h"
 #include "support/Process.h"
@@ -173,6 +175,28 @@ TEST(Cli, ConsoleTextStatusAndModules) {
         for (const auto& entry : fs::directory_iterator(dir.path()))  // no temporary module left
             EXPECT_FALSE(entry.path().filename().string().starts_with(".korvalin-"))
                 << entry.path();
+    }
+}
+
+// Large writes pass the stream's buffer: the file keeps the order of all
+// writes, and a refused one is reported by the write that made it.
+TEST(FileSink, LargeWritesKeepTheirPlaceAndTheirErrors) {
+    const test::TempDir dir;
+    for (const std::string name : {"out.xm", "/dev/full"}) {
+        const std::string path = name.starts_with("/") ? name : (dir / name).string();
+        StreamBuffer buffer;
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        FileSink sink(f, buffer.attachTo(f));
+        std::string expected;
+        for (const std::size_t size : std::vector<std::size_t>{100, 40000, 7, 70000}) {
+            const std::string piece(size, static_cast<char>('a' + size % 26));
+            expected += piece;
+            sink.write(piece.data(), size);
+        }
+        std::fclose(f);
+        EXPECT_EQ(sink.error(), name == "/dev/full" ? ENOSPC : 0);
+        EXPECT_EQ(sink.ok() ? test::readFile(path) : expected, expected);
     }
 }
 

@@ -207,8 +207,35 @@ bool StreamBuffer::attachTo(std::FILE* file) {
     return std::setvbuf(file, bytes_.get(), _IOFBF, kBytes) == 0;
 }
 
+namespace {
+
+// Writes all n bytes to the file descriptor, taking up after partial writes
+// and interrupted calls.
+bool writeAll(int fd, const void* data, std::size_t n, int& errorNumber) {
+    const auto* from = static_cast<const std::uint8_t*>(data);
+    while (n > 0) {
+        const ssize_t wrote = ::write(fd, from, n);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) {
+            errorNumber = wrote < 0 && errno ? errno : EIO;
+            return false;
+        }
+        from += wrote;
+        n -= static_cast<std::size_t>(wrote);
+    }
+    return true;
+}
+
+}  // namespace
+
 bool FileSink::doWrite(const void* data, std::size_t n, int& errorNumber) {
     errno = 0;
+    if (writeLargeDirectly_ && n >= kDirectBytes) {
+        // The buffered bytes come first in the file.
+        if (std::fflush(file_) == 0) return writeAll(fileno(file_), data, n, errorNumber);
+        errorNumber = errno ? errno : EIO;
+        return false;
+    }
     if (std::fwrite(data, 1, n, file_) == n) return true;
     errorNumber = errno ? errno : EIO;
     return false;

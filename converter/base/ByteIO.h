@@ -151,15 +151,23 @@ class StreamBuffer {
     std::unique_ptr<char[]> bytes_;
 };
 
+// Writes to a stdio stream. With `writeLargeDirectly` (for a stream with a
+// StreamBuffer), a write of kDirectBytes or more passes the stream's buffer:
+// what the buffer holds goes out first, then the caller's bytes go to the
+// file straight from where they are, instead of being copied into the buffer
+// on their way (sample data, the bulk of a module, is written so).
 class FileSink final : public ByteSink {
   public:
-    explicit FileSink(std::FILE* file) : file_(file) {}
+    static constexpr std::size_t kDirectBytes = std::size_t{1} << 15;
+    explicit FileSink(std::FILE* file, bool writeLargeDirectly = false)
+        : file_(file), writeLargeDirectly_(writeLargeDirectly) {}
 
   protected:
     bool doWrite(const void* data, std::size_t n, int& errorNumber) override;
 
   private:
     std::FILE* file_;
+    bool writeLargeDirectly_;
 };
 
 class MemorySink final : public ByteSink {

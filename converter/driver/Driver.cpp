@@ -127,12 +127,14 @@ class PendingOutput {
         }
         // Only the temporary file gets the large buffer: a device keeps the
         // stream's own, so a write it refuses is met where it always was.
-        buffer_.attachTo(file_);
+        buffered_ = buffer_.attachTo(file_);
         setAbortCleanupPath(temp_.c_str());
         return true;
     }
 
     std::FILE* file() const { return file_; }
+    // Whether the output has the large buffer, which large writes may pass.
+    bool buffered() const { return buffered_; }
 
     // Flushes and closes the temporary file and puts it in place.
     bool commit(int& errorNumber) {
@@ -174,6 +176,7 @@ class PendingOutput {
     std::string temp_;
     StreamBuffer buffer_;  // outlives file_: the destructor closes it first
     std::FILE* file_ = nullptr;
+    bool buffered_ = false;
 };
 
 int convertFiles(RunState& run, Console& out) {
@@ -209,7 +212,7 @@ int convertFiles(RunState& run, Console& out) {
         nameTextUsed = true;
 
         ByteReader reader(bytes);
-        FileSink sink(output.file());
+        FileSink sink(output.file(), output.buffered());
         Status status = readMidiFile(run, reader, file, out, makeTrackSummarizer);
         // The events hold all that the later stages need.
         FileBytes().swap(bytes);
