@@ -12,22 +12,11 @@
 namespace korvalin {
 namespace {
 
-std::int32_t subCommand(std::int32_t param) {
-    return (param >> 4) & 0x0F;
-}
-
 // Same effect number and, for the extended effect, the same sub-command.
 bool sameKind(std::int32_t effectA, std::int32_t paramA, std::int32_t effectB,
               std::int32_t paramB) {
     if (effectA != effectB) return false;
     return effectA != kEffectExtended || subCommand(paramA) == subCommand(paramB);
-}
-
-bool isSlide(std::int32_t effect, std::int32_t param) {
-    if (effect == kEffectPortaUp || effect == kEffectPortaDown) return true;
-    if (effect != kEffectExtended || param == kAbsent) return false;
-    const std::int32_t sub = subCommand(param);
-    return sub == 0x1 || sub == 0x2;
 }
 
 std::int32_t cellPriority(const NoteCell& cell) {
@@ -121,18 +110,6 @@ bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::
     cell.setEffect(effect, param);
     ctx.markUsed(channel);
     return true;
-}
-
-void clearEffect(NoteContext& ctx, std::size_t channel) {
-    if (channel >= ctx.channelCount) return;
-    NoteCell& cell = ctx.cells[channel];
-    if (cell.effect == kAbsent) return;
-    if (isSlide(cell.effect, cell.param)) {
-        // The bend the slide was for is not reached in this row.
-        cell.slide = 0;
-        ctx.upkeepChannels |= 1u << channel;
-    }
-    cell.clearEffect();
 }
 
 bool mergeVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel) {

@@ -28,6 +28,10 @@ inline constexpr std::int32_t kNoField = -1;  // kAbsent: an empty slot
 inline constexpr std::int32_t kEmptyPriority = -1;
 inline constexpr std::int32_t kHighestEffect = 0x23;
 inline constexpr std::int32_t kExtended = 0x0E;
+inline constexpr std::int32_t kPortaUp = 0x01;
+inline constexpr std::int32_t kPortaDown = 0x02;
+inline constexpr std::int32_t kSubFinePortaUp = 0x1;  // sub-commands of kExtended
+inline constexpr std::int32_t kSubFinePortaDown = 0x2;
 
 // Short names for the tables: none, global, MIDI channel, own channel.
 inline constexpr EffectClass N = kClassNone, G = kClassGlobal, M = kClassMidiChannel,
@@ -74,6 +78,20 @@ inline EffectRank effectRank(std::int32_t effect, std::int32_t param) {
     if (effect != kExtended) return kEffectRank[static_cast<std::size_t>(effect)];
     if (param == kNoField) return kEmpty;
     return kExtendedRank[static_cast<std::size_t>((param >> 4) & 0x0F)];
+}
+
+// The sub-command of an extended effect's parameter.
+inline std::int32_t subCommand(std::int32_t param) {
+    return (param >> 4) & 0x0F;
+}
+
+// Portamentos and fine portamentos: the effects that move a note's pitch.
+inline bool isSlide(std::int32_t effect, std::int32_t param) {
+    using namespace effect_tables;
+    if (effect == kPortaUp || effect == kPortaDown) return true;
+    if (effect != kExtended || param == kNoField) return false;
+    const std::int32_t sub = subCommand(param);
+    return sub == kSubFinePortaUp || sub == kSubFinePortaDown;
 }
 
 inline std::int32_t effectPriority(std::int32_t effect, std::int32_t param) {

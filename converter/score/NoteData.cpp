@@ -20,17 +20,31 @@ namespace korvalin {
 namespace {
 
 // Release time in module ticks once the key-off is written: scaled by the
-// file's release scale (melodic notes only) and by the map entry's factor.
-std::uint32_t scaledRelease(const NoteContext& ctx, const ModuleChannel& channel) {
-    auto ticks = static_cast<std::int32_t>(channel.releaseTicks);
-    if (!ctx.isPercussion(channel.midiChannel))
-        ticks = mul32(ticks, static_cast<std::int32_t>(ctx.file.releaseScale)) / 1000;
-    const bool hasMidi =
-        channel.midiChannel >= 0 && channel.midiChannel < static_cast<std::int16_t>(kMidiChannels);
-    const std::uint8_t program =
-        hasMidi ? ctx.midi[static_cast<std::size_t>(channel.midiChannel)].program : 0;
+// file's release scale (melodic notes only) and by the map entry's factor
+// of `program`.
+std::uint32_t scaleRelease(const NoteContext& ctx, std::uint32_t releaseTicks, bool percussion,
+                           std::uint8_t program) {
+    auto ticks = static_cast<std::int32_t>(releaseTicks);
+    if (!percussion) ticks = mul32(ticks, static_cast<std::int32_t>(ctx.file.releaseScale)) / 1000;
     const auto factor = static_cast<std::int32_t>(ctx.run.patchMap[program].releaseFactor);
     return static_cast<std::uint32_t>(mul32(factor, ticks) / 1000);
+}
+
+// scaleRelease for a channel at its key-off, with its MIDI channel's
+// program. The notes of a MIDI channel mostly release alike, so each MIDI
+// channel keeps its last result.
+std::uint32_t scaledRelease(NoteContext& ctx, const ModuleChannel& channel) {
+    if (channel.midiChannel < 0 || channel.midiChannel >= static_cast<std::int16_t>(kMidiChannels))
+        return scaleRelease(ctx, channel.releaseTicks, false, 0);
+    const auto m = static_cast<std::size_t>(channel.midiChannel);
+    const std::uint8_t program = ctx.midi[m].program;
+    ScaledRelease& last = ctx.lastRelease[m];
+    if (last.ticks != channel.releaseTicks || last.program != program) {
+        const bool percussion = ctx.isPercussion(channel.midiChannel);
+        last = {channel.releaseTicks, scaleRelease(ctx, channel.releaseTicks, percussion, program),
+                program};
+    }
+    return last.scaled;
 }
 
 // The panning a playing channel keeps: its MIDI channel's, or with noPan the
@@ -221,19 +235,17 @@ std::uint32_t closingRows(const NoteContext& ctx) {
     return std::min(n, kRowsPerPattern);
 }
 
-// Where the fields of a cell go in its packed bytes, by its field flags:
-// 3 bits per field, note first. A field that is absent goes just past the
-// cell's end, so that every field can be stored without a branch.
-constexpr unsigned kPlaceBits = 3;
+// Where the fields of a cell go in its packed bytes, by its field flags,
+// note first. A field that is absent goes just past the cell's end, so that
+// every field can be stored without a branch.
+constexpr std::size_t kCellFields = 5;
 constexpr auto kFieldPlaces = [] {
-    std::array<std::uint16_t, kFieldFlags + 1> places{};
+    std::array<std::array<std::uint8_t, 8>, kFieldFlags + 1> places{};
     for (unsigned flags = 0; flags <= kFieldFlags; ++flags) {
-        const unsigned end = kPackedCellLength[flags];
-        unsigned next = 1;  // after the flag byte
-        unsigned packed = 0;
-        for (unsigned field = 0; field < 5; ++field)
-            packed |= ((flags >> field & 1) ? next++ : end) << (kPlaceBits * field);
-        places[flags] = static_cast<std::uint16_t>(packed);
+        const std::uint8_t end = kPackedCellLength[flags];
+        std::uint8_t next = 1;  // after the flag byte
+        for (unsigned field = 0; field < kCellFields; ++field)
+            places[flags][field] = (flags >> field & 1) ? next++ : end;
     }
     return places;
 }();
@@ -243,13 +255,12 @@ constexpr auto kFieldPlaces = [] {
 // the cell may be overwritten. A cell with no field packs as kEmptyCell.
 inline std::size_t packCell(const NoteCell& cell, std::uint8_t* to) {
     const unsigned flags = cell.present & kFieldFlags;
-    const unsigned places = kFieldPlaces[flags];
-    constexpr unsigned kPlace = (1u << kPlaceBits) - 1;
-    to[places & kPlace] = static_cast<std::uint8_t>(cell.note);
-    to[places >> kPlaceBits & kPlace] = static_cast<std::uint8_t>(cell.instrument);
-    to[places >> 2 * kPlaceBits & kPlace] = static_cast<std::uint8_t>(cell.volume);
-    to[places >> 3 * kPlaceBits & kPlace] = static_cast<std::uint8_t>(cell.effect);
-    to[places >> 4 * kPlaceBits & kPlace] = static_cast<std::uint8_t>(cell.param);
+    const std::array<std::uint8_t, 8>& places = kFieldPlaces[flags];
+    to[places[0]] = static_cast<std::uint8_t>(cell.note);
+    to[places[1]] = static_cast<std::uint8_t>(cell.instrument);
+    to[places[2]] = static_cast<std::uint8_t>(cell.volume);
+    to[places[3]] = static_cast<std::uint8_t>(cell.effect);
+    to[places[4]] = static_cast<std::uint8_t>(cell.param);
     to[0] = static_cast<std::uint8_t>(kCellPacked | flags);
     return kPackedCellLength[flags];
 }

@@ -23,6 +23,7 @@ inline constexpr std::size_t kMaxModuleChannels = 32;
 inline constexpr std::size_t kPackedCellMax = 6;  // flag byte + five fields
 inline constexpr std::int32_t kModuleNoteCount = 96;
 inline constexpr std::uint32_t kStartTickRows = 65536;
+inline constexpr std::size_t kMatchKeys = 256;  // ModuleChannel::key of a bound channel
 
 // Effects the converter writes.
 enum EffectNumber : std::int16_t {
@@ -34,7 +35,9 @@ enum EffectNumber : std::int16_t {
     kEffectKeyOff = 0x14,
 };
 
-static_assert(effect_tables::kNoField == kAbsent && effect_tables::kExtended == kEffectExtended);
+static_assert(effect_tables::kNoField == kAbsent && effect_tables::kExtended == kEffectExtended &&
+              effect_tables::kPortaUp == kEffectPortaUp &&
+              effect_tables::kPortaDown == kEffectPortaDown);
 
 // Parameters of the extended effect 0x0E (sub-command in the high nibble).
 inline constexpr std::int16_t kExtFinePortaUp = 0x10;
@@ -157,6 +160,14 @@ struct MidiChannelState {
     std::int16_t bendUnits = 0;
 };
 
+// A release scaled at a key-off (see scaledRelease), and what it was scaled
+// from: the channel's releaseTicks and its MIDI channel's program.
+struct ScaledRelease {
+    std::uint32_t ticks = 0;
+    std::uint32_t scaled = 0;
+    std::int16_t program = -1;  // none yet
+};
+
 // The module channel count from the number of channels ever used: at least
 // two, and even.
 inline std::size_t moduleChannelCount(std::size_t used) {
@@ -231,6 +242,11 @@ struct NoteContext {
     // Bit c of entry m: channels[c] plays for MIDI channel m. Such a channel
     // is never free: resetChannel unbinds it.
     std::array<std::uint32_t, kMidiChannels> onMidi{};
+    // Bit c of entry [m][k]: channels[c] plays for MIDI channel m and has key
+    // k (ModuleChannel::key of a bound channel is a note number or an
+    // instrument number, 0..255), so that note-offs and repeated notes find
+    // their channels without comparing the keys of every bound one.
+    std::array<std::array<std::uint32_t, kMatchKeys>, kMidiChannels> onKey{};
     // Bit c: the per-row upkeep of channels[c], while it plays, may have
     // something to write. Set wherever a value the upkeep compares changes
     // and may differ from what the channel has (note start, the vibrato,
@@ -248,6 +264,8 @@ struct NoteContext {
     std::array<std::uint32_t, kMaxModuleChannels> releaseEnd{};
     StealOrder stealOrder;
     std::array<MidiChannelState, kMidiChannels> midi{};
+    // Per MIDI channel: the last release its key-offs scaled.
+    std::array<ScaledRelease, kMidiChannels> lastRelease{};
     // Bit c: channels[c].everUsed. The module's channel count follows from it.
     std::uint32_t usedChannels = 0;
     // Rows are packed at the channel count known when they are packed (see
@@ -282,10 +300,13 @@ struct NoteContext {
     bool dirtyEnd;
     bool noPan;
 
-    // Binds channels[c] to a MIDI channel 0..15.
-    void bindMidi(std::size_t c, std::uint8_t midiChannel) {
+    // Binds channels[c] to a MIDI channel 0..15 with the key its note-offs
+    // find it by.
+    void bindMidi(std::size_t c, std::uint8_t midiChannel, std::uint8_t key) {
         channels[c].midiChannel = midiChannel;
+        channels[c].key = key;
         onMidi[midiChannel] |= 1u << c;
+        onKey[midiChannel][key] |= 1u << c;
     }
     void markUsed(std::size_t c) {
         channels[c].everUsed = 1;
@@ -354,8 +375,11 @@ std::int16_t tweakedVolume(std::int32_t volume);
 // Inline: every note start calls it.
 inline void resetChannel(NoteContext& ctx, std::size_t c, ChannelState state) {
     ModuleChannel& channel = ctx.channels[c];
-    if (MidiChannelState* midi = ctx.midiOf(channel))
-        ctx.onMidi[static_cast<std::size_t>(midi - ctx.midi.data())] &= ~(1u << c);
+    if (MidiChannelState* midi = ctx.midiOf(channel)) {
+        const auto m = static_cast<std::size_t>(midi - ctx.midi.data());
+        ctx.onMidi[m] &= ~(1u << c);
+        ctx.onKey[m][static_cast<std::uint8_t>(channel.key)] &= ~(1u << c);
+    }
     const std::uint32_t bit = 1u << c;
     ctx.freeChannels =
         state == ChannelState::Free ? ctx.freeChannels | bit : ctx.freeChannels & ~bit;
@@ -423,7 +447,19 @@ inline bool placeEffect(NoteContext& ctx, std::int32_t midiChannel, std::size_t 
     return arbitrateEffect(ctx, midiChannel, channel, effect, param);
 }
 bool putEffect(NoteContext& ctx, std::size_t channel, std::int32_t effect, std::int32_t param);
-void clearEffect(NoteContext& ctx, std::size_t channel);
+// Empties the effect slot of cells[channel]. A slide dropped there no longer
+// moves the pitch in this row, so the upkeep takes up the bend it was for.
+// Inline: a note start clears the key-off or cut left in its cell.
+inline void clearEffect(NoteContext& ctx, std::size_t channel) {
+    if (channel >= ctx.channelCount) return;
+    NoteCell& cell = ctx.cells[channel];
+    if (cell.effect == kAbsent) return;
+    if (isSlide(cell.effect, cell.param)) {
+        cell.slide = 0;
+        ctx.upkeepChannels |= 1u << channel;
+    }
+    cell.clearEffect();
+}
 // Writes a volume-column byte unless the byte there wins over it; returns
 // whether it was written.
 bool mergeVolume(NoteContext& ctx, std::int32_t volume, std::size_t channel);

@@ -74,7 +74,7 @@ void forEachChannel(std::uint32_t mask, F f) {
 // The key a channel of MIDI channel ch is matched by when it sounds this
 // note (see ModuleChannel::key): the key itself, or for percussion the
 // instrument of the key's map entry.
-std::int32_t matchKey(bool percussion, std::uint8_t data1, std::int32_t number) {
+std::uint8_t matchKey(bool percussion, std::uint8_t data1, std::uint8_t number) {
     return percussion ? number : data1;
 }
 
@@ -210,14 +210,9 @@ std::size_t stealChannel(NoteContext& ctx) {
 // Channel for a new note on MIDI channel ch: the first one that still sounds
 // the same note (it keeps its channel), else the first free one, else a
 // stolen one.
-std::size_t noteOnChannel(NoteContext& ctx, bool percussion, std::uint8_t ch, std::uint8_t data1,
-                          std::int32_t number) {
-    const std::int32_t key = matchKey(percussion, data1, number);
-    // The channels bound to ch, none of them free.
-    for (std::uint32_t mask = ctx.onMidi[ch]; mask != 0; mask &= mask - 1) {
-        const auto c = lowestChannel(mask);
-        if (ctx.channels[c].key == key) return c;
-    }
+std::size_t noteOnChannel(NoteContext& ctx, std::uint8_t ch, std::uint8_t key) {
+    // The channels bound to ch that sound the key, none of them free.
+    if (const std::uint32_t same = ctx.onKey[ch][key]) return lowestChannel(same);
     if (ctx.freeChannels != 0) return lowestChannel(ctx.freeChannels);
     return stealChannel(ctx);
 }
@@ -268,7 +263,8 @@ std::uint32_t startTick(const NoteContext& ctx, std::uint32_t time) {
 [[gnu::noinline]] void startNote(NoteContext& ctx, const MidiEvent& event, bool percussion,
                                  std::int32_t number, InstrumentRecord* instrument) {
     const std::uint8_t ch = event.channel();
-    const std::size_t c = noteOnChannel(ctx, percussion, ch, event.data1, number);
+    const std::uint8_t key = matchKey(percussion, event.data1, static_cast<std::uint8_t>(number));
+    const std::size_t c = noteOnChannel(ctx, ch, key);
 
     // A per-note effect left in the cell belongs to the previous note; global
     // effects stay.
@@ -279,7 +275,7 @@ std::uint32_t startTick(const NoteContext& ctx, std::uint32_t time) {
     ModuleChannel& channel = ctx.channels[c];
     resetChannel(ctx, c, ChannelState::Playing);  // its age starts again
     ctx.markUsed(c);
-    ctx.bindMidi(c, ch);
+    ctx.bindMidi(c, ch, key);
     channel.startTime = event.time;
     channel.instrument = static_cast<std::int16_t>(number);
     cell.setInstrument(number);
@@ -287,7 +283,6 @@ std::uint32_t startTick(const NoteContext& ctx, std::uint32_t time) {
     const std::int64_t baseNote = percussion ? static_cast<std::int64_t>(instrument->drumNote)
                                              : melodicKey(event.data1, instrument);
     channel.note = static_cast<std::int16_t>(baseNote);
-    channel.key = static_cast<std::int16_t>(matchKey(percussion, event.data1, number));
     cell.setNote(cellNote(ctx, *instrument, number, baseNote));
 
     const MidiChannelState& midi = ctx.midi[ch];
@@ -327,29 +322,18 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
 
 void translateNoteOff(NoteContext& ctx, const MidiEvent& event) {
     const std::uint8_t ch = event.channel();
-    // The channels bound to ch, none of them free.
-    const std::uint32_t bound = ctx.onMidi[ch];
-    if (bound == 0) return;  // nothing sounds for ch
-    const bool percussion = ctx.isPercussion(ch);
-    std::int32_t number = -1;  // percussion: the instrument of the key
-    if (percussion) {
+    std::uint8_t key = event.data1;  // as matchKey gives it
+    if (ctx.isPercussion(ch)) {
         const PatchMapEntry* entry = noteEntry(ctx, true, ch, event.data1);
-        if (entry) number = entry->instrument;
+        if (!entry) return;  // a key outside the map sounds nothing
+        key = entry->instrument;
     }
-    const std::int32_t key = matchKey(percussion, event.data1, number);
-
-    // The oldest instance of the note is released first.
-    const std::size_t none = ctx.channelCount;
-    std::size_t c = none;
-    std::uint32_t cStart = 0;
-    forEachChannel(bound, [&](std::size_t k) {
-        const ModuleChannel& channel = ctx.channels[k];
-        if (channel.key == key && (c == none || channel.startTime < cStart)) {
-            c = k;
-            cStart = channel.startTime;
-        }
-    });
-    if (c == none) return;
+    // The channels bound to ch that sound the key, none of them free; the
+    // oldest instance of the note is released first.
+    const std::uint32_t same = ctx.onKey[ch][key];
+    if (same == 0) return;
+    const std::size_t c =
+        firstLeast(ctx, same, [](const ModuleChannel& channel) { return channel.startTime; });
 
     ModuleChannel& channel = ctx.channels[c];
     const InstrumentRecord* instrument = ctx.instrument(channel.instrument);
