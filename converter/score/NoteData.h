@@ -74,8 +74,9 @@ inline std::size_t countChannels(std::uint32_t mask) {
 
 // The cell of one module channel in the row being built. Fields are written
 // through the setters, which keep `present` in step, so that packing reads
-// the flag byte instead of testing every field.
-struct NoteCell {
+// the flag byte instead of testing every field. Eight-byte aligned, so that
+// a cell is 16 bytes and its index a shift.
+struct alignas(8) NoteCell {
     std::int16_t note = kAbsent;  // module note 1..96
     std::int16_t instrument = kAbsent;
     std::int16_t volume = kAbsent;

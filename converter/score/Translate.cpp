@@ -170,8 +170,10 @@ std::size_t stealChannel(NoteContext& ctx) {
     // 2^32, as the channel records compute it). Compared as left << 5 |
     // channel, so that the first of equals wins.
     StealOrder& order = ctx.stealOrder;
+    // Mostly none: the steals of a chord after the first find the order
+    // made for it.
     std::uint32_t loose = candidates & order.changed;
-    if (countChannels(loose) > kStealReorder) {
+    if (loose != 0 && countChannels(loose) > kStealReorder) {
         orderSteals(ctx, candidates);
         loose = 0;
     }
