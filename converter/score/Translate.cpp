@@ -324,7 +324,8 @@ void translateNoteOn(NoteContext& ctx, const MidiEvent& event) {
 
 void translateNoteOff(NoteContext& ctx, const MidiEvent& event) {
     const std::uint8_t ch = event.channel();
-    std::uint8_t key = event.data1;  // as matchKey gives it
+    if (ctx.onMidi[ch] == 0) return;  // nothing sounds for ch
+    std::uint8_t key = event.data1;   // as matchKey gives it
     if (ctx.isPercussion(ch)) {
         const PatchMapEntry* entry = noteEntry(ctx, true, ch, event.data1);
         if (!entry) return;  // a key outside the map sounds nothing
