@@ -92,10 +92,18 @@ constexpr std::uint8_t kFieldFlags =
     kCellNote | kCellInstrument | kCellVolume | kCellEffect | kCellParam;
 
 constexpr std::uint8_t kEmptyCell = kCellPacked;  // a flag byte without fields
-// Empty cells stored in one piece behind a packed cell. patternBytes has
-// this much room beyond its rows.
+// Empty cells stored in one piece behind a packed cell.
 constexpr std::uint8_t kEmptyCells[8] = {kEmptyCell, kEmptyCell, kEmptyCell, kEmptyCell,
                                          kEmptyCell, kEmptyCell, kEmptyCell, kEmptyCell};
+// A row of empty cells at the most channels: an empty row is stored whole
+// and counted at its width, which is cheaper than a fill of that many
+// bytes. patternBytes has this much room beyond its rows.
+constexpr auto kEmptyRow = [] {
+    std::array<std::uint8_t, kMaxModuleChannels> row{};
+    row.fill(kEmptyCell);
+    return row;
+}();
+static_assert(sizeof kEmptyRow >= sizeof kEmptyCells);
 
 // Bytes of a packed cell by its field flags: the flag byte and one per field.
 constexpr auto kPackedCellLength = [] {
@@ -330,8 +338,7 @@ NoteContext::NoteContext(RunState& runState, FileState& fileState, std::size_t c
     allocOrAbort(moduleNotes, instrumentCount * static_cast<std::size_t>(kModuleNoteCount),
                  console);
     allocOrAbort(patternBytes,
-                 kRowsPerPattern * kMaxModuleChannels * kPackedCellMax + sizeof kEmptyCells,
-                 console);
+                 kRowsPerPattern * kMaxModuleChannels * kPackedCellMax + sizeof kEmptyRow, console);
     freeChannels = allChannels;
     const std::uint32_t ticksPerRow = file.timing.ticksPerRow;
     const auto rowTicks = static_cast<std::uint32_t>(speed);
@@ -485,8 +492,9 @@ namespace {
 void packRow(NoteContext& ctx, std::uint32_t row) {
     if (ctx.writtenCells == 0 && ctx.usedChannels == ctx.widthFor) {
         // The common row with nothing in it, at the channel count of the row
-        // before: empty cells only.
-        std::fill_n(ctx.patternBytes.data() + ctx.patternSize, ctx.rowWidth, kEmptyCell);
+        // before: empty cells only (the bytes stored past the row are not
+        // read).
+        std::memcpy(ctx.patternBytes.data() + ctx.patternSize, kEmptyRow.data(), kEmptyRow.size());
         ctx.patternSize += ctx.rowWidth;
         return;
     }
