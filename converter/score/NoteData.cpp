@@ -95,15 +95,17 @@ constexpr std::uint8_t kEmptyCell = kCellPacked;  // a flag byte without fields
 // Empty cells stored in one piece behind a packed cell.
 constexpr std::uint8_t kEmptyCells[8] = {kEmptyCell, kEmptyCell, kEmptyCell, kEmptyCell,
                                          kEmptyCell, kEmptyCell, kEmptyCell, kEmptyCell};
-// A row of empty cells at the most channels: an empty row is stored whole
-// and counted at its width, which is cheaper than a fill of that many
-// bytes. patternBytes has this much room beyond its rows.
+// The most bytes a packed row takes, and as many empty cells. A row is laid
+// down over a piece of these of a fixed size, which is cheaper than a fill
+// of the row's own size: a row starts at most kRowsPerPattern - 1 rows of
+// kRowBytesMax into patternBytes, which has room for kRowsPerPattern of
+// them, so the piece always fits; the bytes past the row are not read.
+constexpr std::size_t kRowBytesMax = kMaxModuleChannels * kPackedCellMax;
 constexpr auto kEmptyRow = [] {
-    std::array<std::uint8_t, kMaxModuleChannels> row{};
+    std::array<std::uint8_t, kRowBytesMax> row{};
     row.fill(kEmptyCell);
     return row;
 }();
-static_assert(sizeof kEmptyRow >= sizeof kEmptyCells);
 
 // Bytes of a packed cell by its field flags: the flag byte and one per field.
 constexpr auto kPackedCellLength = [] {
@@ -337,8 +339,7 @@ NoteContext::NoteContext(RunState& runState, FileState& fileState, std::size_t c
     allocOrAbort(channels, count, console);
     allocOrAbort(moduleNotes, instrumentCount * static_cast<std::size_t>(kModuleNoteCount),
                  console);
-    allocOrAbort(patternBytes,
-                 kRowsPerPattern * kMaxModuleChannels * kPackedCellMax + sizeof kEmptyRow, console);
+    allocOrAbort(patternBytes, kRowsPerPattern * kRowBytesMax + sizeof kEmptyCells, console);
     freeChannels = allChannels;
     const std::uint32_t ticksPerRow = file.timing.ticksPerRow;
     const auto rowTicks = static_cast<std::uint32_t>(speed);
@@ -458,14 +459,11 @@ namespace {
     // A written cell's channel that is not free may be sounding.
     ctx.liveChannels |= ctx.writtenCells & ~ctx.freeChannels;
 
-    // The row is laid down over empty cells, as many bytes as it can take
-    // (patternBytes has room for kRowsPerPattern rows of the most channels
-    // at kPackedCellMax bytes each): a channel without a cell is then only
-    // a step of the write position.
+    // The row is laid down over empty cells (see kEmptyRow): a channel
+    // without a cell is then only a step of the write position.
     const std::uint32_t inRow = ctx.writtenCells & channelMask(width);
     std::uint8_t* const first = ctx.patternBytes.data() + ctx.patternSize;
-    const std::size_t cellCount = countChannels(inRow);
-    std::fill_n(first, width + (kPackedCellMax - 1) * cellCount, kEmptyCell);
+    std::memcpy(first, kEmptyRow.data(), kRowBytesMax);
     std::uint8_t* to = first;
     std::size_t next = 0;  // the channel whose cell comes next
     // Held apart: the byte stores below might alias the vector's pointer.
@@ -492,9 +490,10 @@ namespace {
 void packRow(NoteContext& ctx, std::uint32_t row) {
     if (ctx.writtenCells == 0 && ctx.usedChannels == ctx.widthFor) {
         // The common row with nothing in it, at the channel count of the row
-        // before: empty cells only (the bytes stored past the row are not
-        // read).
-        std::memcpy(ctx.patternBytes.data() + ctx.patternSize, kEmptyRow.data(), kEmptyRow.size());
+        // before: empty cells only, stored as a whole row at the most
+        // channels (see kEmptyRow).
+        std::memcpy(ctx.patternBytes.data() + ctx.patternSize, kEmptyRow.data(),
+                    kMaxModuleChannels);
         ctx.patternSize += ctx.rowWidth;
         return;
     }
