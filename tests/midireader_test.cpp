@@ -134,6 +134,26 @@ TEST(MidiReader, ChannelMessages) {
     }
 }
 
+// A set-tempo event keeps the first three bytes of its payload as its tempo,
+// missing bytes counting as 0; other meta events keep nothing of theirs.
+TEST(MidiReader, SetTempoValues) {
+    const Bytes events = {0x00, 0xFF, 0x51, 0x03, 0xFF, 0xFE, 0xFD,        // the largest
+                          0x00, 0xFF, 0x51, 0x02, 0x07, 0xA1,              // short
+                          0x00, 0xFF, 0x51, 0x04, 0x01, 0x02, 0x03, 0x04,  // long
+                          0x00, 0xFF, 0x51, 0x00,                          // empty
+                          0x00, 0xFF, 0x01, 0x03, 0x01, 0x02, 0x03};       // text
+    ReadResult r;
+    read(oneTrack(events), r);
+    ASSERT_EQ(r.status, Status::Ok) << r.console.all;
+    const std::uint32_t tempos[] = {0xFFFEFD, 0x07A100, 0x010203, 0};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_TRUE(r.events(0)[i].isSetTempo()) << i;
+        EXPECT_EQ(r.events(0)[i].tempo(), tempos[i]) << i;
+    }
+    EXPECT_EQ(shown(r.events(0)).back(), "FF 00 00 @0");
+    EXPECT_TRUE(r.events(0).back().isEndOfTrack());
+}
+
 // Files with many bytes of tracks are read on two threads. Each track must
 // come out as it does when read alone, and a cut inside a later track must
 // still be reported after the dots of the tracks before it.

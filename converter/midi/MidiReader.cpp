@@ -35,7 +35,7 @@ constexpr std::size_t kMinTrackBytes = 12;
 // Sixteen quarter notes after the last note start the music is over.
 constexpr std::uint64_t kTailQuarters = 16;
 constexpr std::uint8_t kMaxDataByte = 0x7F;
-// Event slots are made ready this many at a time (12 KiB, stays in the cache
+// Event slots are made ready this many at a time (8 KiB, stays in the cache
 // until the events overwrite it), so the loop checks for room once per block.
 constexpr std::size_t kEventBlock = 1024;
 
@@ -210,9 +210,9 @@ const std::uint8_t* readFastEvent(const std::uint8_t* p, const StatusRules& rule
 enum class EventResult { Ok, Truncated, PacketSysex };
 
 // A meta or sysex payload of `length` bytes: passed over, its first three
-// bytes kept as the event's metaValue (missing bytes count as 0). The length
-// is checked against the bytes present; when short, the input is marked ended.
-bool readPayload(Cursor& in, std::uint32_t length, MidiEvent& event) {
+// bytes, big-endian (missing bytes count as 0), kept in `head`. The length is
+// checked against the bytes present; when short, the input is marked ended.
+bool readPayload(Cursor& in, std::uint32_t length, std::uint32_t& head) {
     if (length > in.remaining()) {
         in.p = in.end;
         in.failed = true;
@@ -220,25 +220,29 @@ bool readPayload(Cursor& in, std::uint32_t length, MidiEvent& event) {
     }
     std::uint32_t value = 0;
     for (std::uint32_t i = 0; i < 3; ++i) value = (value << 8) | (i < length ? in.p[i] : 0u);
-    event.metaValue = value;
+    head = value;
     in.p += length;
     return true;
 }
 
-// Any event, every byte read through the checked cursor.
+// Any event, every byte read through the checked cursor. Only a set-tempo
+// event keeps anything of its payload.
 EventResult readCheckedEvent(Cursor& in, const StatusRules& rules, TrackState& state,
                              MidiEvent& event) {
     const std::uint32_t delta = readVarLen(in);
     const std::uint8_t first = in.next();
     event = MidiEvent{.time = static_cast<std::uint32_t>(state.time + delta), .status = first};
+    std::uint32_t head = 0;
     if (first == kStatusSysex) {
         const std::uint32_t length = readVarLen(in);
-        if (!readPayload(in, length, event)) return EventResult::Truncated;
+        if (!readPayload(in, length, head)) return EventResult::Truncated;
         if (length != 0 && in.p[-1] != 0xF7) return EventResult::PacketSysex;
     } else if (first == kStatusMeta) {
         event.metaType = in.next();
-        if (!readPayload(in, readVarLen(in), event)) return EventResult::Truncated;
-        if (event.metaType == kMetaEndOfTrack) {
+        if (!readPayload(in, readVarLen(in), head)) return EventResult::Truncated;
+        if (event.metaType == kMetaSetTempo) {
+            event = MidiEvent::setTempo(event.time, head);
+        } else if (event.metaType == kMetaEndOfTrack) {
             state.ended = true;
             // The end-of-track event takes the time of the event before it.
             event.time = static_cast<std::uint32_t>(state.time);
@@ -526,7 +530,6 @@ void trimTrackEnds(MidiFileHeader& header, const NoteTimes& times, Console& out)
             // It takes the time of the event before it.
             event.status = kStatusMeta;
             event.metaType = kMetaEndOfTrack;
-            event.metaValue = 0;
             event.data1 = 0;
             event.data2 = 0;
             event.time = i > 0 ? events[i - 1].time : 0;
