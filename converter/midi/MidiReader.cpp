@@ -370,6 +370,40 @@ bool addEventSlots(TrackRead& track, std::size_t bytesRead, std::size_t trackByt
            track.outOfMemory("realloc", (size + 1) * sizeof(MidiEvent));
 }
 
+// Where a run of fast-path events stopped: the input position and the events
+// the slots hold.
+struct FastRun {
+    const std::uint8_t* p;
+    std::size_t count;
+};
+
+// Decodes events by the fast path into slots[count..room) while at least
+// kFastBytes bytes remain, up to the first event the fast path does not take.
+// Kept apart from the checked path, so that its loop makes no calls and holds
+// the cursor, the state and the slots in registers: nearly every event of a
+// real file is decoded here. The events are taken in batches that the bytes
+// left are sure to hold, each event taking at most kFastBytes, so that within
+// a batch only the count is checked.
+[[gnu::noinline]] FastRun readFastEvents(const std::uint8_t* p, const std::uint8_t* end,
+                                         MidiEvent* slots, std::size_t count, std::size_t room,
+                                         const StatusRules& rules, TrackState& state) {
+    TrackState local = state;
+    for (std::size_t left; (left = static_cast<std::size_t>(end - p)) >= kFastBytes;) {
+        const std::size_t stop = std::min(room, count + (left - kFastBytes) / kFastBytes + 1);
+        for (; count < stop; ++count) {
+            const std::uint8_t* next = readFastEvent(p, rules, local, slots[count]);
+            if (next == nullptr) {
+                state = local;
+                return {p, count};
+            }
+            p = next;
+        }
+        if (count == room) break;
+    }
+    state = local;
+    return {p, count};
+}
+
 // Reads events from `in` into the track until its end-of-track event; the
 // track's bytes are expected to take `trackBytes`. Returns the number of
 // events, or 0 with the track's outcome set when it cannot be read; `wrapped`
@@ -377,37 +411,28 @@ bool addEventSlots(TrackRead& track, std::size_t bytesRead, std::size_t trackByt
 std::size_t readEvents(const StatusRules& rules, Cursor in, std::size_t trackBytes,
                        TrackRead& track, bool& wrapped) {
     TrackState state;
-    MidiEvent* slots = track.events.data();
-    std::size_t room = track.events.size();
     const std::uint8_t* const start = in.p;
-    for (std::size_t count = 0;; ++count) {
-        if (count == room) {
+    std::size_t count = 0;
+    for (;;) {
+        if (count == track.events.size()) {
             const auto bytesRead = static_cast<std::size_t>(in.p - start);
             if (!addEventSlots(track, bytesRead, trackBytes)) return 0;
-            slots = track.events.data();
-            room = track.events.size();
         }
-        MidiEvent& event = slots[count];
-        const std::uint8_t* next =
-            in.remaining() >= kFastBytes ? readFastEvent(in.p, rules, state, event) : nullptr;
-        if (next != nullptr) {
-            in.p = next;
-        } else {
-            // Copies keep the loop's own cursor and state in registers.
-            Cursor checked = in;
-            TrackState checkedState = state;
-            const EventResult result = readCheckedEvent(checked, rules, checkedState, event);
-            in = checked;
-            state = checkedState;
-            if (result != EventResult::Ok) {
-                track.outcome = result == EventResult::PacketSysex ? TrackOutcome::PacketSysex
-                                                                   : TrackOutcome::Truncated;
-                return 0;
-            }
-            if (state.ended) {
-                wrapped = state.time > UINT32_MAX;
-                return count + 1;
-            }
+        const FastRun run = readFastEvents(in.p, in.end, track.events.data(), count,
+                                           track.events.size(), rules, state);
+        in.p = run.p;
+        count = run.count;
+        if (count == track.events.size()) continue;  // the slots ran out: more first
+        const EventResult result = readCheckedEvent(in, rules, state, track.events[count]);
+        if (result != EventResult::Ok) {
+            track.outcome = result == EventResult::PacketSysex ? TrackOutcome::PacketSysex
+                                                               : TrackOutcome::Truncated;
+            return 0;
+        }
+        ++count;
+        if (state.ended) {
+            wrapped = state.time > UINT32_MAX;
+            return count;
         }
     }
 }
