@@ -111,7 +111,8 @@ struct TrackSummary {
 
 // Looks at each track on the thread that read it, right after its events are
 // decoded and while they are still in the cache: the track scan summarizes
-// them so. A reader makes one for each thread that reads tracks.
+// them so. A reader makes one for each thread that reads tracks, and shows it
+// only tracks whose event times never go back (none wrapped past 32 bits).
 class TrackVisitor {
   public:
     virtual ~TrackVisitor() = default;

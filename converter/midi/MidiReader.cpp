@@ -471,7 +471,9 @@ void readTrack(const TrackReading& reading, TrackVisitor* visitor, TrackRead& tr
     }
     const std::span<const MidiEvent> music(track.events.data(), count - 1);
     track.times = wrapped ? largestTimes(music) : lastTimes(music);
-    if (track.summary != nullptr && visitor != nullptr)
+    // Stored times go back only where their sum wrapped past 32 bits; such a
+    // track is left without a summary, for the scan to walk itself.
+    if (track.summary != nullptr && visitor != nullptr && !wrapped)
         visitor->visit(track.events, *track.summary);
 }
 

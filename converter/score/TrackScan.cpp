@@ -491,12 +491,8 @@ bool walkTrack(NoteWalk& walk, bool* seen, std::uint32_t percussionChannel,
     MidiEvent* const first = events.data();
     MidiEvent* const stop = first + events.size();
     std::vector<TrackSound>* const sounds = &summary.sounds;
-    std::uint32_t last = 0;
-    bool backwards = false;
     try {
         for (MidiEvent* event = first; event != stop; ++event) {
-            backwards |= event->time < last;
-            last = event->time;
             // Captures by value and an out-of-line append keep the loop's
             // pointers and the walk's fields in registers.
             auto sounded = [seen, sounds, event, first](std::size_t mapIndex) {
@@ -509,13 +505,29 @@ bool walkTrack(NoteWalk& walk, bool* seen, std::uint32_t percussionChannel,
     } catch (const std::bad_alloc&) {
         return false;
     }
-    summary.backwards = backwards;
     return true;
+}
+
+// Whether some event's time, up to the end-of-track event, is below the one
+// before it.
+bool timesGoBack(std::span<const MidiEvent> events) {
+    std::uint32_t last = 0;
+    for (const MidiEvent& event : events) {
+        if (event.time < last) return true;
+        if (event.isEndOfTrack()) break;
+        last = event.time;
+    }
+    return false;
 }
 
 }  // namespace
 
 void TrackSummarizer::summarize(std::span<MidiEvent> events, TrackSummary& summary) {
+    summarizeInOrder(events, summary);
+    summary.backwards = timesGoBack(events);
+}
+
+void TrackSummarizer::summarizeInOrder(std::span<MidiEvent> events, TrackSummary& summary) {
     // A fresh summary, keeping any room already made for the list of sounds.
     std::vector<TrackSound> sounds = std::move(summary.sounds);
     sounds.clear();
