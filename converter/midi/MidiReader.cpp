@@ -59,8 +59,10 @@ bool isNoteMessage(std::uint8_t status) {
 
 // How the data bytes of a message with this (resolved) status are read and
 // stored; one table per file, since the note shift depends on the percussion
-// channel. Meta and sysex events never look here.
-struct StatusRule {
+// channel. Four bytes, so that a rule is found by a shift of its status.
+struct alignas(4) StatusRule {
+    // Sysex and meta events have none here: the fast path leaves them to the
+    // checked path, which reads them apart.
     std::uint8_t dataBytes = 1;
     // A channel message's data bytes carry seven bits, but some editors write
     // bytes with the top bit set there (a velocity of 0xCC). Such a byte counts
@@ -82,6 +84,7 @@ StatusRules makeStatusRules(const RunState& run) {
         const auto status = static_cast<std::uint8_t>(i);
         StatusRule& rule = rules[i];
         if (hasTwoDataBytes(status)) rule.dataBytes = 2;
+        if (status == kStatusSysex || status == kStatusMeta) rule.dataBytes = 0;
         if (isChannelMessage(status)) rule.maxData = kMaxDataByte;
         if (isNoteMessage(status) && (status & 0x0Fu) != run.settings.percussionChannel)
             rule.noteShift = 1;
@@ -172,11 +175,11 @@ constexpr std::size_t kFastBytes = kFastDeltaBytes + 3;
 
 // Decodes, without bounds checks, an event of a delta time of at most four
 // bytes and a channel message (or 0xF1..0xFE, or data under the running
-// status); p has at least kFastBytes bytes. Returns the position after the
-// event, or nullptr, having changed nothing, for any other event. The tests
-// are branches on purpose: in a real file they mostly go the same way, and a
-// predicted branch lets the next event start before this one's bytes have
-// arrived, where a position computed from them would have to wait.
+// status) whose data bytes are below 0x80; p has at least kFastBytes bytes. Returns the position
+// after the event, or nullptr, having changed nothing, for any other event. The tests are branches
+// on purpose: in a real file they mostly go the same way, and a predicted branch lets the next
+// event start before this one's bytes have arrived, where a position computed from them would have
+// to wait.
 const std::uint8_t* readFastEvent(const std::uint8_t* p, const StatusRules& rules,
                                   TrackState& state, MidiEvent& event) {
     const std::uint8_t* q = p;
@@ -191,19 +194,23 @@ const std::uint8_t* readFastEvent(const std::uint8_t* p, const StatusRules& rule
         } while (b & 0x80);
     }
     std::uint8_t status = *q;
-    if (status & kStatusBit) {
-        if (status == kStatusSysex || status == kStatusMeta) return nullptr;
+    if (status & kStatusBit)
         ++q;
-    } else {
+    else
         status = state.runningStatus;  // q stays on the first data byte
-    }
     const StatusRule& rule = rules[status];
+    if (rule.dataBytes == 0) return nullptr;  // sysex or meta
     const std::uint8_t data1 = *q++;
     std::uint8_t data2 = 0;
     if (rule.dataBytes == 2) data2 = *q++;
+    // Data bytes below 0x80 need no clamping; the checked path clamps others.
+    if ((data1 | data2) & kStatusBit) return nullptr;
     state.time += delta;
     state.runningStatus = status;
-    event = channelEvent(rule, static_cast<std::uint32_t>(state.time), status, data1, data2);
+    event = MidiEvent{.time = static_cast<std::uint32_t>(state.time),
+                      .status = status,
+                      .data1 = static_cast<std::uint8_t>(data1 + rule.noteShift),
+                      .data2 = data2};
     return q;
 }
 
