@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <system_error>
@@ -363,6 +364,10 @@ void prefaultEventSlots(TrackRead& track, std::size_t bytesRead, std::size_t tra
     track.prefaulted = target;
 }
 
+// Blank events that slots are appended from: events copy as plain bytes, so a
+// block of slots takes one memcpy, where resizing would build them one by one.
+constexpr std::array<MidiEvent, kEventBlock> kBlankEvents{};
+
 // Makes the next block of event slots ready: within the reserved room without
 // moving the events, beyond it by the vector's geometric growth.
 bool addEventSlots(TrackRead& track, std::size_t bytesRead, std::size_t trackBytes) {
@@ -370,7 +375,10 @@ bool addEventSlots(TrackRead& track, std::size_t bytesRead, std::size_t trackByt
     const std::size_t size = events.size();
     if (size < events.capacity()) {
         prefaultEventSlots(track, bytesRead, trackBytes);
-        events.resize(std::min(events.capacity(), size + kEventBlock));  // allocates nothing
+        const auto added =
+            static_cast<std::ptrdiff_t>(std::min(events.capacity() - size, kEventBlock));
+        // Allocates nothing: the slots fit the room reserved.
+        events.insert(events.end(), kBlankEvents.begin(), kBlankEvents.begin() + added);
         return true;
     }
     return tryRealloc(events, size + 1) ||
