@@ -134,6 +134,19 @@ TEST(MidiReader, ChannelMessages) {
     }
 }
 
+// A set-tempo event's tempo is its first three payload bytes (missing ones 0).
+TEST(MidiReader, SetTempoValues) {
+    const Bytes events = {0x00, 0xFF, 0x51, 0x03, 0xFF, 0xFE, 0xFD,        // the largest
+                          0x00, 0xFF, 0x51, 0x02, 0x07, 0xA1,              // short
+                          0x00, 0xFF, 0x51, 0x04, 0x01, 0x02, 0x03, 0x04,  // long
+                          0x00, 0xFF, 0x51, 0x00};                         // empty
+    ReadResult r;
+    read(oneTrack(events), r);
+    const std::uint32_t tempos[] = {0xFFFEFD, 0x07A100, 0x010203, 0};
+    for (std::size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(r.events(0).at(i).isSetTempo() ? r.events(0)[i].tempo() : 1u, tempos[i]) << i;
+}
+
 // Files with many bytes of tracks are read on two threads. Each track must
 // come out as it does when read alone, and a cut inside a later track must
 // still be reported after the dots of the tracks before it.
@@ -192,6 +205,24 @@ TEST(MidiReader, ScanSeesTracksAsCut) {
     EXPECT_EQ(run.patchMap[3].instrument, 1);
     EXPECT_EQ(run.patchMap[5].instrument, 0);
     EXPECT_EQ(out.out, "Scanning tracks..\n");
+}
+
+// Times that wrap go back: the tracks are merged by time, the note @0x50 first.
+TEST(MidiReader, ScanMergesTracksWhoseTimesWrap) {
+    const std::string padding(300, 'x');
+    Smf smf(1, 96);
+    smf.track()
+        .text(0, padding)
+        .noteOn(0xF0000000, 9, 40, 100)
+        .noteOff(1, 9, 40)
+        .noteOn(0x1000000F, 9, 41, 100)  // @0x10
+        .endOfTrack();
+    smf.track().text(0, padding).noteOn(0x50, 1, 61, 100).noteOff(1, 1, 61).endOfTrack();
+    ReadResult r;
+    read(smf.bytes(), r);
+    RunState run;
+    ASSERT_EQ(scanTracks(run, r.file, r.console), Status::Ok) << r.console.all;
+    EXPECT_EQ(run.patchMap[0].instrument, 1);
 }
 
 }  // namespace

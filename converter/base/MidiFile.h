@@ -38,25 +38,38 @@ inline constexpr std::uint8_t kStatusMeta = 0xFF;
 inline constexpr std::uint8_t kMetaEndOfTrack = 0x2F;
 inline constexpr std::uint8_t kMetaSetTempo = 0x51;
 
-// 12 bytes: a piece holds hundreds of thousands of events. Payloads are not
-// kept: the only payload a later stage reads is a set-tempo value. The row an
-// event falls in is time / ticks per row, worked out where it is needed.
+// A set-tempo event is stored under a status of its own, its meta type, which
+// no event read from a file takes (resolved statuses are 0 or have the top bit
+// set), so that its 24-bit tempo fits in the event's three data bytes.
+inline constexpr std::uint8_t kStatusSetTempo = kMetaSetTempo;
+
+// 8 bytes: a piece holds hundreds of thousands of events, and the note-data
+// builder walks them all. Payloads are not kept: the only payload a later
+// stage reads is a set-tempo value. The row an event falls in is
+// time / ticks per row, worked out where it is needed.
 struct MidiEvent {
     std::uint32_t time = 0;  // absolute MIDI ticks from the start of the track
-    // Meta events: the first three payload bytes, big-endian (missing bytes
-    // count as 0); the microseconds per quarter note of a set-tempo event.
-    std::uint32_t metaValue = 0;
     std::uint8_t status = 0;
     // Channel messages: data1 (melodic note numbers stored plus one) and data2.
+    // Set-tempo events: the tempo's high and middle bytes.
     std::uint8_t data1 = 0;
     std::uint8_t data2 = 0;
-    std::uint8_t metaType = 0;  // meta events: the type
+    // Meta events: the type. Set-tempo events: the tempo's low byte.
+    std::uint8_t metaType = 0;
+
+    // A set-tempo event of `tempo` microseconds per quarter note (24 bits).
+    static MidiEvent setTempo(std::uint32_t time, std::uint32_t tempo) {
+        return MidiEvent{.time = time,
+                         .status = kStatusSetTempo,
+                         .data1 = static_cast<std::uint8_t>(tempo >> 16),
+                         .data2 = static_cast<std::uint8_t>(tempo >> 8),
+                         .metaType = static_cast<std::uint8_t>(tempo)};
+    }
 
     std::uint8_t channel() const { return status & 0x0F; }
     std::uint8_t kind() const { return status & 0xF0; }
-    bool isMeta(std::uint8_t type) const { return status == kStatusMeta && metaType == type; }
-    bool isEndOfTrack() const { return isMeta(kMetaEndOfTrack); }
-    bool isSetTempo() const { return isMeta(kMetaSetTempo); }
+    bool isEndOfTrack() const { return status == kStatusMeta && metaType == kMetaEndOfTrack; }
+    bool isSetTempo() const { return status == kStatusSetTempo; }
     // Note-on with a velocity above 0.
     bool isNoteOn() const { return kind() == kKindNoteOn && data2 != 0; }
     // Note-off, or note-on with velocity 0.
@@ -64,9 +77,12 @@ struct MidiEvent {
         return kind() == kKindNoteOff || (kind() == kKindNoteOn && data2 == 0);
     }
     // Microseconds per quarter note of a set-tempo event.
-    std::uint32_t tempo() const { return metaValue; }
+    std::uint32_t tempo() const {
+        return static_cast<std::uint32_t>(data1) << 16 | static_cast<std::uint32_t>(data2) << 8 |
+               metaType;
+    }
 };
-static_assert(sizeof(MidiEvent) == 12);
+static_assert(sizeof(MidiEvent) == 8);
 
 // A map entry (a program, or 128 + a percussion key) that a track sounds.
 struct TrackSound {
@@ -95,7 +111,8 @@ struct TrackSummary {
 
 // Looks at each track on the thread that read it, right after its events are
 // decoded and while they are still in the cache: the track scan summarizes
-// them so. A reader makes one for each thread that reads tracks.
+// them so. A reader makes one for each thread that reads tracks, and shows it
+// only tracks whose event times never go back (none wrapped past 32 bits).
 class TrackVisitor {
   public:
     virtual ~TrackVisitor() = default;

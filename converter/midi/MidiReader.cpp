@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <system_error>
@@ -35,7 +36,7 @@ constexpr std::size_t kMinTrackBytes = 12;
 // Sixteen quarter notes after the last note start the music is over.
 constexpr std::uint64_t kTailQuarters = 16;
 constexpr std::uint8_t kMaxDataByte = 0x7F;
-// Event slots are made ready this many at a time (12 KiB, stays in the cache
+// Event slots are made ready this many at a time (8 KiB, stays in the cache
 // until the events overwrite it), so the loop checks for room once per block.
 constexpr std::size_t kEventBlock = 1024;
 
@@ -59,8 +60,10 @@ bool isNoteMessage(std::uint8_t status) {
 
 // How the data bytes of a message with this (resolved) status are read and
 // stored; one table per file, since the note shift depends on the percussion
-// channel. Meta and sysex events never look here.
-struct StatusRule {
+// channel. Four bytes, so that a rule is found by a shift of its status.
+struct alignas(4) StatusRule {
+    // Sysex and meta events have none here: the fast path leaves them to the
+    // checked path, which reads them apart.
     std::uint8_t dataBytes = 1;
     // A channel message's data bytes carry seven bits, but some editors write
     // bytes with the top bit set there (a velocity of 0xCC). Such a byte counts
@@ -82,6 +85,7 @@ StatusRules makeStatusRules(const RunState& run) {
         const auto status = static_cast<std::uint8_t>(i);
         StatusRule& rule = rules[i];
         if (hasTwoDataBytes(status)) rule.dataBytes = 2;
+        if (status == kStatusSysex || status == kStatusMeta) rule.dataBytes = 0;
         if (isChannelMessage(status)) rule.maxData = kMaxDataByte;
         if (isNoteMessage(status) && (status & 0x0Fu) != run.settings.percussionChannel)
             rule.noteShift = 1;
@@ -172,11 +176,11 @@ constexpr std::size_t kFastBytes = kFastDeltaBytes + 3;
 
 // Decodes, without bounds checks, an event of a delta time of at most four
 // bytes and a channel message (or 0xF1..0xFE, or data under the running
-// status); p has at least kFastBytes bytes. Returns the position after the
-// event, or nullptr, having changed nothing, for any other event. The tests
-// are branches on purpose: in a real file they mostly go the same way, and a
-// predicted branch lets the next event start before this one's bytes have
-// arrived, where a position computed from them would have to wait.
+// status) whose data bytes are below 0x80; p has at least kFastBytes bytes. Returns the position
+// after the event, or nullptr, having changed nothing, for any other event. The tests are branches
+// on purpose: in a real file they mostly go the same way, and a predicted branch lets the next
+// event start before this one's bytes have arrived, where a position computed from them would have
+// to wait.
 const std::uint8_t* readFastEvent(const std::uint8_t* p, const StatusRules& rules,
                                   TrackState& state, MidiEvent& event) {
     const std::uint8_t* q = p;
@@ -191,28 +195,32 @@ const std::uint8_t* readFastEvent(const std::uint8_t* p, const StatusRules& rule
         } while (b & 0x80);
     }
     std::uint8_t status = *q;
-    if (status & kStatusBit) {
-        if (status == kStatusSysex || status == kStatusMeta) return nullptr;
+    if (status & kStatusBit)
         ++q;
-    } else {
+    else
         status = state.runningStatus;  // q stays on the first data byte
-    }
     const StatusRule& rule = rules[status];
+    if (rule.dataBytes == 0) return nullptr;  // sysex or meta
     const std::uint8_t data1 = *q++;
     std::uint8_t data2 = 0;
     if (rule.dataBytes == 2) data2 = *q++;
+    // Data bytes below 0x80 need no clamping; the checked path clamps others.
+    if ((data1 | data2) & kStatusBit) return nullptr;
     state.time += delta;
     state.runningStatus = status;
-    event = channelEvent(rule, static_cast<std::uint32_t>(state.time), status, data1, data2);
+    event = MidiEvent{.time = static_cast<std::uint32_t>(state.time),
+                      .status = status,
+                      .data1 = static_cast<std::uint8_t>(data1 + rule.noteShift),
+                      .data2 = data2};
     return q;
 }
 
 enum class EventResult { Ok, Truncated, PacketSysex };
 
 // A meta or sysex payload of `length` bytes: passed over, its first three
-// bytes kept as the event's metaValue (missing bytes count as 0). The length
-// is checked against the bytes present; when short, the input is marked ended.
-bool readPayload(Cursor& in, std::uint32_t length, MidiEvent& event) {
+// bytes, big-endian (missing bytes count as 0), kept in `head`. The length is
+// checked against the bytes present; when short, the input is marked ended.
+bool readPayload(Cursor& in, std::uint32_t length, std::uint32_t& head) {
     if (length > in.remaining()) {
         in.p = in.end;
         in.failed = true;
@@ -220,25 +228,29 @@ bool readPayload(Cursor& in, std::uint32_t length, MidiEvent& event) {
     }
     std::uint32_t value = 0;
     for (std::uint32_t i = 0; i < 3; ++i) value = (value << 8) | (i < length ? in.p[i] : 0u);
-    event.metaValue = value;
+    head = value;
     in.p += length;
     return true;
 }
 
-// Any event, every byte read through the checked cursor.
+// Any event, every byte read through the checked cursor. Only a set-tempo
+// event keeps anything of its payload.
 EventResult readCheckedEvent(Cursor& in, const StatusRules& rules, TrackState& state,
                              MidiEvent& event) {
     const std::uint32_t delta = readVarLen(in);
     const std::uint8_t first = in.next();
     event = MidiEvent{.time = static_cast<std::uint32_t>(state.time + delta), .status = first};
+    std::uint32_t head = 0;
     if (first == kStatusSysex) {
         const std::uint32_t length = readVarLen(in);
-        if (!readPayload(in, length, event)) return EventResult::Truncated;
+        if (!readPayload(in, length, head)) return EventResult::Truncated;
         if (length != 0 && in.p[-1] != 0xF7) return EventResult::PacketSysex;
     } else if (first == kStatusMeta) {
         event.metaType = in.next();
-        if (!readPayload(in, readVarLen(in), event)) return EventResult::Truncated;
-        if (event.metaType == kMetaEndOfTrack) {
+        if (!readPayload(in, readVarLen(in), head)) return EventResult::Truncated;
+        if (event.metaType == kMetaSetTempo) {
+            event = MidiEvent::setTempo(event.time, head);
+        } else if (event.metaType == kMetaEndOfTrack) {
             state.ended = true;
             // The end-of-track event takes the time of the event before it.
             event.time = static_cast<std::uint32_t>(state.time);
@@ -352,6 +364,10 @@ void prefaultEventSlots(TrackRead& track, std::size_t bytesRead, std::size_t tra
     track.prefaulted = target;
 }
 
+// Blank events that slots are appended from: events copy as plain bytes, so a
+// block of slots takes one memcpy, where resizing would build them one by one.
+constexpr std::array<MidiEvent, kEventBlock> kBlankEvents{};
+
 // Makes the next block of event slots ready: within the reserved room without
 // moving the events, beyond it by the vector's geometric growth.
 bool addEventSlots(TrackRead& track, std::size_t bytesRead, std::size_t trackBytes) {
@@ -359,11 +375,48 @@ bool addEventSlots(TrackRead& track, std::size_t bytesRead, std::size_t trackByt
     const std::size_t size = events.size();
     if (size < events.capacity()) {
         prefaultEventSlots(track, bytesRead, trackBytes);
-        events.resize(std::min(events.capacity(), size + kEventBlock));  // allocates nothing
+        const auto added =
+            static_cast<std::ptrdiff_t>(std::min(events.capacity() - size, kEventBlock));
+        // Allocates nothing: the slots fit the room reserved.
+        events.insert(events.end(), kBlankEvents.begin(), kBlankEvents.begin() + added);
         return true;
     }
     return tryRealloc(events, size + 1) ||
            track.outOfMemory("realloc", (size + 1) * sizeof(MidiEvent));
+}
+
+// Where a run of fast-path events stopped: the input position and the events
+// the slots hold.
+struct FastRun {
+    const std::uint8_t* p;
+    std::size_t count;
+};
+
+// Decodes events by the fast path into slots[count..room) while at least
+// kFastBytes bytes remain, up to the first event the fast path does not take.
+// Kept apart from the checked path, so that its loop makes no calls and holds
+// the cursor, the state and the slots in registers: nearly every event of a
+// real file is decoded here. The events are taken in batches that the bytes
+// left are sure to hold, each event taking at most kFastBytes, so that within
+// a batch only the count is checked.
+[[gnu::noinline]] FastRun readFastEvents(const std::uint8_t* p, const std::uint8_t* end,
+                                         MidiEvent* slots, std::size_t count, std::size_t room,
+                                         const StatusRules& rules, TrackState& state) {
+    TrackState local = state;
+    for (std::size_t left; (left = static_cast<std::size_t>(end - p)) >= kFastBytes;) {
+        const std::size_t stop = std::min(room, count + (left - kFastBytes) / kFastBytes + 1);
+        for (; count < stop; ++count) {
+            const std::uint8_t* next = readFastEvent(p, rules, local, slots[count]);
+            if (next == nullptr) {
+                state = local;
+                return {p, count};
+            }
+            p = next;
+        }
+        if (count == room) break;
+    }
+    state = local;
+    return {p, count};
 }
 
 // Reads events from `in` into the track until its end-of-track event; the
@@ -373,37 +426,28 @@ bool addEventSlots(TrackRead& track, std::size_t bytesRead, std::size_t trackByt
 std::size_t readEvents(const StatusRules& rules, Cursor in, std::size_t trackBytes,
                        TrackRead& track, bool& wrapped) {
     TrackState state;
-    MidiEvent* slots = track.events.data();
-    std::size_t room = track.events.size();
     const std::uint8_t* const start = in.p;
-    for (std::size_t count = 0;; ++count) {
-        if (count == room) {
+    std::size_t count = 0;
+    for (;;) {
+        if (count == track.events.size()) {
             const auto bytesRead = static_cast<std::size_t>(in.p - start);
             if (!addEventSlots(track, bytesRead, trackBytes)) return 0;
-            slots = track.events.data();
-            room = track.events.size();
         }
-        MidiEvent& event = slots[count];
-        const std::uint8_t* next =
-            in.remaining() >= kFastBytes ? readFastEvent(in.p, rules, state, event) : nullptr;
-        if (next != nullptr) {
-            in.p = next;
-        } else {
-            // Copies keep the loop's own cursor and state in registers.
-            Cursor checked = in;
-            TrackState checkedState = state;
-            const EventResult result = readCheckedEvent(checked, rules, checkedState, event);
-            in = checked;
-            state = checkedState;
-            if (result != EventResult::Ok) {
-                track.outcome = result == EventResult::PacketSysex ? TrackOutcome::PacketSysex
-                                                                   : TrackOutcome::Truncated;
-                return 0;
-            }
-            if (state.ended) {
-                wrapped = state.time > UINT32_MAX;
-                return count + 1;
-            }
+        const FastRun run = readFastEvents(in.p, in.end, track.events.data(), count,
+                                           track.events.size(), rules, state);
+        in.p = run.p;
+        count = run.count;
+        if (count == track.events.size()) continue;  // the slots ran out: more first
+        const EventResult result = readCheckedEvent(in, rules, state, track.events[count]);
+        if (result != EventResult::Ok) {
+            track.outcome = result == EventResult::PacketSysex ? TrackOutcome::PacketSysex
+                                                               : TrackOutcome::Truncated;
+            return 0;
+        }
+        ++count;
+        if (state.ended) {
+            wrapped = state.time > UINT32_MAX;
+            return count;
         }
     }
 }
@@ -442,7 +486,9 @@ void readTrack(const TrackReading& reading, TrackVisitor* visitor, TrackRead& tr
     }
     const std::span<const MidiEvent> music(track.events.data(), count - 1);
     track.times = wrapped ? largestTimes(music) : lastTimes(music);
-    if (track.summary != nullptr && visitor != nullptr)
+    // Stored times go back only where their sum wrapped past 32 bits; such a
+    // track is left without a summary, for the scan to walk itself.
+    if (track.summary != nullptr && visitor != nullptr && !wrapped)
         visitor->visit(track.events, *track.summary);
 }
 
@@ -526,7 +572,6 @@ void trimTrackEnds(MidiFileHeader& header, const NoteTimes& times, Console& out)
             // It takes the time of the event before it.
             event.status = kStatusMeta;
             event.metaType = kMetaEndOfTrack;
-            event.metaValue = 0;
             event.data1 = 0;
             event.data2 = 0;
             event.time = i > 0 ? events[i - 1].time : 0;

@@ -26,11 +26,15 @@ class TrackSummarizer final : public TrackVisitor {
     // (left invalid when memory runs out), storing every note-off as 0x8n as
     // the scan does.
     void summarize(std::span<MidiEvent> events, TrackSummary& summary);
+    // The reader's tracks: their times never go back, which is not checked.
     void visit(std::span<MidiEvent> events, TrackSummary& summary) override {
-        summarize(events, summary);
+        summarizeInOrder(events, summary);
     }
 
   private:
+    // summarize() for events whose times are known never to go back.
+    void summarizeInOrder(std::span<MidiEvent> events, TrackSummary& summary);
+
     struct Walk;
     std::unique_ptr<Walk> walk_;  // made on first use, kept between tracks
     std::uint32_t percussionChannel_;

@@ -53,10 +53,22 @@ struct FirstSound {
     }
 };
 
+// What a walk adds up from event to event. Kept apart from its tables, so
+// that a walk over one track holds it in registers: the walk stores into the
+// events, and such byte stores may alias anything in memory.
+struct WalkTotals {
+    // Bit n: a note or program change acted on channel n.
+    std::uint32_t channelsUsed = 0;
+    std::uint32_t shortestNote = kNone32;  // melodic notes
+    std::uint32_t shortestDrumNote = kNone32;
+    std::uint32_t fastestTempo = kNone32;
+};
+
 // What one walk carries from event to event: note slots, programs and what
 // the notes and tempo changes show.
-struct NoteWalk {
-    explicit NoteWalk(std::uint32_t shortest) : shortestNote(shortest) {
+struct NoteWalk : WalkTotals {
+    explicit NoteWalk(std::uint32_t shortest) {
+        shortestNote = shortest;
         std::fill(std::begin(highestNote), std::end(highestNote), kNoNote);
     }
 
@@ -66,11 +78,6 @@ struct NoteWalk {
     std::array<bool, kMidiChannels * kNoteSlots> noteOn{};
     std::uint32_t noteStart[kMidiChannels * kNoteSlots];
     std::uint8_t program[kMidiChannels] = {};
-    // Bit n: a note or program change acted on channel n.
-    std::uint32_t channelsUsed = 0;
-    std::uint32_t shortestNote;  // melodic notes
-    std::uint32_t shortestDrumNote = kNone32;
-    std::uint32_t fastestTempo = kNone32;
     std::int16_t highestNote[kPrograms];  // the highest note of each program
 
     static std::size_t slot(std::uint8_t channel, std::uint8_t note) {
@@ -109,16 +116,17 @@ void numberInstrument(ScanState& scan, FileState& file, RunState& run, std::size
     }
 }
 
-// Acts on one event; `sounds(mapIndex)` hears of every map entry a note-on
-// sounds. Returns false at the end-of-track event, which is not acted on.
+// Acts on one event, adding up into `totals` (the walk's own or a copy);
+// `sounds(mapIndex)` hears of every map entry a note-on sounds. Returns false
+// at the end-of-track event, which is not acted on.
 template <typename Sounds>
-bool handleEvent(NoteWalk& walk, std::uint32_t percussionChannel, MidiEvent& event,
-                 Sounds&& sounds) {
+bool handleEvent(NoteWalk& walk, WalkTotals& totals, std::uint32_t percussionChannel,
+                 MidiEvent& event, Sounds&& sounds) {
     const std::uint8_t ch = event.channel();
     const bool percussion = ch == percussionChannel;
     switch (event.kind()) {
         case kKindNoteOn:
-            walk.channelsUsed |= 1u << ch;
+            totals.channelsUsed |= 1u << ch;
             if (event.data2 != 0) {
                 const std::size_t slot = NoteWalk::slot(ch, event.data1);
                 walk.noteOn[slot] = true;  // a second note-on restarts the note
@@ -136,13 +144,17 @@ bool handleEvent(NoteWalk& walk, std::uint32_t percussionChannel, MidiEvent& eve
             }
             [[fallthrough]];  // a note-on of velocity 0 is a note-off
         case kKindNoteOff: {
-            walk.channelsUsed |= 1u << ch;
+            totals.channelsUsed |= 1u << ch;
             const std::size_t slot = NoteWalk::slot(ch, event.data1);
             if (walk.noteOn[slot]) {
                 walk.noteOn[slot] = false;
                 const std::uint32_t length = event.time - walk.noteStart[slot];
-                std::uint32_t& shortest = percussion ? walk.shortestDrumNote : walk.shortestNote;
-                if (length != 0 && length < shortest) shortest = length;
+                // Two branches, not a reference to one of the two totals,
+                // which would keep both in memory.
+                if (length != 0 && percussion)
+                    totals.shortestDrumNote = std::min(totals.shortestDrumNote, length);
+                else if (length != 0)
+                    totals.shortestNote = std::min(totals.shortestNote, length);
             }
             // Later stages see only 0x8n for a note-off. Stored last: a byte
             // store may alias anything, so the compiler reloads what follows it.
@@ -152,14 +164,14 @@ bool handleEvent(NoteWalk& walk, std::uint32_t percussionChannel, MidiEvent& eve
         case kKindProgram:
             // The percussion channel's programs are not used.
             if (!percussion) {
-                walk.channelsUsed |= 1u << ch;
+                totals.channelsUsed |= 1u << ch;
                 walk.program[ch] = event.data1;
             }
             return true;
         default:
             if (event.isEndOfTrack()) return false;
-            if (event.isSetTempo() && event.tempo() < walk.fastestTempo)
-                walk.fastestTempo = event.tempo();
+            if (event.isSetTempo() && event.tempo() < totals.fastestTempo)
+                totals.fastestTempo = event.tempo();
             return true;
     }
 }
@@ -289,7 +301,8 @@ void walkTracksMerged(ScanState& scan, const RunState& run, FileState& file, Con
             const std::size_t at = i++;
             MidiEvent& event = events[at];
             auto sounded = [&](std::size_t mapIndex) { sounds(mapIndex, event.time, t, at); };
-            goesOn = handleEvent(scan.walk, run.settings.percussionChannel, event, sounded);
+            goesOn =
+                handleEvent(scan.walk, scan.walk, run.settings.percussionChannel, event, sounded);
             // A track leaves the walk at its end-of-track event, or when its
             // events run out without one.
             goesOn = goesOn && i < events.size();
@@ -491,12 +504,9 @@ bool walkTrack(NoteWalk& walk, bool* seen, std::uint32_t percussionChannel,
     MidiEvent* const first = events.data();
     MidiEvent* const stop = first + events.size();
     std::vector<TrackSound>* const sounds = &summary.sounds;
-    std::uint32_t last = 0;
-    bool backwards = false;
+    WalkTotals totals = walk;
     try {
         for (MidiEvent* event = first; event != stop; ++event) {
-            backwards |= event->time < last;
-            last = event->time;
             // Captures by value and an out-of-line append keep the loop's
             // pointers and the walk's fields in registers.
             auto sounded = [seen, sounds, event, first](std::size_t mapIndex) {
@@ -504,18 +514,38 @@ bool walkTrack(NoteWalk& walk, bool* seen, std::uint32_t percussionChannel,
                 addSound(*sounds, seen, static_cast<std::size_t>(event - first), event->time,
                          mapIndex);
             };
-            if (!handleEvent(walk, percussionChannel, *event, sounded)) break;
+            if (!handleEvent(walk, totals, percussionChannel, *event, sounded)) break;
         }
     } catch (const std::bad_alloc&) {
+        // The totals go back in any case: the channels used so far tell the
+        // reset after the walk which note slots to clear.
+        static_cast<WalkTotals&>(walk) = totals;
         return false;
     }
-    summary.backwards = backwards;
+    static_cast<WalkTotals&>(walk) = totals;
     return true;
+}
+
+// Whether some event's time, up to the end-of-track event, is below the one
+// before it.
+bool timesGoBack(std::span<const MidiEvent> events) {
+    std::uint32_t last = 0;
+    for (const MidiEvent& event : events) {
+        if (event.time < last) return true;
+        if (event.isEndOfTrack()) break;
+        last = event.time;
+    }
+    return false;
 }
 
 }  // namespace
 
 void TrackSummarizer::summarize(std::span<MidiEvent> events, TrackSummary& summary) {
+    summarizeInOrder(events, summary);
+    summary.backwards = timesGoBack(events);
+}
+
+void TrackSummarizer::summarizeInOrder(std::span<MidiEvent> events, TrackSummary& summary) {
     // A fresh summary, keeping any room already made for the list of sounds.
     std::vector<TrackSound> sounds = std::move(summary.sounds);
     sounds.clear();
