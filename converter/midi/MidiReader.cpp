@@ -11,8 +11,9 @@
 // A large file's tracks are read on two threads; what each track's reading
 // gave is printed afterwards, in track order, as if they were read in turn.
 // Each track can be shown to a visitor right after it is read, while its
-// events are still in the cache (the track scan summarizes it so), and the memory its events will
-// fill is mapped in ahead of the decoding in a few large steps.
+// events are still in the cache (the track scan summarizes it so), and the
+// memory its events will fill is mapped in ahead of the decoding in a few
+// large steps.
 #include "midi/MidiReader.h"
 
 #include <algorithm>
@@ -176,11 +177,12 @@ constexpr std::size_t kFastBytes = kFastDeltaBytes + 3;
 
 // Decodes, without bounds checks, an event of a delta time of at most four
 // bytes and a channel message (or 0xF1..0xFE, or data under the running
-// status) whose data bytes are below 0x80; p has at least kFastBytes bytes. Returns the position
-// after the event, or nullptr, having changed nothing, for any other event. The tests are branches
-// on purpose: in a real file they mostly go the same way, and a predicted branch lets the next
-// event start before this one's bytes have arrived, where a position computed from them would have
-// to wait.
+// status) whose data bytes are below 0x80; p has at least kFastBytes bytes.
+// Returns the position after the event, or nullptr, having changed nothing,
+// for any other event. The tests are branches on purpose: in a real file they
+// mostly go the same way, and a predicted branch lets the next event start
+// before this one's bytes have arrived, where a position computed from them
+// would have to wait.
 const std::uint8_t* readFastEvent(const std::uint8_t* p, const StatusRules& rules,
                                   TrackState& state, MidiEvent& event) {
     const std::uint8_t* q = p;
@@ -461,6 +463,12 @@ struct TrackReading {
     TrackVisitorMaker makeVisitor = nullptr;
 };
 
+// The bytes of a track's chunk that the input really holds: the declared
+// length is not trusted beyond them.
+std::size_t chunkBytes(const TrackRead& track, std::span<const std::uint8_t> input) {
+    return std::min<std::size_t>(track.chunkLength, input.size() - track.start);
+}
+
 // Reads one track's events from the input. Events may run on past the chunk's
 // declared end, up to the end of the input. The track is then shown to the
 // visitor, if any, while its events are still in the cache.
@@ -470,7 +478,7 @@ void readTrack(const TrackReading& reading, TrackVisitor* visitor, TrackRead& tr
     // beyond the bytes that are really there. The bound is only reserved:
     // typical events take three or four bytes, and the room they leave unused
     // is never touched, so it costs no memory.
-    const std::size_t trackBytes = std::min<std::size_t>(track.chunkLength, rest.size());
+    const std::size_t trackBytes = chunkBytes(track, reading.input);
     const std::size_t expected = trackBytes / 2 + 1;
     if (!tryReserve(track.events, expected)) {
         track.outOfMemory("malloc", expected * sizeof(MidiEvent));
@@ -495,8 +503,7 @@ void readTrack(const TrackReading& reading, TrackVisitor* visitor, TrackRead& tr
 // The bytes of the tracks' chunks that the input really holds.
 std::size_t trackBytes(std::span<const std::uint8_t> input, std::span<const TrackRead> tracks) {
     std::size_t total = 0;
-    for (const TrackRead& t : tracks)
-        total += std::min<std::size_t>(t.chunkLength, input.size() - t.start);
+    for (const TrackRead& t : tracks) total += chunkBytes(t, input);
     return total;
 }
 
@@ -638,10 +645,11 @@ constexpr std::size_t kSummaryTrackBytes = 256;
 static_assert(sizeof(TrackSummary) * 4 <= kSummaryTrackBytes);
 
 // Makes a summary for each track, for the scan (which makes any missing when
-// there is no room for them), unless the tracks are too small to pay for it. The lists of sounds of
-// large tracks get their room here, on this thread, before any events: blocks that live as long as
-// the summaries, made between the large event blocks on the reading threads,
-// would keep the memory of those blocks from being reused after they are freed.
+// there is no room for them), unless the tracks are too small to pay for it.
+// The lists of sounds of large tracks get their room here, on this thread,
+// before any events: blocks that live as long as the summaries, made between
+// the large event blocks on the reading threads, would keep the memory of
+// those blocks from being reused after they are freed.
 void prepareSummaries(std::span<const std::uint8_t> input, std::span<TrackRead> reads,
                       std::vector<TrackSummary>& summaries) {
     if (trackBytes(input, reads) / kSummaryTrackBytes < reads.size()) return;
@@ -649,8 +657,7 @@ void prepareSummaries(std::span<const std::uint8_t> input, std::span<TrackRead> 
     for (std::size_t i = 0; i < reads.size(); ++i) {
         TrackRead& read = reads[i];
         read.summary = &summaries[i];
-        const std::size_t bytes =
-            std::min<std::size_t>(read.chunkLength, input.size() - read.start);
+        const std::size_t bytes = chunkBytes(read, input);
         if (bytes < kSoundRoomBytes) continue;
         // Failing here only leaves the room to be made later.
         static_cast<void>(
